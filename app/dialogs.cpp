@@ -1,0 +1,39 @@
+#include "app/dialogs.h"
+
+#include <QFileDialog>
+
+namespace Dialogs {
+namespace {
+Hook &hook()
+{
+    static Hook h;
+    return h;
+}
+} // namespace
+
+void setHook(Hook h) { hook() = std::move(h); }
+void clearHook() { hook() = nullptr; }
+
+int message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+            QMessageBox::StandardButton button)
+{
+    if (hook()) {
+        Request r{Request::Message, icon, title, text, parent};
+        return hook()(r, nullptr);
+    }
+    QMessageBox box(icon, title, text, button, parent);
+    return box.exec();
+}
+
+QString saveFileName(QWidget *parent, const QString &caption, const QString &filter)
+{
+    if (hook()) {
+        Request r{Request::SaveFile, QMessageBox::NoIcon, caption, filter, parent};
+        QString name;
+        hook()(r, &name);
+        return name;
+    }
+    return QFileDialog::getSaveFileName(parent, caption, QString(), filter);
+}
+
+} // namespace Dialogs

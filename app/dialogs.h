@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+#include <functional>
+
+class QWidget;
+
+// Every modal box and file dialog of the tool goes through here, so that a
+// test can see what would be asked and answer it without a nested event
+// loop that nobody closes.
+namespace Dialogs {
+
+struct Request
+{
+    enum Kind { Message, SaveFile };
+    Kind kind = Message;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QString title;   // box title or dialog caption
+    QString text;    // box text or file filter
+    QWidget *parent = nullptr;
+};
+
+// A hook answers instead of the user: for a message it returns the button
+// pressed (as a QMessageBox::StandardButton value), for a save dialog the
+// chosen file name in `fileName` (empty = cancelled).
+using Hook = std::function<int(const Request &, QString *fileName)>;
+void setHook(Hook hook);
+void clearHook();
+
+// A modal box with one button; returns the button pressed.
+int message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+            QMessageBox::StandardButton button = QMessageBox::Ok);
+
+// The platform's save-file dialog; returns an empty string when cancelled.
+QString saveFileName(QWidget *parent, const QString &caption, const QString &filter);
+
+} // namespace Dialogs

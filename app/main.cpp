@@ -1,0 +1,53 @@
+#include "app/mainwindow.h"
+#include "app/options.h"
+#include "app/startup.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QTimer>
+#include <cstdio>
+
+namespace {
+void setIdentity()
+{
+    QCoreApplication::setApplicationName(QStringLiteral("packscope"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(PACKSCOPE_VERSION));
+}
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    // The command line is read before any window system is touched, so that
+    // --help, --version and bad values work on a machine without a display.
+    Options options;
+    {
+        QCoreApplication probe(argc, argv);
+        setIdentity();
+        options = Options::parse(probe.arguments());
+    }
+    if (options.outcome == Options::ExitOk) {
+        std::fprintf(stdout, "%s\n", qPrintable(options.message));
+        return 0;
+    }
+    if (options.outcome == Options::ExitError) {
+        std::fprintf(stderr, "packscope: %s\n", qPrintable(options.message));
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    setIdentity();
+    if (!Startup::openDatabases(QCoreApplication::applicationDirPath()))
+        return 1;
+
+    MainWindow window;
+    if (!options.port.isEmpty())
+        window.setPortName(options.port);
+    if (options.baud)
+        window.setBaudRate(options.baud);
+    if (options.address)
+        window.setSlaveAddress(options.address);
+    window.show();
+    if (options.monitor)
+        QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);
+    return app.exec();
+}

@@ -1,0 +1,77 @@
+#include "app/options.h"
+
+#include "app/mainwindow.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+Options Options::parse(const QStringList &arguments)
+{
+    Options o;
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("PackScope: service tool for a BMS on Modbus RTU."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+        QStringLiteral("Serial port to open (a name such as ttyUSB0 or a device path)."), QStringLiteral("NAME"));
+    const QCommandLineOption baudOption(QStringLiteral("baud"),
+        QStringLiteral("Baud rate: one of %1.").arg(MainWindow::baudRates().join(QStringLiteral(", "))),
+        QStringLiteral("RATE"));
+    const QCommandLineOption addressOption(QStringLiteral("address"),
+        QStringLiteral("Slave address of the BMS, 1..64."), QStringLiteral("N"));
+    const QCommandLineOption monitorOption(QStringLiteral("monitor"),
+        QStringLiteral("Start monitoring once the window is shown."));
+    parser.addOptions({portOption, baudOption, addressOption, monitorOption});
+
+    if (!parser.parse(arguments)) {
+        o.outcome = ExitError;
+        o.message = parser.errorText();
+        return o;
+    }
+    if (parser.isSet(helpOption)) {
+        o.outcome = ExitOk;
+        o.message = parser.helpText();
+        return o;
+    }
+    if (parser.isSet(versionOption)) {
+        o.outcome = ExitOk;
+        o.message = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion();
+        return o;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+        return o;
+    }
+    if (parser.isSet(portOption)) {
+        o.port = parser.value(portOption);
+        if (o.port.trimmed().isEmpty()) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("--port needs a port name");
+            return o;
+        }
+    }
+    if (parser.isSet(baudOption)) {
+        const QString value = parser.value(baudOption);
+        if (!MainWindow::baudRates().contains(value)) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("Invalid --baud '%1': use one of %2")
+                            .arg(value, MainWindow::baudRates().join(QStringLiteral(", ")));
+            return o;
+        }
+        o.baud = value.toInt();
+    }
+    if (parser.isSet(addressOption)) {
+        bool ok = false;
+        const QString value = parser.value(addressOption);
+        const int address = value.toInt(&ok);
+        if (!ok || address < 1 || address > 64) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("Invalid --address '%1': use a number from 1 to 64").arg(value);
+            return o;
+        }
+        o.address = address;
+    }
+    o.monitor = parser.isSet(monitorOption);
+    return o;
+}

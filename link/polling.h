@@ -1,0 +1,60 @@
+#pragma once
+
+#include "model/livedata.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+// One poll tick, decided without a port or a timer. The tick looks at
+// nextRequest and the number of requests that went unanswered, updates
+// requestKind, nextRequest and the count, and says what to do.
+struct TickDecision
+{
+    enum Action {
+        Send,           // write `frame` (address stamped, CRC sealed) and log it
+        GoOffline,      // five requests found no answer: show the link lost, send nothing
+        AbandonWrite,   // three write frames found no answer: close the progress box, send nothing
+        Nothing,        // no request of a known kind is pending
+    };
+    Action action = Nothing;
+    QByteArray frame;
+};
+
+// The number of unanswered requests after which the BMS counts as silent,
+// and after which a parameter write is given up.
+constexpr int SilentAfter = 5;
+constexpr int WriteTriesMax = 3;
+
+// writeFrame is the parameter page's prepared write frame (used when
+// nextRequest is ParameterWrite), recordFrame the datalog page's prepared
+// record read (DatalogRead).
+TickDecision decideTick(BmsLiveData &live, quint8 &unansweredCount, quint8 address,
+                        const QByteArray &writeFrame, const QByteArray &recordFrame);
+
+// Where one answer ends on a line without frame markers: after `silenceMs`
+// of silence. Times come from the caller, so the boundary can be tested with
+// a clock the test controls; the window drives it from a monotonic clock and
+// a precise timer.
+class SilenceGate
+{
+public:
+    static constexpr int DefaultSilenceMs = 20;
+    explicit SilenceGate(int silenceMs = DefaultSilenceMs) : m_silenceMs(silenceMs) {}
+
+    // Bytes arrived at `nowMs`. Returns true when a silence of silenceMs or
+    // more came before them, i.e. the bytes held so far end an answer of
+    // their own and must be judged before these are added.
+    bool arrival(qint64 nowMs);
+    // True when bytes are pending and the line has been silent long enough.
+    bool expired(qint64 nowMs) const;
+    // Milliseconds until expiry (0 when expired or idle).
+    int remaining(qint64 nowMs) const;
+    void reset() { m_pending = false; }
+    bool pending() const { return m_pending; }
+    int silenceMs() const { return m_silenceMs; }
+
+private:
+    int m_silenceMs;
+    bool m_pending = false;
+    qint64 m_lastArrival = 0;
+};

@@ -1,0 +1,7 @@
+#include "model/livedata.h"
+
+BmsLiveData &liveData()
+{
+    static BmsLiveData block;
+    return block;
+}

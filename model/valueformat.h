@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+
+// Fixed-point display of raw register integers: "%1.%2" with the remainder
+// zero-filled to `decimals` digits; a negative value keeps its minus sign
+// also when the whole part is 0 (-50 hundredths -> "-0.50").
+QString fixedPoint(qint64 value, int decimals);
+
+// Four upper-case hexadecimal digits, zero-filled ("000A").
+QString hex4(quint16 value);
+
+// Operating state of a status word (bit 0 charge, 1 discharge, 2 protection,
+// 3 charge current limiting, else standby) in language 0 (Chinese) or 1
+// (English); empty for any other language.
+QString operatingStateText(quint16 statusWord, int language);
+
+// Picks the Chinese (language 0) or English (language 1) text of a pair;
+// any other language gives an empty string.
+inline QString pickText(int language, const QString &chinese, const QString &english)
+{
+    return language == 0 ? chinese : language == 1 ? english : QString();
+}

@@ -1,0 +1,2 @@
+#include <cstdio>
+int main() { std::puts("bms-sim: not built yet"); return 1; }
