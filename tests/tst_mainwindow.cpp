@@ -1,0 +1,278 @@
+// The main window: its start-up state, the language switch, and the link's
+// dispatcher driven over a pseudo-terminal whose far end the test plays.
+#include "app/dialogs.h"
+#include "app/mainwindow.h"
+#include "link/crc16.h"
+#include "model/livedata.h"
+#include "model/monitordata.h"
+#include "pages/bmsdatalog.h"
+#include "pages/bmsmonitoring.h"
+#include "pages/historymonitoring.h"
+#include "pages/pandidrw.h"
+#include "pages/presetparameters.h"
+#include "support/fakebms.h"
+#include "support/testenv.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTabWidget>
+#include <QtTest>
+
+namespace {
+QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+
+struct BoxLog
+{
+    QList<Dialogs::Request> shown;
+    std::function<void()> onShow;
+};
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+    BoxLog boxes;
+
+    template<typename T> static T *child(QObject *parent, const char *name)
+    {
+        T *w = parent->findChild<T *>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no widget %s", name);
+        return w;
+    }
+
+    // Starts monitoring against a fresh fake BMS and waits for the first
+    // request (the identity read, one second after the click).
+    void startMonitoring(MainWindow &w, FakeBms &bms)
+    {
+        QVERIFY(bms.open());
+        w.setPortName(bms.deviceName());
+        w.on_monitorBtn_clicked();
+        QVERIFY(w.isMonitoring());
+        QCOMPARE(bms.waitForBytes(8), hex("010300690017D5D8"));
+    }
+
+    // Answers the identity read so that monitoring reads follow.
+    void goOnline(MainWindow &w, FakeBms &bms)
+    {
+        startMonitoring(w, bms);
+        QList<quint16> identity(Reg::IdentityCount, 0);
+        identity[0] = 0x5053; // "PS"
+        bms.writeRaw(readAnswer(1, identity));
+        QTRY_COMPARE_WITH_TIMEOUT(liveData().nextRequest, quint16(MonitorRead), 10000);
+        QCOMPARE(bms.waitForBytes(8), hex("010300000027 05D0"));
+    }
+
+    int inLines(const MainWindow &w)
+    {
+        int n = 0;
+        for (qint64 i = 0; i < w.commLog().lineCount(); ++i)
+            n += w.commLog().line(i).startsWith(QStringLiteral("IN←◆"));
+        return n;
+    }
+
+private slots:
+    void initTestCase() { TestEnv::openFreshDatabases(); }
+
+    void init()
+    {
+        TestEnv::resetLiveData();
+        boxes = BoxLog{};
+        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
+            boxes.shown.append(r);
+            if (boxes.onShow)
+                boxes.onShow();
+            return int(QMessageBox::Ok);
+        });
+    }
+
+    void cleanup() { Dialogs::clearHook(); }
+
+    void startsInEnglishWithDefaults()
+    {
+        MainWindow w;
+        QCOMPARE(w.windowTitle(), QStringLiteral("PACKSCOPE V1.0"));
+        QCOMPARE(child<QComboBox>(&w, "baudCB")->currentText(), QStringLiteral("115200"));
+        QCOMPARE(child<QComboBox>(&w, "comboBox")->currentText(), QStringLiteral("1"));
+        QCOMPARE(child<QComboBox>(&w, "comboBox")->count(), 64);
+        QCOMPARE(child<QPushButton>(&w, "monitorBtn")->text(), QStringLiteral("Start Monitoring"));
+        QCOMPARE(child<QGroupBox>(&w, "deviceGB")->title(), QStringLiteral("Monitor Status"));
+        QVERIFY(child<QGroupBox>(&w, "lgGB")->isHidden());
+        QCOMPARE(liveData().language, quint8(1));
+        auto *tabs = child<QTabWidget>(&w, "tabWidget");
+        QCOMPARE(tabs->currentIndex(), 0);
+        QCOMPARE(tabs->count(), 5);
+        QCOMPARE(tabs->widget(4)->objectName(), QStringLiteral("widget"));
+        const QStringList titles{"BMS Monitoring", "BMS Parameter", "Historical Record", "BMS Datalog", "Communication"};
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(tabs->tabText(i), titles[i]);
+        QVERIFY(child<QComboBox>(&w, "serialNumCB")->isEditable());
+    }
+
+    void languageSwitchRelabelsAndReachesEveryPage()
+    {
+        MainWindow w;
+        QList<QSignalSpy *> spies{
+            new QSignalSpy(w.monitoringPage(), &BmsMonitoring::languageSwich),
+            new QSignalSpy(w.parameterPage(), &PresetParameters::languageSwich),
+            new QSignalSpy(w.historyPage(), &HistoryMonitoring::languageSwich),
+            new QSignalSpy(w.datalogPage(), &BmsDatalog::languageSwich),
+            new QSignalSpy(w.addressPage(), &PAndIdRW::languageSwich)};
+        auto *lg = child<QComboBox>(&w, "lgCB");
+        lg->setCurrentIndex(0);
+        QCOMPARE(child<QPushButton>(&w, "monitorBtn")->text(), QStringLiteral("开始监控"));
+        QCOMPARE(child<QTabWidget>(&w, "tabWidget")->tabText(4), QStringLiteral("实时数据收发"));
+        QCOMPARE(child<QPushButton>(&w, "saveBtn")->text(), QStringLiteral("保存"));
+        QCOMPARE(liveData().language, quint8(0));
+
+        // The Language menu sets the same selector.
+        QMenu *menu = w.menuBar()->findChild<QMenu *>(QStringLiteral("languageMenu"));
+        QVERIFY(menu);
+        QCOMPARE(menu->title(), QStringLiteral("语言"));
+        menu->actions().at(0)->trigger(); // English
+        QCOMPARE(lg->currentIndex(), 1);
+        QCOMPARE(child<QPushButton>(&w, "monitorBtn")->text(), QStringLiteral("Start Monitoring"));
+        for (QSignalSpy *spy : spies) {
+            QCOMPARE(spy->count(), 2);
+            delete spy;
+        }
+    }
+
+    void unopenablePortWarnsAndStaysIdle()
+    {
+        MainWindow w;
+        w.setPortName(QStringLiteral("/dev/packscope-no-such-port"));
+        w.on_monitorBtn_clicked();
+        QVERIFY(!w.isMonitoring());
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.shown[0].icon, QMessageBox::Warning);
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("Warning"));
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("The current COM does not exist!!!\r\n1.The USB is loose\r\n2.is occupied by other programs？"));
+        QCOMPARE(child<QPushButton>(&w, "monitorBtn")->text(), QStringLiteral("Start Monitoring"));
+        QVERIFY(child<QComboBox>(&w, "baudCB")->isEnabled());
+    }
+
+    void identityAnswerBringsTheLinkOnline()
+    {
+        MainWindow w;
+        FakeBms bms;
+        goOnline(w, bms);
+        QCOMPARE(child<QLineEdit>(w.monitoringPage(), "com_state")->text(), QStringLiteral("Online"));
+        QVERIFY(child<QPushButton>(w.parameterPage(), "collect")->isEnabled());
+        QVERIFY(child<QPushButton>(w.datalogPage(), "pushButton")->isEnabled());
+        QVERIFY(!child<QComboBox>(&w, "lgCB")->isEnabled());
+        QCOMPARE(w.commLog().line(0), QStringLiteral("OUT→◇01 03 00 69 00 17 D5 D8"));
+        QVERIFY(w.commLog().line(1).startsWith(QStringLiteral("IN←◆01 03 2E 50 53")));
+    }
+
+    void exceptionAnswerTakesTheFailurePath()
+    {
+        MainWindow w;
+        FakeBms bms;
+        goOnline(w, bms);
+        const int before = inLines(w);
+        bms.answer(hex("0183020000")); // illegal data address
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.shown.size(), 1, 10000);
+        QCOMPARE(boxes.shown[0].icon, QMessageBox::Critical);
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("error"));
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("Parameter modification was failed!!!"));
+        QCOMPARE(inLines(w), before + 1);
+        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+        QCOMPARE(w.unansweredCount(), quint8(0));
+    }
+
+    void noSecondBoxAndNoBytesTwiceWhileABoxIsOpen()
+    {
+        MainWindow w;
+        FakeBms bms;
+        goOnline(w, bms);
+        const int before = inLines(w);
+        int nested = 0;
+        boxes.onShow = [&] {
+            if (nested++)
+                return;
+            // While the first box is open, answers and ticks go on.
+            bms.answer(hex("0183030000"));
+            QTest::qWait(1500);
+        };
+        bms.answer(hex("0183020000"));
+        QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 2, 10000);
+        QTest::qWait(200);
+        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(inLines(w), before + 2);
+    }
+
+    void lateMonitoringAnswerIsNotTakenForParameters()
+    {
+        MainWindow w;
+        FakeBms bms;
+        goOnline(w, bms);
+        liveData().nextRequest = ParameterRead;
+        QCOMPARE(bms.waitForBytes(8), hex("0103002D005B9438"));
+        const quint8 unanswered = w.unansweredCount();
+        QVERIFY(unanswered >= 1);
+        QList<quint16> monitor(Reg::MonitorCount, 0x1111);
+        const int before = inLines(w);
+        bms.writeRaw(readAnswer(1, monitor));
+        QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 1, 10000);
+        for (int r = Reg::ParameterStart; r < Reg::ParameterStart + Reg::MonitorCount; ++r)
+            QVERIFY2(liveData().registerImage[r] != 0x1111, qPrintable(QString::number(r)));
+        QCOMPARE(w.unansweredCount(), unanswered);
+        QCOMPARE(liveData().nextRequest, quint16(ParameterRead));
+    }
+
+    void writeAcknowledgementEndingTheChainShowsSuccess()
+    {
+        MainWindow w;
+        FakeBms bms;
+        goOnline(w, bms);
+        bms.answer(hex("011000430001 0000"));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.shown.size(), 1, 10000);
+        QCOMPARE(boxes.shown[0].icon, QMessageBox::Information);
+        QCOMPARE(boxes.shown[0].title, QStringLiteral("successful"));
+        QCOMPARE(boxes.shown[0].text, QStringLiteral("Parameter modification was successful!!!"));
+        QCOMPARE(liveData().nextRequest, quint16(ParameterRead));
+    }
+
+    void stoppingEndsADatalogReadingAndUnlocks()
+    {
+        MainWindow w;
+        FakeBms bms;
+        goOnline(w, bms);
+        liveData().nextRequest = DatalogRead;
+        w.on_monitorBtn_clicked();
+        QVERIFY(!w.isMonitoring());
+        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+        QCOMPARE(child<QPushButton>(&w, "monitorBtn")->text(), QStringLiteral("Start Monitoring"));
+        QVERIFY(!child<QPushButton>(w.parameterPage(), "collect")->isEnabled());
+        QVERIFY(!child<QPushButton>(w.datalogPage(), "pushButton")->isEnabled());
+        QVERIFY(child<QComboBox>(&w, "lgCB")->isEnabled());
+    }
+
+    void idleAnswersGoToTheAddressPage()
+    {
+        MainWindow w;
+        FakeBms bms;
+        QVERIFY(bms.open());
+        w.setPortName(bms.deviceName());
+        // The address page's frames keep their first byte 0x10 whatever
+        // slave address is selected.
+        QVERIFY(w.setSlaveAddress(5));
+        w.addressPage()->txFrame = hex("1002000000");
+        w.addressPage()->txLength = 5;
+        emit w.addressPage()->txSend();
+        QCOMPARE(bms.waitForBytes(5), hex("1002007165"));
+        QCOMPARE(w.commLog().line(0), QStringLiteral("OUT→◇10 02 00 71 65"));
+        bms.answer(hex("10020105 0000"));
+        QTRY_COMPARE_WITH_TIMEOUT(w.addressPage()->lastAnswer().size(), 6, 10000);
+        QCOMPARE(w.addressPage()->lastAnswer().left(4), hex("10020105"));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
