@@ -61,7 +61,7 @@ class TestMainWindow : public QObject
     void goOnline(MainWindow &w, FakeBms &bms)
     {
         startMonitoring(w, bms);
-        QList<quint16> identity(Reg::IdentityCount, 0);
+        QVector<quint16> identity(Reg::IdentityCount, 0);
         identity[0] = 0x5053; // "PS"
         bms.writeRaw(readAnswer(1, identity));
         QTRY_COMPARE_WITH_TIMEOUT(liveData().nextRequest, quint16(MonitorRead), 10000);
@@ -216,7 +216,7 @@ private slots:
         QCOMPARE(bms.waitForBytes(8), hex("0103002D005B9438"));
         const quint8 unanswered = w.unansweredCount();
         QVERIFY(unanswered >= 1);
-        QList<quint16> monitor(Reg::MonitorCount, 0x1111);
+        QVector<quint16> monitor(Reg::MonitorCount, 0x1111);
         const int before = inLines(w);
         bms.writeRaw(readAnswer(1, monitor));
         QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 1, 10000);

@@ -30,7 +30,7 @@ void FakeBms::answer(QByteArray frame)
     m_pty.write(frame);
 }
 
-QByteArray readAnswer(quint8 address, const QList<quint16> &registers)
+QByteArray readAnswer(quint8 address, const QVector<quint16> &registers)
 {
     QByteArray frame;
     frame.append(char(address));

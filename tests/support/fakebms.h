@@ -3,7 +3,7 @@
 #include "pseudoterminal.h"
 
 #include <QByteArray>
-#include <QList>
+#include <QVector>
 
 // The far end of a pseudo-terminal line, driven by the test itself: it
 // collects the frames the tool sends and writes whatever answer the test
@@ -31,4 +31,4 @@ private:
 };
 
 // Builds a function-3 answer carrying `registers` (big-endian), CRC sealed.
-QByteArray readAnswer(quint8 address, const QList<quint16> &registers);
+QByteArray readAnswer(quint8 address, const QVector<quint16> &registers);
