@@ -1,0 +1,146 @@
+// Start-up: the two databases next to the executable, their tables, and what
+// happens when one of them cannot be opened.
+#include "app/dialogs.h"
+#include "app/startup.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+    QList<Dialogs::Request> boxes;
+
+    static void dropConnections()
+    {
+        for (const QString &name : QSqlDatabase::connectionNames()) {
+            { QSqlDatabase::database(name, false).close(); }
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+
+    static QStringList tables(const QString &file)
+    {
+        QStringList names;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
+            db.setDatabaseName(file);
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.exec(QStringLiteral("select name from sqlite_master where type='table' and name not like 'sqlite_%'"));
+                while (q.next())
+                    names << q.value(0).toString();
+            }
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+        return names;
+    }
+
+private slots:
+    void init()
+    {
+        boxes.clear();
+        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
+            boxes << r;
+            return int(QMessageBox::Cancel);
+        });
+    }
+    void cleanup()
+    {
+        Dialogs::clearHook();
+        dropConnections();
+    }
+
+    void firstRunCreatesBothTablesAndSecondRunKeepsRows()
+    {
+        QTemporaryDir dir;
+        QVERIFY(Startup::openDatabases(dir.path()));
+        QCOMPARE(tables(dir.filePath("my1.db")), QStringList{"total"});
+        QCOMPARE(tables(dir.filePath("my2.db")), QStringList{"record"});
+        {
+            QSqlQuery q(QSqlDatabase::database(QStringLiteral("connection1")));
+            QVERIFY(q.exec(QStringLiteral("insert into total(time) values('2026-12-06 10:00:00')")));
+        }
+        dropConnections();
+        QVERIFY(Startup::openDatabases(dir.path()));
+        QSqlQuery q(QSqlDatabase::database(QStringLiteral("connection1")));
+        QVERIFY(q.exec(QStringLiteral("select count(*) from total")));
+        QVERIFY(q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+        QVERIFY(boxes.isEmpty());
+    }
+
+    void unopenableFirstDatabaseStopsBeforeTheSecond_data()
+    {
+        QTest::addColumn<QString>("broken");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("my1.db") << "my1.db" << "Cannot open database1";
+        QTest::newRow("my2.db") << "my2.db" << "Cannot open database2";
+    }
+    void unopenableFirstDatabaseStopsBeforeTheSecond()
+    {
+        QFETCH(QString, broken);
+        QFETCH(QString, title);
+        QTemporaryDir dir;
+        // A directory where the database file should be cannot be opened.
+        QVERIFY(QDir(dir.path()).mkdir(broken));
+        QVERIFY(!Startup::openDatabases(dir.path()));
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        QCOMPARE(boxes[0].title, title);
+        QCOMPARE(boxes[0].text, QStringLiteral("Unable to establish a database connection."));
+        QCOMPARE(boxes[0].parent, nullptr);
+        if (broken == QLatin1String("my1.db"))
+            QVERIFY(!QFile::exists(dir.filePath("my2.db")));
+    }
+
+    void databasesLiveNextToTheExecutableWhateverTheWorkingDirectory()
+    {
+        QTemporaryDir binDir, workDir;
+        const QString exe = binDir.filePath("packscope");
+        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
+        QProcess p;
+        p.setWorkingDirectory(workDir.path());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        p.setProcessEnvironment(env);
+        p.start(exe, QStringList());
+        QVERIFY(p.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(tables(binDir.filePath("my2.db")).contains(QStringLiteral("record")), 30000);
+        p.kill();
+        p.waitForFinished();
+        QCOMPARE(tables(binDir.filePath("my1.db")), QStringList{"total"});
+        QVERIFY(QDir(workDir.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    void badCommandLineValueExitsWithCode2AndOpensNothing_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::newRow("baud") << QStringList{"--baud", "7"};
+        QTest::newRow("address") << QStringList{"--address", "65"};
+        QTest::newRow("unknown") << QStringList{"--colour"};
+    }
+    void badCommandLineValueExitsWithCode2AndOpensNothing()
+    {
+        QFETCH(QStringList, args);
+        QTemporaryDir binDir;
+        const QString exe = binDir.filePath("packscope");
+        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
+        QProcess p;
+        p.start(exe, args);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 2);
+        QVERIFY(p.readAllStandardOutput().isEmpty());
+        QVERIFY(p.readAllStandardError().startsWith("packscope: "));
+        QVERIFY(!QFile::exists(binDir.filePath("my1.db")));
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"
