@@ -102,7 +102,8 @@ void TestFrames::framing_data()
     corrupt[40] = char(corrupt[40] ^ 0x01);
     QTest::newRow("monitoring answer, bit flipped") << corrupt << 1 << int(BadCrc);
     QByteArray crcSwapped = monitor;
-    std::swap(crcSwapped[81], crcSwapped[82]);
+    crcSwapped[81] = monitor[82];
+    crcSwapped[82] = monitor[81];
     QTest::newRow("CRC high byte first") << crcSwapped << 1 << int(BadCrc);
     QTest::newRow("answer from address 64") << readAnswer(64, 46) << 64 << int(Accepted);
     QTest::newRow("read answer, byte count 0") << readAnswer(1, 0) << 1 << int(Accepted);
