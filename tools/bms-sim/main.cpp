@@ -1,2 +1,201 @@
+// bms-sim: a battery pack's BMS on a serial line, for trying the tool without
+// hardware and for the end-to-end tests. It answers Modbus RTU reads and
+// writes of its holding registers (and the BMS's own ID and protocol
+// commands) and can spoil its answers in the ways a real bus does.
+//
+// Without --device it opens a pseudo-terminal and the tool opens the slave
+// side by name. The first line on stdout names the device: "DEVICE <path>".
+// Control lines on stdin: "silent on", "silent off", "quit".
+
+#include "bmsmodel.h"
+#include "linewriter.h"
+#include "pseudoterminal.h"
+#include "slaveresponder.h"
+
+#include "link/frames.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QSocketNotifier>
+#include <QTimer>
+
 #include <cstdio>
-int main() { std::puts("bms-sim: not built yet"); return 1; }
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+void printLine(FILE *stream, const QString &text)
+{
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+struct Options
+{
+    QString device;
+    int address = 1;
+    int baud = 115200;
+    QString model = QStringLiteral("PS16S-100AH");
+    QString version = QStringLiteral("V1.2.0");
+    QString serial = QStringLiteral("PS2026120600001");
+    SlaveFaults faults;
+    quint32 seed = 1;
+    bool verbose = false;
+};
+
+bool parseOptions(const QCoreApplication &app, Options &o)
+{
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral("Simulated BMS of a 16-cell LFP pack on a Modbus RTU line."));
+    p.addHelpOption();
+    const QCommandLineOption device("device", "Serial device to use instead of a new pseudo-terminal.", "path");
+    const QCommandLineOption address("address", "Slave address (1..247, default 1).", "n", "1");
+    const QCommandLineOption baud("baud", "Baud rate of --device (default 115200).", "rate", "115200");
+    const QCommandLineOption model("model", "Model text (24 bytes at most).", "text", o.model);
+    const QCommandLineOption version("version-text", "Version text (6 bytes at most).", "text", o.version);
+    const QCommandLineOption serial("serial", "Serial number text (16 bytes at most).", "text", o.serial);
+    const QCommandLineOption silent("silent", "Never answer (until \"silent off\").");
+    const QCommandLineOption badCrc("bad-crc", "Corrupt the CRC of every Kth answer.", "k", "0");
+    const QCommandLineOption stray("stray", "Send one stray byte after every Kth answer.", "k", "0");
+    const QCommandLineOption wrongAddress("wrong-address", "Answer every Kth request from another address.", "k", "0");
+    const QCommandLineOption splitGap("split-gap", "Write every answer in three pieces G ms apart.", "g", "0");
+    const QCommandLineOption writeException("write-exception", "Refuse register writes with a Modbus exception.");
+    const QCommandLineOption seed("seed", "Seed of the pack's cell spread and noise.", "n", "1");
+    const QCommandLineOption verbose("verbose", "Report every request and answer on stderr.");
+    p.addOptions({device, address, baud, model, version, serial, silent, badCrc, stray, wrongAddress,
+                  splitGap, writeException, seed, verbose});
+    p.process(app);
+
+    bool ok = true;
+    auto number = [&p, &ok](const QCommandLineOption &option, int low, int high) {
+        bool good = false;
+        const int value = p.value(option).toInt(&good);
+        if (!good || value < low || value > high) {
+            printLine(stderr, QStringLiteral("bms-sim: --%1 wants a number from %2 to %3")
+                                  .arg(option.names().first()).arg(low).arg(high));
+            ok = false;
+        }
+        return value;
+    };
+    o.device = p.value(device);
+    o.address = number(address, 1, 247);
+    o.baud = number(baud, 50, 4000000);
+    o.model = p.value(model);
+    o.version = p.value(version);
+    o.serial = p.value(serial);
+    o.faults.silent = p.isSet(silent);
+    o.faults.badCrcEvery = number(badCrc, 0, 1000000);
+    o.faults.strayEvery = number(stray, 0, 1000000);
+    o.faults.wrongAddressEvery = number(wrongAddress, 0, 1000000);
+    o.faults.splitGapMs = number(splitGap, 0, 10000);
+    o.faults.writeException = p.isSet(writeException);
+    o.seed = quint32(p.value(seed).toUInt());
+    o.verbose = p.isSet(verbose);
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("bms-sim"));
+    Options options;
+    if (!parseOptions(app, options))
+        return 2;
+
+    QElapsedTimer clock;
+    clock.start();
+    BmsModel model(options.seed);
+    model.setIdentity(options.model, options.version, options.serial);
+    SlaveResponder responder(model, quint8(options.address), options.faults, options.seed);
+    if (options.verbose) {
+        responder.onExchange = [&clock](const QByteArray &request, const QByteArray &answer) {
+            printLine(stderr, QStringLiteral("%1 RX %2").arg(clock.elapsed(), 8).arg(Frames::hexText(request)));
+            if (!answer.isEmpty())
+                printLine(stderr, QStringLiteral("%1 TX %2").arg(clock.elapsed(), 8).arg(Frames::hexText(answer)));
+        };
+    }
+
+    // The line: a pseudo-terminal of our own, or a real serial port.
+    PseudoTerminal pty;
+    QSerialPort port;
+    std::unique_ptr<QSocketNotifier> ptyNotifier;
+    std::unique_ptr<LineWriter> writer;
+    auto onBytes = [&](const QByteArray &bytes) {
+        if (bytes.isEmpty())
+            return;
+        writer->enqueue(responder.receive(bytes, clock.elapsed()));
+    };
+
+    if (options.device.isEmpty()) {
+        if (!pty.open()) {
+            printLine(stderr, QStringLiteral("bms-sim: cannot open a pseudo-terminal: %1").arg(pty.errorString()));
+            return 1;
+        }
+        writer = std::make_unique<LineWriter>([&pty](const QByteArray &bytes) { pty.write(bytes); });
+        ptyNotifier = std::make_unique<QSocketNotifier>(pty.masterFd(), QSocketNotifier::Read);
+        QObject::connect(ptyNotifier.get(), &QSocketNotifier::activated, [&] { onBytes(pty.readAvailable()); });
+        printLine(stdout, QStringLiteral("DEVICE %1").arg(pty.slaveName()));
+    } else {
+        port.setPortName(options.device);
+        if (!port.open(QIODevice::ReadWrite)) {
+            printLine(stderr, QStringLiteral("bms-sim: cannot open %1: %2").arg(options.device, port.errorString()));
+            return 1;
+        }
+        port.setBaudRate(options.baud);
+        port.setDataBits(QSerialPort::Data8);
+        port.setParity(QSerialPort::NoParity);
+        port.setStopBits(QSerialPort::OneStop);
+        port.setFlowControl(QSerialPort::NoFlowControl);
+        writer = std::make_unique<LineWriter>([&port](const QByteArray &bytes) {
+            port.write(bytes);
+            port.flush();
+        });
+        QObject::connect(&port, &QSerialPort::readyRead, [&] { onBytes(port.readAll()); });
+        printLine(stdout, QStringLiteral("DEVICE %1").arg(options.device));
+    }
+
+    // Control lines on stdin. The end of a pipe means the controlling
+    // process went away, which ends the simulator too; a stdin that is a
+    // file or /dev/null just has nothing to say.
+    struct stat stdinStat {};
+    const bool stdinIsPipe = ::fstat(STDIN_FILENO, &stdinStat) == 0 && S_ISFIFO(stdinStat.st_mode);
+    QByteArray pendingInput;
+    QSocketNotifier stdinNotifier(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&stdinNotifier, &QSocketNotifier::activated, [&] {
+        char chunk[256];
+        const ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
+        if (n <= 0) {
+            stdinNotifier.setEnabled(false);
+            if (stdinIsPipe)
+                QCoreApplication::quit();
+            return;
+        }
+        pendingInput.append(chunk, int(n));
+        int end;
+        while ((end = pendingInput.indexOf('\n')) >= 0) {
+            const QString line = QString::fromLocal8Bit(pendingInput.left(end)).trimmed();
+            pendingInput.remove(0, end + 1);
+            if (line == QLatin1String("silent on"))
+                responder.faults().silent = true;
+            else if (line == QLatin1String("silent off"))
+                responder.faults().silent = false;
+            else if (line == QLatin1String("quit"))
+                QCoreApplication::quit();
+            else if (!line.isEmpty())
+                printLine(stderr, QStringLiteral("bms-sim: unknown control line \"%1\"").arg(line));
+            if (options.verbose && !line.isEmpty())
+                printLine(stderr, QStringLiteral("%1 CTL %2").arg(clock.elapsed(), 8).arg(line));
+        }
+    });
+
+    const int rc = app.exec();
+    ptyNotifier.reset();
+    return rc;
+}

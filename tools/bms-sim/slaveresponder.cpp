@@ -1,0 +1,295 @@
+#include "slaveresponder.h"
+
+#include "link/crc16.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr quint8 ReadHolding = 0x03;
+constexpr quint8 WriteSingle = 0x06;
+constexpr quint8 WriteMultiple = 0x10;
+constexpr int MaxReadCount = 125;
+constexpr int MaxWriteCount = 123;
+
+// The BMS's own commands (first byte 0x10).
+enum Command : quint8 {
+    ReadId = 0x02,
+    ReadRs485Protocol = 0x03,
+    ReadCanProtocol = 0x04,
+    SetRs485Protocol = 0x05,
+    SetCanProtocol = 0x06,
+    SetId = 0x07,
+};
+constexpr int ProtocolNameBytes = 10;
+
+quint16 word(const QByteArray &frame, int at)
+{
+    return quint16(quint8(frame[at]) << 8 | quint8(frame[at + 1]));
+}
+
+void appendWord(QByteArray &frame, quint16 value)
+{
+    frame.append(char(value >> 8));
+    frame.append(char(value & 0xFF));
+}
+
+QByteArray sealed(QByteArray frame)
+{
+    frame.append(2, '\0');
+    sealFrame(frame);
+    return frame;
+}
+
+// The length of a Modbus request from its function code (and, for the
+// multiple writes, its byte count); 0 while it cannot be told yet, -1 for
+// function codes a master does not send.
+int modbusLength(const QByteArray &held)
+{
+    if (held.size() < 2)
+        return 0;
+    const quint8 function = quint8(held[1]);
+    if (function >= 1 && function <= 6)
+        return 8;
+    if (function == 15 || function == 16)
+        return held.size() < 7 ? 0 : 9 + quint8(held[6]);
+    return -1;
+}
+
+bool isCommand(quint8 code)
+{
+    return code >= ReadId && code <= SetId;
+}
+
+} // namespace
+
+SlaveResponder::SlaveResponder(BmsModel &model, quint8 address, const SlaveFaults &faults, quint32 seed)
+    : m_model(model), m_address(address), m_faults(faults), m_random(seed)
+{
+}
+
+QByteArray SlaveResponder::exception(quint8 address, quint8 function, quint8 code)
+{
+    QByteArray frame;
+    frame.append(char(address));
+    frame.append(char(function | 0x80));
+    frame.append(char(code));
+    return sealed(frame);
+}
+
+QVector<int> SlaveResponder::candidateLengths(bool &needMore) const
+{
+    QVector<int> lengths;
+    needMore = false;
+    if (m_held.size() < 2) {
+        needMore = true;
+        return lengths;
+    }
+    const quint8 first = quint8(m_held[0]);
+    const quint8 function = quint8(m_held[1]);
+    const int modbus = modbusLength(m_held);
+    if (modbus == 0)
+        needMore = true;
+    else if (modbus > 0)
+        lengths.append(modbus);
+    if (first == CommandByte && isCommand(function)) {
+        if (m_held.size() < 3)
+            needMore = true;
+        else
+            lengths.append(5 + quint8(m_held[2]));
+    }
+    std::sort(lengths.begin(), lengths.end());
+    return lengths;
+}
+
+QVector<LinePiece> SlaveResponder::receive(const QByteArray &bytes, qint64 nowMs)
+{
+    QVector<LinePiece> out;
+    if (!m_held.isEmpty() && nowMs - m_lastArrival > ResyncSilenceMs)
+        m_held.clear();
+    m_lastArrival = nowMs;
+    m_held.append(bytes);
+
+    while (!m_held.isEmpty()) {
+        bool needMore = false;
+        const QVector<int> lengths = candidateLengths(needMore);
+        int taken = 0;
+        bool waiting = needMore;
+        for (int length : lengths) {
+            if (m_held.size() < length) {
+                waiting = true;
+                continue;
+            }
+            if (crcMatches(m_held.left(length))) {
+                taken = length;
+                break;
+            }
+        }
+        if (taken == 0) {
+            if (waiting)
+                break; // the rest of a frame may still come
+            // No frame starts here (bad CRC, noise): slide on by one byte.
+            m_held.remove(0, 1);
+            continue;
+        }
+        const QByteArray request = m_held.left(taken);
+        m_held.remove(0, taken);
+        const QByteArray plain = m_faults.silent ? QByteArray() : answer(request, nowMs);
+        if (onExchange)
+            onExchange(request, plain);
+        if (!plain.isEmpty())
+            out += withFaults(plain);
+    }
+    return out;
+}
+
+QByteArray SlaveResponder::answer(const QByteArray &request, qint64 nowMs)
+{
+    if (request.size() < 4)
+        return QByteArray();
+    const quint8 first = quint8(request[0]);
+    const quint8 function = quint8(request[1]);
+    // A frame starting with 0x10 is one of the BMS's own commands unless it
+    // is a Modbus request to slave 16 of the right length.
+    if (first == m_address && request.size() == modbusLength(request)) {
+        switch (function) {
+        case ReadHolding:
+            return readAnswer(request, nowMs);
+        case WriteMultiple:
+            return writeAnswer(request, nowMs);
+        case WriteSingle:
+            return writeSingleAnswer(request, nowMs);
+        default:
+            return exception(m_address, function, IllegalFunction);
+        }
+    }
+    if (first == CommandByte && isCommand(function) && request.size() == 5 + quint8(request[2]))
+        return commandAnswer(request);
+    return QByteArray(); // another slave's request
+}
+
+QByteArray SlaveResponder::readAnswer(const QByteArray &request, qint64 nowMs)
+{
+    const int start = word(request, 2);
+    const int count = word(request, 4);
+    if (count < 1 || count > MaxReadCount)
+        return exception(m_address, ReadHolding, IllegalDataValue);
+    if (start + count > BmsModel::RegisterCount)
+        return exception(m_address, ReadHolding, IllegalDataAddress);
+    m_model.prepareRead(start, count, nowMs);
+    QByteArray frame;
+    frame.append(char(m_address));
+    frame.append(char(ReadHolding));
+    frame.append(char(2 * count));
+    for (int i = 0; i < count; ++i)
+        appendWord(frame, m_model.reg(start + i));
+    return sealed(frame);
+}
+
+QByteArray SlaveResponder::writeAnswer(const QByteArray &request, qint64 nowMs)
+{
+    const int start = word(request, 2);
+    const int count = word(request, 4);
+    const int byteCount = quint8(request[6]);
+    if (count < 1 || count > MaxWriteCount || byteCount != 2 * count)
+        return exception(m_address, WriteMultiple, IllegalDataValue);
+    if (start + count > BmsModel::RegisterCount)
+        return exception(m_address, WriteMultiple, IllegalDataAddress);
+    // A BMS that refuses parameter changes (locked, or busy) says so with a
+    // device failure and keeps its registers.
+    if (m_faults.writeException)
+        return exception(m_address, WriteMultiple, DeviceFailure);
+    QVector<quint16> values(count);
+    for (int i = 0; i < count; ++i)
+        values[i] = word(request, 7 + 2 * i);
+    m_model.writeRegisters(start, values, nowMs);
+    return sealed(request.left(6));
+}
+
+QByteArray SlaveResponder::writeSingleAnswer(const QByteArray &request, qint64 nowMs)
+{
+    if (m_faults.writeException)
+        return exception(m_address, WriteSingle, DeviceFailure);
+    m_model.writeRegisters(word(request, 2), {word(request, 4)}, nowMs);
+    return request; // the echo of the request is the acknowledgement
+}
+
+QByteArray SlaveResponder::commandAnswer(const QByteArray &request)
+{
+    const quint8 code = quint8(request[1]);
+    QByteArray frame;
+    frame.append(char(CommandByte));
+    frame.append(char(code));
+    auto protocolList = [&frame](int current, const QStringList &names) {
+        frame.append(char(2 + ProtocolNameBytes * names.size()));
+        frame.append(char(current));
+        frame.append(char(names.size()));
+        for (const QString &name : names) {
+            QByteArray field = name.toLatin1().left(ProtocolNameBytes);
+            field.append(QByteArray(ProtocolNameBytes - field.size(), '\0'));
+            frame.append(field);
+        }
+    };
+    const quint8 value = request.size() > 5 ? quint8(request[3]) : 0;
+    switch (code) {
+    case ReadId:
+        frame.append(char(1));
+        frame.append(char(m_address));
+        break;
+    case ReadRs485Protocol:
+        protocolList(m_model.rs485Protocol, BmsModel::rs485Protocols());
+        break;
+    case ReadCanProtocol:
+        protocolList(m_model.canProtocol, BmsModel::canProtocols());
+        break;
+    case SetRs485Protocol:
+        if (value < BmsModel::rs485Protocols().size())
+            m_model.rs485Protocol = value;
+        frame.append(char(0));
+        break;
+    case SetCanProtocol:
+        if (value < BmsModel::canProtocols().size())
+            m_model.canProtocol = value;
+        frame.append(char(0));
+        break;
+    case SetId:
+        // The new ID counts from the next request on; the tool asks the
+        // user to restart the pack, which a simulator need not wait for.
+        if (value >= 1 && value <= 247)
+            m_address = value;
+        frame.append(char(0));
+        break;
+    default:
+        return QByteArray();
+    }
+    return sealed(frame);
+}
+
+QVector<LinePiece> SlaveResponder::withFaults(QByteArray frame)
+{
+    ++m_answers;
+    auto every = [this](int k) { return k > 0 && m_answers % k == 0; };
+    if (every(m_faults.wrongAddressEvery)) {
+        // Any address but ours and 0x10 (which the tool takes from any pack).
+        quint8 other = quint8(m_address % 247 + 1);
+        if (other == CommandByte)
+            other = quint8(other + 1);
+        frame[0] = char(other);
+        sealFrame(frame);
+    }
+    if (every(m_faults.badCrcEvery))
+        frame[frame.size() - 1] = char(quint8(frame[frame.size() - 1]) ^ 0xFF);
+
+    QVector<LinePiece> pieces;
+    if (m_faults.splitGapMs > 0 && frame.size() >= 3) {
+        const int third = frame.size() / 3;
+        pieces.append({0, frame.left(third)});
+        pieces.append({m_faults.splitGapMs, frame.mid(third, third)});
+        pieces.append({m_faults.splitGapMs, frame.mid(2 * third)});
+    } else {
+        pieces.append({0, frame});
+    }
+    if (every(m_faults.strayEvery))
+        pieces.append({StrayDelayMs, QByteArray(1, char(m_random.bounded(256)))});
+    return pieces;
+}

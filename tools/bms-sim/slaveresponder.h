@@ -1,0 +1,91 @@
+#pragma once
+
+#include "bmsmodel.h"
+
+#include <QByteArray>
+#include <QRandomGenerator>
+#include <QVector>
+#include <QtGlobal>
+#include <functional>
+
+// The faults the slave can put into its answers, to exercise the master's
+// framing and checks. A count K means every Kth answer (0: never).
+struct SlaveFaults
+{
+    bool silent = false;        // cut requests, answer nothing, store nothing
+    int badCrcEvery = 0;        // last CRC byte inverted
+    int strayEvery = 0;         // one extra byte a few ms after the answer
+    int wrongAddressEvery = 0;  // answer from another slave address
+    int splitGapMs = 0;         // every answer in three pieces this far apart
+    bool writeException = false; // refuse function-16 writes with an exception
+};
+
+// A stretch of bytes to put on the line, `delayMs` after the previous one.
+struct LinePiece
+{
+    int delayMs = 0;
+    QByteArray bytes;
+};
+
+// The slave side of the bus: cuts requests out of the received byte stream
+// by their own length rules, checks their CRC, answers those addressed to it
+// from the model and applies the configured faults. Works on byte arrays
+// and caller-supplied times only, so it runs without a port.
+class SlaveResponder
+{
+public:
+    // Modbus exception codes.
+    enum Exception : quint8 {
+        IllegalFunction = 0x01,
+        IllegalDataAddress = 0x02,
+        IllegalDataValue = 0x03,
+        DeviceFailure = 0x04,
+    };
+    // First byte of the BMS's own ID and protocol commands.
+    static constexpr quint8 CommandByte = 0x10;
+    // Bytes held longer than this without the rest of their frame arriving
+    // are dropped: the next byte after such a silence starts a new frame.
+    static constexpr int ResyncSilenceMs = 50;
+    static constexpr int StrayDelayMs = 3;
+
+    SlaveResponder(BmsModel &model, quint8 address, const SlaveFaults &faults = {}, quint32 seed = 1);
+
+    // Bytes received at `nowMs` (milliseconds since the start). Returns what
+    // to write in answer, in order; empty when nothing is to be answered.
+    QVector<LinePiece> receive(const QByteArray &bytes, qint64 nowMs);
+
+    // The plain answer to one whole request (CRC already checked), before
+    // any fault; empty when the request gets no answer.
+    QByteArray answer(const QByteArray &request, qint64 nowMs);
+
+    quint8 address() const { return m_address; }
+    void setAddress(quint8 address) { m_address = address; }
+    SlaveFaults &faults() { return m_faults; }
+    int answersGiven() const { return m_answers; }
+    // Bytes held that do not yet make a whole request.
+    int pendingBytes() const { return m_held.size(); }
+
+    // Told about every whole request cut from the stream and what was
+    // answered (empty: nothing), for a running commentary.
+    std::function<void(const QByteArray &request, const QByteArray &answer)> onExchange;
+
+    static QByteArray exception(quint8 address, quint8 function, quint8 code);
+
+private:
+    // Frame lengths the held bytes could have, shortest first; `needMore`
+    // is set when a length cannot be told yet.
+    QVector<int> candidateLengths(bool &needMore) const;
+    QByteArray readAnswer(const QByteArray &request, qint64 nowMs);
+    QByteArray writeAnswer(const QByteArray &request, qint64 nowMs);
+    QByteArray writeSingleAnswer(const QByteArray &request, qint64 nowMs);
+    QByteArray commandAnswer(const QByteArray &request);
+    QVector<LinePiece> withFaults(QByteArray frame);
+
+    BmsModel &m_model;
+    quint8 m_address;
+    SlaveFaults m_faults;
+    QRandomGenerator m_random;
+    QByteArray m_held;
+    qint64 m_lastArrival = 0;
+    int m_answers = 0;
+};
