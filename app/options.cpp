@@ -28,7 +28,9 @@ Options Options::parse(const QStringList &arguments)
         o.message = parser.errorText();
         return o;
     }
-    if (parser.isSet(helpOption)) {
+    // addHelpOption also registers --help-all, which parse() leaves to the
+    // caller: without this it would fall through and start the window.
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
         o.outcome = ExitOk;
         o.message = parser.helpText();
         return o;
