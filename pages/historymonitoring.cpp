@@ -1,15 +1,137 @@
 #include "pages/historymonitoring.h"
 
+#include "model/livedata.h"
+#include "model/monitordata.h"
+#include "model/valueformat.h"
+#include "pages/exporttable.h"
+#include "pages/recordtablemodel.h"
+
 #include "ui_historymonitoring.h"
 
-HistoryMonitoring::HistoryMonitoring(QWidget *parent) : QWidget(parent), ui(new Ui::HistoryMonitoring)
+#include <QApplication>
+#include <QHeaderView>
+
+const char *const HistoryMonitoring::HeaderStyle =
+    "QHeaderView::section    {"
+    "        background-color: qlineargradient(x1:0, y1:0, x2:0, y2:1,"
+    "                                              stop:0 #616161, stop: 0.5 #505050,"
+    "                                              stop: 0.6 #434343, stop:1 #656565);"
+    "        color: white;"
+    "        padding-left: 4px;"
+    "        border: 1px solid #6c6c6c;"
+    "    }"
+    "    /*QHeaderView::section:checked    {"
+    "        background-color: red;"
+    "    }*/";
+
+namespace {
+
+// Columns are fitted to the rows around the visible ones: fitting to every
+// row of a table of millions would read all of them.
+constexpr int FitRows = 64;
+
+// A text that was never set is stored as an empty text, not as NULL.
+QVariant text(const QString &s) { return s.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(s); }
+
+} // namespace
+
+HistoryMonitoring::HistoryMonitoring(QWidget *parent)
+    : QWidget(parent), ui(new Ui::HistoryMonitoring), m_model(new RecordTableModel(RecordTable::history(), this))
 {
     ui->setupUi(this);
+    QTableView *view = ui->tableWidget;
+    view->setModel(m_model);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setResizeContentsPrecision(FitRows);
+    view->verticalHeader()->hide();
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+
+    chineseHeaders = RecordTable::history().chineseHeaders();
+    englishHeaders = RecordTable::history().englishHeaders();
+
+    connect(view->horizontalHeader(), &QHeaderView::sectionClicked, this, &HistoryMonitoring::sortByColumn);
     connect(this, &HistoryMonitoring::languageSwich, this, &HistoryMonitoring::languageChange);
+
+    database = QSqlDatabase::database(RecordTable::history().connectionName, true);
+    loadTable();
 }
 
 HistoryMonitoring::~HistoryMonitoring() { delete ui; }
 
-void HistoryMonitoring::insertSample() {}
+QTableView *HistoryMonitoring::tableView() const { return ui->tableWidget; }
 
-void HistoryMonitoring::languageChange() {}
+void HistoryMonitoring::applyHeaderStyle()
+{
+    ui->tableWidget->horizontalHeader()->setStyleSheet(QString::fromLatin1(HeaderStyle));
+}
+
+void HistoryMonitoring::fitColumns() { ui->tableWidget->resizeColumnsToContents(); }
+
+void HistoryMonitoring::loadTable()
+{
+    m_model->reload();
+    applyHeaderStyle();
+    fitColumns();
+}
+
+QVector<QVariant> HistoryMonitoring::sampleValues() const
+{
+    const BmsLiveData &live = liveData();
+    auto reg = [&live](int r) { return QVariant(int(live.registerImage[r])); };
+    const quint16 status = live.registerImage[Reg::StatusWord];
+
+    QVector<QVariant> v;
+    v.reserve(40);
+    v << text(sampleTime) << int(status & 0x000F) << int((status >> 15) & 1) << reg(Reg::WarningBits)
+      << reg(Reg::ProtectionBits) << reg(Reg::ErrorBits) << reg(Reg::CycleCount) << int(packCurrent(live))
+      << reg(Reg::MaxChargeCurrent) << reg(Reg::TotalVoltage) << reg(Reg::Soc) << reg(Reg::Soh)
+      << int(signedRegister(Reg::PcbTemp, live)) << int(signedRegister(Reg::AmbientTemp, live))
+      << reg(Reg::ReportedMaxTemp);
+    for (int sensor = 1; sensor <= 4; ++sensor)
+        v << int(sensorTemp(sensor, live));
+    for (int k = 0; k < MaxCells; ++k)
+        v << reg(Reg::CellVoltage + k);
+    v << reg(Reg::FullCapacity) << reg(Reg::RemainCapacity) << text(modelText(live)) << text(versionText(live))
+      << text(serialText(live));
+    return v;
+}
+
+void HistoryMonitoring::insertSample()
+{
+    // The first row of an empty or freshly cleared table sets the widths.
+    if (m_model->appendRow(sampleValues()) == 1)
+        fitColumns();
+}
+
+void HistoryMonitoring::sortByColumn(int n)
+{
+    // One direction flag for the page: every click turns it over, whichever
+    // column is clicked.
+    const Qt::SortOrder order = m_lastSortDescending ? Qt::AscendingOrder : Qt::DescendingOrder;
+    m_lastSortDescending = !m_lastSortDescending;
+    // The first sort of a column builds its index, a second or so for a
+    // table of a million rows.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    m_model->sortByColumn(n, order);
+    QApplication::restoreOverrideCursor();
+}
+
+void HistoryMonitoring::languageChange()
+{
+    const int language = liveData().language;
+    if (language == 0) {
+        ui->saveBtn->setText(QStringLiteral("保存"));
+        ui->clearBtn->setText(QStringLiteral("清空"));
+    } else if (language == 1) {
+        ui->saveBtn->setText(QStringLiteral("Save"));
+        ui->clearBtn->setText(QStringLiteral("Clear"));
+    }
+    loadTable();
+}
+
+void HistoryMonitoring::on_saveBtn_clicked()
+{
+    exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size());
+}
+
+void HistoryMonitoring::on_clearBtn_clicked() { m_model->clearTable(); }

@@ -1,12 +1,20 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
+#include <QVector>
+#include <QVariant>
 #include <QWidget>
 
+class QTableView;
+class RecordTableModel;
 namespace Ui { class HistoryMonitoring; }
 
 // The history page: every monitoring sample, stored in table `total` of
-// connection1 and shown newest first.
+// connection1 and shown newest first. The view pages rows in from the
+// database as they scroll into sight, so a table of weeks of samples opens
+// and grows as fast as an empty one.
 class HistoryMonitoring : public QWidget
 {
     Q_OBJECT
@@ -16,15 +24,38 @@ public:
 
     // Time text of the next sample; written by the dispatcher.
     QString sampleTime;
-    // Stores the values just decoded into the live data as one row.
+    // Stores the values just decoded into the live data as one row and shows
+    // it on top.
     void insertSample();
+
+    // The values of one sample from the live data, in column order.
+    QVector<QVariant> sampleValues() const;
+
+    QTableView *tableView() const;
+    RecordTableModel *model() const { return m_model; }
+    bool lastSortDescending() const { return m_lastSortDescending; }
+
+    QStringList chineseHeaders;
+    QStringList englishHeaders;
+
+    static const char *const HeaderStyle;
 
 signals:
     void languageSwich();
 
 public slots:
+    void sortByColumn(int n);
     void languageChange();
+    void on_saveBtn_clicked();
+    void on_clearBtn_clicked();
 
 private:
+    void loadTable();
+    void applyHeaderStyle();
+    void fitColumns();
+
     Ui::HistoryMonitoring *ui;
+    RecordTableModel *m_model;
+    bool m_lastSortDescending = false;
+    QSqlDatabase database;
 };

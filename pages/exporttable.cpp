@@ -1,0 +1,224 @@
+#include "pages/exporttable.h"
+
+#include "app/dialogs.h"
+#include "model/livedata.h"
+#include "model/valueformat.h"
+
+#include <QAbstractItemModel>
+#include <QEventLoop>
+#include <QProgressDialog>
+#include <QSaveFile>
+#include <QSqlDatabase>
+#include <QTableView>
+#include <QThread>
+#include <QTimer>
+
+namespace TableExport {
+
+namespace {
+
+constexpr int FlushBytes = 1 << 20;
+constexpr qint64 ProgressRows = 2048;
+
+// Collects the text and writes it in large pieces.
+class Writer
+{
+public:
+    explicit Writer(const QString &fileName) : m_file(fileName) { m_buffer.reserve(FlushBytes + 4096); }
+
+    bool open() { return m_file.open(QIODevice::WriteOnly); }
+
+    void field(const QString &text)
+    {
+        m_line += text;
+        m_line += QLatin1Char('\t');
+    }
+    bool endLine()
+    {
+        m_line += QLatin1String("\r\n");
+        m_buffer += m_line.toUtf8();
+        m_line.resize(0);
+        return m_buffer.size() < FlushBytes || flush();
+    }
+    bool commit() { return flush() && m_file.commit(); }
+    void discard() { m_file.cancelWriting(); }
+
+private:
+    bool flush()
+    {
+        const bool ok = m_file.write(m_buffer) == m_buffer.size();
+        m_buffer.resize(0);
+        return ok;
+    }
+
+    QSaveFile m_file;
+    QByteArray m_buffer;
+    QString m_line;
+};
+
+void writeHeader(Writer &writer, const QStringList &headers, int headerCount)
+{
+    for (int i = 0; i < headerCount && i < headers.size(); ++i)
+        writer.field(headers.at(i));
+    writer.endLine();
+}
+
+bool cancelled(const std::atomic_bool *cancel) { return cancel && cancel->load(std::memory_order_relaxed); }
+
+// A read connection of the calling thread, removed again on destruction.
+class PrivateConnection
+{
+public:
+    explicit PrivateConnection(const QString &databaseName)
+    {
+        static std::atomic_int serial{0};
+        m_name = QStringLiteral("export-%1").arg(++serial);
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+        db.setDatabaseName(databaseName);
+        m_open = db.open();
+    }
+    ~PrivateConnection()
+    {
+        QSqlDatabase::database(m_name, false).close();
+        QSqlDatabase::removeDatabase(m_name);
+    }
+    bool isOpen() const { return m_open; }
+    QSqlDatabase database() const { return QSqlDatabase::database(m_name, false); }
+
+private:
+    QString m_name;
+    bool m_open = false;
+};
+
+} // namespace
+
+Result exportRows(const RecordViewSnapshot &view, const QStringList &headers, int headerCount,
+                  const QString &fileName, const Progress &progress, const std::atomic_bool *cancel)
+{
+    if (!view.definition)
+        return Result::Failed;
+    Writer writer(fileName);
+    if (!writer.open())
+        return Result::Failed;
+    writeHeader(writer, headers, headerCount);
+
+    const RecordTable::Definition &def = *view.definition;
+    const int columns = def.columnCount();
+    qint64 done = 0;
+    bool writeFailed = false;
+    bool stopped = false;
+    bool walked;
+    {
+        PrivateConnection connection(view.databaseName);
+        if (!connection.isOpen()) {
+            writer.discard();
+            return Result::Failed;
+        }
+        walked = view.forEachRow(connection.database(), [&](const QVector<QVariant> &values) {
+            if (cancelled(cancel)) {
+                stopped = true;
+                return false;
+            }
+            for (int c = 0; c < columns; ++c)
+                writer.field(RecordTable::displayText(def.columns.at(c).rule, values.at(c + 1), view.language));
+            if (!writer.endLine()) {
+                writeFailed = true;
+                return false;
+            }
+            if (++done % ProgressRows == 0 && progress)
+                progress(done, view.rowCount);
+            return true;
+        });
+    }
+    if (stopped || cancelled(cancel)) {
+        writer.discard();
+        return Result::Cancelled;
+    }
+    if (!walked || writeFailed || !writer.commit()) {
+        writer.discard();
+        return Result::Failed;
+    }
+    if (progress)
+        progress(done, view.rowCount);
+    return Result::Written;
+}
+
+Result exportModel(const QAbstractItemModel &model, const QStringList &headers, int headerCount,
+                   const QString &fileName)
+{
+    Writer writer(fileName);
+    if (!writer.open())
+        return Result::Failed;
+    writeHeader(writer, headers, headerCount);
+    const int rows = model.rowCount();
+    const int columns = model.columnCount();
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < columns; ++c)
+            writer.field(model.index(r, c).data(Qt::DisplayRole).toString());
+        if (!writer.endLine()) {
+            writer.discard();
+            return Result::Failed;
+        }
+    }
+    if (!writer.commit()) {
+        writer.discard();
+        return Result::Failed;
+    }
+    return Result::Written;
+}
+
+} // namespace TableExport
+
+void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHeaders, int headerCount)
+{
+    const int language = liveData().language;
+    if (language != 0 && language != 1)
+        return;
+    const QString fileName = Dialogs::saveFileName(
+        page, pickText(language, QStringLiteral("保存文件"), QStringLiteral("Save File")),
+        pickText(language, QStringLiteral("表格文件(*.xlsx)\n表格文件(*.numbers)"),
+                 QStringLiteral("table File(*.xlsx)\ntable File(*.numbers)")));
+    if (fileName.isEmpty() || !view || !view->model())
+        return;
+
+    auto *model = qobject_cast<RecordTableModel *>(view->model());
+    if (!model) {
+        TableExport::exportModel(*view->model(), chineseHeaders, headerCount, fileName);
+        return;
+    }
+
+    // The rows shown now, walked on a worker thread from a connection of its
+    // own; samples that arrive meanwhile are stored and shown as usual.
+    const RecordViewSnapshot snapshot = model->snapshot();
+    std::atomic_bool cancel{false};
+    std::atomic<qint64> done{0};
+
+    QProgressDialog progress(pickText(language, QStringLiteral("正在保存数据..."), QStringLiteral("Saving data...")),
+                             pickText(language, QStringLiteral("取消"), QStringLiteral("Cancel")), 0,
+                             int(qBound<qint64>(1, snapshot.rowCount, std::numeric_limits<int>::max())), page);
+    progress.setWindowTitle(pickText(language, QStringLiteral("保存文件"), QStringLiteral("Save File")));
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    progress.setAutoClose(false);
+    progress.setAutoReset(false);
+    QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
+
+    QThread *worker = QThread::create([&] {
+        TableExport::exportRows(snapshot, chineseHeaders, headerCount, fileName,
+                                [&done](qint64 rows, qint64) { done = rows; }, &cancel);
+    });
+    QEventLoop loop;
+    QObject::connect(worker, &QThread::finished, &loop, &QEventLoop::quit);
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (!cancel)
+            progress.setValue(int(qMin<qint64>(done, progress.maximum())));
+    });
+    tick.start(100);
+    worker->start();
+    loop.exec();
+    worker->wait();
+    delete worker;
+    tick.stop();
+    progress.close();
+}

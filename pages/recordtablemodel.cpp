@@ -1,0 +1,662 @@
+#include "pages/recordtablemodel.h"
+
+#include "app/startup.h"
+#include "model/livedata.h"
+#include "model/valueformat.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QDebug>
+#include <QFont>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+
+#include <algorithm>
+#include <limits>
+
+namespace RecordTable {
+
+namespace {
+
+Column column(const char *name, const QString &chinese, const char *english, Rule rule)
+{
+    return Column{QString::fromLatin1(name), chinese, QString::fromLatin1(english), rule};
+}
+
+// Temperatures 01..04 and cell voltages 01..16 share their pattern.
+void appendNumbered(QVector<Column> &columns, const char *namePrefix, const QString &chinesePrefix, int count,
+                    Rule rule)
+{
+    for (int i = 1; i <= count; ++i) {
+        const QString number = QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0'));
+        const QString name = QString::fromLatin1(namePrefix) + number;
+        columns.append(Column{name, chinesePrefix + number, name, rule});
+    }
+}
+
+Definition makeHistory()
+{
+    Definition d;
+    d.connectionName = QStringLiteral("connection1");
+    d.table = QStringLiteral("total");
+    d.createStatement = QString::fromLatin1(Startup::CreateTotalTable);
+    QVector<Column> &c = d.columns;
+    c.append(column("time", QStringLiteral("时间"), "Date_Time", Rule::Text));
+    c.append(column("Status", QStringLiteral("状态"), "Status", Rule::StatusText));
+    c.append(column("Heater", QStringLiteral("加热"), "Heater", Rule::HeaterText));
+    c.append(column("Warning", QStringLiteral("警告"), "Warning", Rule::Hex4));
+    c.append(column("protection", QStringLiteral("保护"), "protection", Rule::Hex4));
+    c.append(column("Error_Code", QStringLiteral("错误码"), "ErrorEode", Rule::Hex4));
+    c.append(column("CycleNum", QStringLiteral("循环次数"), "CycleNum", Rule::Decimal));
+    c.append(column("Current_I", QStringLiteral("电流"), "Current_I", Rule::Hundredths));
+    c.append(column("MAX_Curren", QStringLiteral("最大允许电流"), "MAX_Curren", Rule::Decimal));
+    c.append(column("Total_Voltage", QStringLiteral("总电压"), "Total_Voltage", Rule::Hundredths));
+    c.append(column("SOC", QStringLiteral("SOC"), "SOC", Rule::Decimal));
+    c.append(column("SOH", QStringLiteral("SOH"), "SOH", Rule::Decimal));
+    c.append(column("Temp_PCB", QStringLiteral("PCB温度"), "Temp_PCB", Rule::Decimal));
+    c.append(column("Temp_internal", QStringLiteral("内部温度"), "Temp_internal", Rule::Decimal));
+    c.append(column("Temp_MAX", QStringLiteral("最大温度"), "Temp_MAX", Rule::Decimal));
+    appendNumbered(c, "Temp_", QStringLiteral("温度"), 4, Rule::Decimal);
+    appendNumbered(c, "Vol_Cell", QStringLiteral("电压"), 16, Rule::Thousandths);
+    c.append(column("Capacity", QStringLiteral("容量"), "Capacity", Rule::Tenths));
+    c.append(column("Remaining", QStringLiteral("剩余容量"), "Remaining", Rule::Decimal));
+    c.append(column("Battery_Mode", QStringLiteral("电池模块"), "Battery_Mode", Rule::Text));
+    c.append(column("BMS_Version", QStringLiteral("版本号"), "BMS_Version", Rule::Text));
+    c.append(column("BMS_ISDN", QStringLiteral("序列号"), "BMS_ISDN", Rule::Text));
+    return d;
+}
+
+Definition makeDatalog()
+{
+    Definition d;
+    d.connectionName = QStringLiteral("connection2");
+    d.table = QStringLiteral("record");
+    // Clear re-creates the table with the serial number column untyped.
+    d.createStatement = QStringLiteral(
+        "create table record(id integer primary key autoincrement,Recordid int,time varchar(20),Status int,"
+        "Heater int,Warning int,protection int,Error_Code int,Total_Voltage int,Total_Current int,SOC int,"
+        "Temp_01 int,Temp_02 int,Temp_03 int,Temp_04 int,Vol_Cell01 int,Vol_Cell02 int,Vol_Cell03 int,"
+        "Vol_Cell04 int,Vol_Cell05 int,Vol_Cell06 int,Vol_Cell07 int,Vol_Cell08 int,Vol_Cell09 int,"
+        "Vol_Cell10 int,Vol_Cell11 int,Vol_Cell12 int,Vol_Cell13 int,Vol_Cell14 int,Vol_Cell15 int,"
+        "Vol_Cell16 int,BMS_ISDN);");
+    QVector<Column> &c = d.columns;
+    c.append(column("Recordid", QStringLiteral("记录数"), "RecoidID", Rule::Decimal));
+    c.append(column("time", QStringLiteral("时间"), "Date_Time", Rule::PackedDateTime));
+    c.append(column("Status", QStringLiteral("状态"), "Status", Rule::StatusText));
+    c.append(column("Heater", QStringLiteral("加热"), "Heater", Rule::HeaterText));
+    c.append(column("Warning", QStringLiteral("警告"), "Warning", Rule::Hex4));
+    c.append(column("protection", QStringLiteral("保护"), "protection", Rule::Hex4));
+    c.append(column("Error_Code", QStringLiteral("错误码"), "ErrorEode", Rule::Hex4));
+    c.append(column("Total_Voltage", QStringLiteral("总电压"), "Total_Voltage", Rule::Hundredths));
+    c.append(column("Total_Current", QStringLiteral("总电流"), "Total_Current", Rule::Hundredths));
+    c.append(column("SOC", QStringLiteral("SOC"), "SOC", Rule::Decimal));
+    appendNumbered(c, "Temp_", QStringLiteral("温度"), 4, Rule::Decimal);
+    appendNumbered(c, "Vol_Cell", QStringLiteral("电压"), 16, Rule::Thousandths);
+    c.append(column("BMS_ISDN", QStringLiteral("序列号"), "BMS_ISDN", Rule::Text));
+    return d;
+}
+
+QString heaterText(bool on, int language)
+{
+    return on ? pickText(language, QStringLiteral("开"), QStringLiteral("on"))
+              : pickText(language, QStringLiteral("关"), QStringLiteral("off"));
+}
+
+QString twoDigits(quint32 value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); }
+
+// Position of each text in the order the shown texts sort in (code unit
+// order, as a header-click sort of shown texts compares them).
+QVector<int> textRanks(const QStringList &texts)
+{
+    QStringList sorted = texts;
+    std::sort(sorted.begin(), sorted.end(), [](const QString &a, const QString &b) { return a.compare(b) < 0; });
+    QVector<int> ranks;
+    for (const QString &t : texts)
+        ranks.append(sorted.indexOf(t));
+    return ranks;
+}
+
+bool languageDependent(Rule rule) { return rule == Rule::StatusText || rule == Rule::HeaterText; }
+
+} // namespace
+
+QStringList Definition::chineseHeaders() const
+{
+    QStringList headers;
+    for (const Column &c : columns)
+        headers.append(c.chinese);
+    return headers;
+}
+
+QStringList Definition::englishHeaders() const
+{
+    QStringList headers;
+    for (const Column &c : columns)
+        headers.append(c.english);
+    return headers;
+}
+
+QString Definition::selectList() const
+{
+    QStringList names{QStringLiteral("id")};
+    for (const Column &c : columns)
+        names.append(c.name);
+    return QStringLiteral("select %1 from %2").arg(names.join(QLatin1Char(',')), table);
+}
+
+QString Definition::insertStatement() const
+{
+    QStringList names;
+    QStringList marks;
+    for (const Column &c : columns) {
+        names.append(c.name);
+        marks.append(QStringLiteral("?"));
+    }
+    return QStringLiteral("insert into %1(%2)values(%3)")
+        .arg(table, names.join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+}
+
+QString Definition::sortKey(int column, int language) const
+{
+    const Column &c = columns.at(column);
+    const bool textLanguage = language == 0 || language == 1;
+    switch (c.rule) {
+    case Rule::StatusText: {
+        if (!textLanguage)
+            break;
+        // The shown text follows the first set bit of 0, 1, 2, 3, else
+        // standby; order the five states as their texts sort.
+        const QStringList texts{operatingStateText(0x1, language), operatingStateText(0x2, language),
+                                operatingStateText(0x4, language), operatingStateText(0x8, language),
+                                operatingStateText(0x0, language)};
+        const QVector<int> r = textRanks(texts);
+        return QStringLiteral("(case when %1&1 then %2 when %1&2 then %3 when %1&4 then %4 when %1&8 then %5 "
+                              "else %6 end)")
+            .arg(c.name)
+            .arg(r[0])
+            .arg(r[1])
+            .arg(r[2])
+            .arg(r[3])
+            .arg(r[4]);
+    }
+    case Rule::HeaterText: {
+        if (!textLanguage)
+            break;
+        const QVector<int> r = textRanks({heaterText(true, language), heaterText(false, language)});
+        return QStringLiteral("(case when %1 then %2 else %3 end)").arg(c.name).arg(r[0]).arg(r[1]);
+    }
+    case Rule::PackedDateTime:
+        // Stored as the decimal text of the packed value, whose numeric
+        // order is the chronological one.
+        return QStringLiteral("cast(%1 as integer)").arg(c.name);
+    default:
+        break;
+    }
+    return c.name;
+}
+
+QString Definition::sortIndexName(int column, int language) const
+{
+    const Column &c = columns.at(column);
+    QString name = QStringLiteral("%1_sort_%2").arg(table, c.name);
+    if (languageDependent(c.rule) && (language == 0 || language == 1))
+        name += language == 0 ? QStringLiteral("_zh") : QStringLiteral("_en");
+    return name;
+}
+
+const Definition &history()
+{
+    static const Definition d = makeHistory();
+    return d;
+}
+
+const Definition &datalog()
+{
+    static const Definition d = makeDatalog();
+    return d;
+}
+
+QString displayText(Rule rule, const QVariant &stored, int language)
+{
+    switch (rule) {
+    case Rule::Text:
+        return stored.toString();
+    case Rule::Decimal:
+        return QString::number(stored.toInt());
+    case Rule::Hundredths:
+        return fixedPoint(stored.toInt(), 2);
+    case Rule::Thousandths:
+        return fixedPoint(stored.toInt(), 3);
+    case Rule::Tenths:
+        return fixedPoint(stored.toInt(), 1);
+    case Rule::Hex4:
+        return hex4(quint16(stored.toInt()));
+    case Rule::StatusText:
+        return operatingStateText(quint16(stored.toInt()), language);
+    case Rule::HeaterText:
+        return heaterText(stored.toInt() != 0, language);
+    case Rule::PackedDateTime: {
+        const quint32 v = quint32(stored.toLongLong());
+        return QStringLiteral("%1-%2-%3 %4:%5:%6")
+            .arg((v >> 26) + 2000, 4, 10, QLatin1Char('0'))
+            .arg(twoDigits((v >> 22) & 0xF), twoDigits((v >> 17) & 0x1F), twoDigits((v >> 12) & 0x1F),
+                 twoDigits((v >> 6) & 0x3F), twoDigits(v & 0x3F));
+    }
+    }
+    return QString();
+}
+
+bool isProtectionStatus(const QVariant &stored)
+{
+    const int status = stored.toInt();
+    return !(status & 0x1) && !(status & 0x2) && (status & 0x4);
+}
+
+} // namespace RecordTable
+
+// ---------------------------------------------------------------------------
+
+namespace {
+
+QString orderClause(const RecordTable::Definition &def, int sortColumn, int sortLanguage, Qt::SortOrder order,
+                    bool reversed)
+{
+    const bool descending = (order == Qt::DescendingOrder) != reversed;
+    const QString dir = descending ? QStringLiteral("desc") : QStringLiteral("asc");
+    if (sortColumn < 0)
+        return QStringLiteral(" order by id %1").arg(dir);
+    // Equal keys keep the order of storing, in the same direction.
+    return QStringLiteral(" order by %1 %2,id %2").arg(def.sortKey(sortColumn, sortLanguage), dir);
+}
+
+void selectError() { qDebug("select error!"); }
+
+} // namespace
+
+bool RecordViewSnapshot::forEachRow(QSqlDatabase db,
+                                    const std::function<bool(const QVector<QVariant> &values)> &row) const
+{
+    if (!definition)
+        return false;
+    const RecordTable::Definition &def = *definition;
+    const int width = def.columnCount() + 1;
+    QVector<QVariant> values(width);
+
+    auto walk = [&](QSqlQuery &query) {
+        query.setForwardOnly(true);
+        if (!query.exec()) {
+            selectError();
+            return false;
+        }
+        while (query.next()) {
+            for (int i = 0; i < width; ++i)
+                values[i] = query.value(i);
+            if (!row(values))
+                return false;
+        }
+        return true;
+    };
+
+    // Rows stored after the last load or sort: on top, newest first.
+    if (!freshIds.isEmpty()) {
+        QSqlQuery fresh(db);
+        fresh.prepare(def.selectList() + QStringLiteral(" where id>? and id<=? order by id desc"));
+        fresh.addBindValue(orderedMaxId);
+        fresh.addBindValue(freshIds.last());
+        if (!walk(fresh))
+            return false;
+    }
+    // The ordered part. The unary plus keeps SQLite from serving the id
+    // limit by a scan of the table instead of the sort column's index.
+    QSqlQuery ordered(db);
+    ordered.prepare(def.selectList() + QStringLiteral(" where +id<=?")
+                    + orderClause(def, sortColumn, sortLanguage, sortOrder, false));
+    ordered.addBindValue(orderedMaxId);
+    return walk(ordered);
+}
+
+RecordTableModel::RecordTableModel(const RecordTable::Definition &definition, QObject *parent)
+    : QAbstractTableModel(parent), m_def(definition)
+{
+    m_orderedSelect = m_def.selectList();
+}
+
+QSqlDatabase RecordTableModel::database() const { return QSqlDatabase::database(m_def.connectionName); }
+
+int RecordTableModel::language() const { return liveData().language; }
+
+int RecordTableModel::rowCount(const QModelIndex &parent) const
+{
+    if (parent.isValid())
+        return 0;
+    return int(qMin<qint64>(m_freshIds.size() + m_orderedCount, std::numeric_limits<int>::max()));
+}
+
+int RecordTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : m_def.columnCount();
+}
+
+Qt::ItemFlags RecordTableModel::flags(const QModelIndex &index) const
+{
+    return index.isValid() ? Qt::ItemIsSelectable | Qt::ItemIsEnabled : Qt::NoItemFlags;
+}
+
+QVariant RecordTableModel::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid() || index.column() >= m_def.columnCount())
+        return QVariant();
+    switch (role) {
+    case Qt::DisplayRole: {
+        const Row *row = rowAt(index.row());
+        if (!row)
+            return QVariant();
+        return RecordTable::displayText(m_def.columns.at(index.column()).rule, row->at(index.column() + 1),
+                                        language());
+    }
+    case Qt::FontRole: {
+        // The view's font, bold.
+        QFont font;
+        font.setWeight(QFont::Bold);
+        return font;
+    }
+    case Qt::TextAlignmentRole:
+        return int(Qt::AlignHCenter | Qt::AlignVCenter);
+    case Qt::BackgroundRole: {
+        if (m_def.columns.at(index.column()).rule != RecordTable::Rule::StatusText)
+            return QVariant();
+        const Row *row = rowAt(index.row());
+        if (row && RecordTable::isProtectionStatus(row->at(index.column() + 1)))
+            return QBrush(QColor(QStringLiteral("Red")));
+        return QVariant();
+    }
+    default:
+        return QVariant();
+    }
+}
+
+QVariant RecordTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0
+        && section < m_def.columnCount()) {
+        const int lang = language();
+        if (lang == 0)
+            return m_def.columns.at(section).chinese;
+        if (lang == 1)
+            return m_def.columns.at(section).english;
+    }
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+void RecordTableModel::forgetRows()
+{
+    m_blocks.clear();
+    m_freshRows.clear();
+}
+
+void RecordTableModel::reload()
+{
+    beginResetModel();
+    forgetRows();
+    m_sortColumn = -1;
+    m_sortOrder = Qt::DescendingOrder;
+    m_freshIds.clear();
+    m_orderedMaxId = 0;
+    m_orderedCount = 0;
+    m_contiguous = true;
+    // Two lookups at the ends of the id key: no scan, whatever the size.
+    QSqlQuery query(database());
+    if (!query.exec(QStringLiteral("select (select min(id) from %1),(select max(id) from %1)").arg(m_def.table))) {
+        selectError();
+    } else if (query.next() && !query.value(1).isNull()) {
+        m_orderedMaxId = query.value(1).toLongLong();
+        m_orderedCount = m_orderedMaxId - query.value(0).toLongLong() + 1;
+    }
+    endResetModel();
+}
+
+void RecordTableModel::ensureSortIndex(int column)
+{
+    if (column < 0 || m_def.sortKey(column, language()) == QLatin1String("id"))
+        return;
+    QSqlQuery query(database());
+    query.exec(QStringLiteral("create index if not exists %1 on %2(%3)")
+                   .arg(m_def.sortIndexName(column, language()), m_def.table, m_def.sortKey(column, language())));
+}
+
+void RecordTableModel::countRowsExactly()
+{
+    QSqlQuery query(database());
+    query.prepare(QStringLiteral("select count(*) from %1 where id<=?").arg(m_def.table));
+    query.addBindValue(m_orderedMaxId);
+    if (query.exec() && query.next())
+        m_orderedCount = query.value(0).toLongLong();
+    else
+        selectError();
+}
+
+void RecordTableModel::sortByColumn(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= m_def.columnCount())
+        return;
+    ensureSortIndex(column);
+    beginResetModel();
+    forgetRows();
+    m_sortColumn = column;
+    m_sortOrder = order;
+    m_sortLanguage = language();
+    m_freshIds.clear();
+    m_orderedMaxId = 0;
+    m_orderedCount = 0;
+    // Every stored row joins the ordered part. The count is exact (offsets
+    // from either end depend on it); with the sort index in place SQLite
+    // counts the index's entries rather than the table's pages.
+    QSqlDatabase db = database();
+    QSqlQuery top(db);
+    QSqlQuery count(db);
+    if (top.exec(QStringLiteral("select max(id) from %1").arg(m_def.table)) && top.next()
+        && count.exec(QStringLiteral("select count(*) from %1").arg(m_def.table)) && count.next()) {
+        m_orderedMaxId = top.value(0).toLongLong();
+        m_orderedCount = count.value(0).toLongLong();
+    } else {
+        selectError();
+    }
+    endResetModel();
+}
+
+qint64 RecordTableModel::appendRow(const QVector<QVariant> &values)
+{
+    QSqlQuery query(database());
+    bool ok = query.prepare(m_def.insertStatement());
+    if (ok) {
+        for (const QVariant &v : values)
+            query.addBindValue(v);
+        ok = query.exec();
+    }
+    if (!ok) {
+        qDebug("insert error!");
+        return -1;
+    }
+    const qint64 id = query.lastInsertId().toLongLong();
+    beginInsertRows(QModelIndex(), 0, 0);
+    m_freshIds.append(id);
+    endInsertRows();
+    return id;
+}
+
+void RecordTableModel::clearTable()
+{
+    QSqlDatabase db = database();
+    {
+        QSqlQuery drop(db);
+        if (!drop.exec(QStringLiteral("drop table %1;").arg(m_def.table)))
+            qDebug("drop error!");
+        QSqlQuery create(db);
+        create.exec(m_def.createStatement);
+    }
+    beginResetModel();
+    forgetRows();
+    m_sortColumn = -1;
+    m_sortOrder = Qt::DescendingOrder;
+    m_freshIds.clear();
+    m_orderedMaxId = 0;
+    m_orderedCount = 0;
+    m_contiguous = true;
+    endResetModel();
+}
+
+qint64 RecordTableModel::idAt(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return -1;
+    if (row < m_freshIds.size())
+        return m_freshIds.at(m_freshIds.size() - 1 - row);
+    const Row *values = rowAt(row);
+    return values ? values->at(0).toLongLong() : -1;
+}
+
+RecordViewSnapshot RecordTableModel::snapshot() const
+{
+    RecordViewSnapshot s;
+    s.definition = &m_def;
+    s.databaseName = database().databaseName();
+    s.language = language();
+    s.sortColumn = m_sortColumn;
+    s.sortLanguage = m_sortLanguage;
+    s.sortOrder = m_sortOrder;
+    s.orderedMaxId = m_orderedMaxId;
+    s.freshIds = m_freshIds;
+    s.rowCount = rowCount();
+    return s;
+}
+
+void RecordTableModel::readRows(QSqlQuery &query, QVector<Row> &into) const
+{
+    const int width = m_def.columnCount() + 1;
+    while (query.next()) {
+        Row row(width);
+        for (int i = 0; i < width; ++i)
+            row[i] = query.value(i);
+        into.append(row);
+    }
+}
+
+const RecordTableModel::Row *RecordTableModel::rowAt(int row) const
+{
+    if (row < 0 || row >= rowCount())
+        return nullptr;
+    const int fresh = m_freshIds.size();
+    if (row < fresh) {
+        const qint64 id = m_freshIds.at(fresh - 1 - row);
+        auto it = m_freshRows.constFind(id);
+        if (it != m_freshRows.constEnd())
+            return it->isEmpty() ? nullptr : &it.value();
+        if (m_freshRows.size() >= 4 * BlockRows)
+            m_freshRows.clear();
+        QSqlQuery query(database());
+        query.setForwardOnly(true);
+        query.prepare(m_orderedSelect + QStringLiteral(" where id=?"));
+        query.addBindValue(id);
+        QVector<Row> rows;
+        if (query.exec())
+            readRows(query, rows);
+        else
+            selectError();
+        const Row &stored = m_freshRows.insert(id, rows.isEmpty() ? Row() : rows.first()).value();
+        return stored.isEmpty() ? nullptr : &stored;
+    }
+    const qint64 position = row - fresh;
+    const Block &block = orderedBlock(int(position / BlockRows));
+    const int i = int(position % BlockRows);
+    if (i >= block.rows.size() || block.rows.at(i).isEmpty())
+        return nullptr;
+    return &block.rows.at(i);
+}
+
+const RecordTableModel::Block &RecordTableModel::orderedBlock(int index) const
+{
+    constexpr int MaxBlocks = 32;
+    auto it = m_blocks.find(index);
+    if (it == m_blocks.end()) {
+        if (m_blocks.size() >= MaxBlocks) {
+            auto oldest = m_blocks.begin();
+            for (auto b = m_blocks.begin(); b != m_blocks.end(); ++b) {
+                if (b->lastUse < oldest->lastUse)
+                    oldest = b;
+            }
+            m_blocks.erase(oldest);
+        }
+        it = m_blocks.insert(index, Block());
+        fetchOrderedBlock(index, it.value());
+    }
+    it->lastUse = ++m_useClock;
+    return it.value();
+}
+
+void RecordTableModel::fetchOrderedBlock(int index, Block &into) const
+{
+    const qint64 first = qint64(index) * BlockRows;
+    const int n = int(qMin<qint64>(BlockRows, m_orderedCount - first));
+    if (n <= 0)
+        return;
+    QSqlQuery query(database());
+    query.setForwardOnly(true);
+
+    if (m_sortColumn < 0 && m_contiguous) {
+        // Newest first over ids without gaps: the ids follow from the
+        // positions, one key range lookup whatever the depth.
+        const qint64 high = m_orderedMaxId - first;
+        const qint64 low = high - n + 1;
+        query.prepare(m_orderedSelect + QStringLiteral(" where id between ? and ? order by id desc"));
+        query.addBindValue(low);
+        query.addBindValue(high);
+        if (!query.exec()) {
+            selectError();
+            return;
+        }
+        readRows(query, into.rows);
+        bool whole = into.rows.size() == n;
+        for (int i = 0; whole && i < n; ++i)
+            whole = into.rows.at(i).at(0).toLongLong() == high - i;
+        if (!whole) {
+            into.rows.clear();
+            const_cast<RecordTableModel *>(this)->recoverFromGaps();
+        }
+        return;
+    }
+
+    // An offset counts through the index from the nearer end of the order.
+    const bool fromEnd = first + n / 2 > m_orderedCount / 2;
+    const qint64 offset = fromEnd ? m_orderedCount - first - n : first;
+    query.prepare(m_orderedSelect + QStringLiteral(" where +id<=?")
+                  + orderClause(m_def, m_sortColumn, m_sortLanguage, m_sortOrder, fromEnd)
+                  + QStringLiteral(" limit ? offset ?"));
+    query.addBindValue(m_orderedMaxId);
+    query.addBindValue(n);
+    query.addBindValue(offset);
+    if (!query.exec()) {
+        selectError();
+        return;
+    }
+    readRows(query, into.rows);
+    if (fromEnd)
+        std::reverse(into.rows.begin(), into.rows.end());
+}
+
+void RecordTableModel::recoverFromGaps()
+{
+    // Rows were removed behind the tool's back: count them and page by
+    // offsets from now on. The model is reset outside of the view's paint.
+    if (m_recoveryPending)
+        return;
+    m_recoveryPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_recoveryPending = false;
+        beginResetModel();
+        forgetRows();
+        m_contiguous = false;
+        countRowsExactly();
+        endResetModel();
+    });
+}

@@ -1,0 +1,185 @@
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QSqlDatabase>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+#include <atomic>
+#include <functional>
+
+class QSqlQuery;
+
+// The recorded-data tables (history samples in `total`, BMS log records in
+// `record`): their columns, how a stored value is shown, and a table model
+// that shows such a table newest first without ever holding all of it.
+//
+// A soak test writes a sample a second for weeks, so a table reaches
+// hundreds of thousands or millions of rows. The model therefore keeps only
+// the blocks of rows that the view has asked for and lets SQLite do the
+// ordering: the default order is "newest first" (descending id), a header
+// click orders by the stored value of a column (an index per sorted column
+// keeps deep pages cheap). Rows stored after the last load or sort are shown
+// on top of that order, newest first.
+namespace RecordTable {
+
+// How a stored value is shown in a cell (and written by the export).
+enum class Rule {
+    Text,           // the stored text
+    Decimal,        // the number in decimal
+    Hundredths,     // 1234 -> 12.34, -50 -> -0.50
+    Thousandths,    // 3301 -> 3.301
+    Tenths,         // 1005 -> 100.5
+    Hex4,           // 171 -> 00AB
+    StatusText,     // operating state of the low four status bits
+    HeaterText,     // 0 off, otherwise on
+    PackedDateTime, // 32-bit packed date and time of a BMS log record
+};
+
+struct Column
+{
+    QString name;    // column name in SQL; a fixed text, never data
+    QString chinese; // header in Chinese
+    QString english; // header in English
+    Rule rule;
+};
+
+struct Definition
+{
+    QString connectionName;  // the named connection holding the table
+    QString table;           // table name; a fixed text
+    QString createStatement; // re-creates the table after Clear
+    QVector<Column> columns; // the shown columns, in table order after `id`
+
+    int columnCount() const { return columns.size(); }
+    QStringList chineseHeaders() const;
+    QStringList englishHeaders() const;
+    // "select id,<every column>" with no clause; the row's values follow id.
+    QString selectList() const;
+    // The bound insert of every column, one '?' per column.
+    QString insertStatement() const;
+    // The SQL expression that orders by column `column` as it is shown in
+    // `language`: the stored number for number columns, the packed value for
+    // a record's date and time, the shown text for status and heater.
+    QString sortKey(int column, int language) const;
+    // Name of the index that serves sortKey(column, language).
+    QString sortIndexName(int column, int language) const;
+};
+
+// Table `total` of connection1: one row per monitoring sample, 40 columns.
+const Definition &history();
+// Table `record` of connection2: one row per record read from the BMS's
+// log, 31 columns.
+const Definition &datalog();
+
+// The text shown for a stored value under `rule`; status and heater texts
+// depend on `language` (0 Chinese, 1 English, otherwise empty).
+QString displayText(Rule rule, const QVariant &stored, int language);
+// True when a status cell shows the protection state (drawn on red).
+bool isProtectionStatus(const QVariant &stored);
+
+} // namespace RecordTable
+
+// What a view of a recorded-data table shows at one moment, enough to walk
+// its rows again in the shown order from another connection or thread: the
+// export reads through this.
+struct RecordViewSnapshot
+{
+    const RecordTable::Definition *definition = nullptr;
+    QString databaseName;   // file of the database
+    int language = 0;
+    int sortColumn = -1;    // -1: newest first
+    int sortLanguage = 0;   // language whose texts ordered status and heater
+    Qt::SortOrder sortOrder = Qt::DescendingOrder;
+    qint64 orderedMaxId = 0;     // rows up to this id are in the sort order
+    QVector<qint64> freshIds;    // rows stored since, oldest first; shown on top
+    qint64 rowCount = 0;
+
+    // Steps through the shown rows from top to bottom on `db`. `row` gets
+    // the row's values (id first, then the shown columns) and returns false
+    // to stop. Returns false when a query fails or `row` stopped the walk.
+    bool forEachRow(QSqlDatabase db, const std::function<bool(const QVector<QVariant> &values)> &row) const;
+};
+
+class RecordTableModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    RecordTableModel(const RecordTable::Definition &definition, QObject *parent = nullptr);
+
+    const RecordTable::Definition &definition() const { return m_def; }
+    QSqlDatabase database() const;
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
+
+    // Shows the whole table again newest first, with the headers and texts
+    // of the current language. "select error!" when the table cannot be read.
+    void reload();
+    // Orders the shown rows by `column` (a view column); creates the
+    // column's index the first time. Later rows still come on top.
+    void sortByColumn(int column, Qt::SortOrder order);
+    int sortColumn() const { return m_sortColumn; }
+    Qt::SortOrder sortOrder() const { return m_sortOrder; }
+
+    // Stores one row (one value per column, bound, never pasted into the
+    // statement) and shows it on top. On failure writes "insert error!" to
+    // the debug output, shows nothing and returns -1; otherwise the row's id.
+    qint64 appendRow(const QVector<QVariant> &values);
+
+    // Drops and re-creates the table ("drop error!" when the drop fails);
+    // the view is empty and the next row gets id 1.
+    void clearTable();
+
+    // The stored id of a shown row (-1 when unknown).
+    qint64 idAt(int row) const;
+    RecordViewSnapshot snapshot() const;
+
+    // Rows fetched from the database at once while the view scrolls.
+    static constexpr int BlockRows = 128;
+
+private:
+    using Row = QVector<QVariant>; // id, then one value per column
+
+    struct Block
+    {
+        QVector<Row> rows;
+        quint64 lastUse = 0;
+    };
+
+    const Row *rowAt(int row) const;
+    const Block &orderedBlock(int block) const;
+    void fetchOrderedBlock(int block, Block &into) const;
+    void readRows(QSqlQuery &query, QVector<Row> &into) const;
+    void forgetRows();
+    void ensureSortIndex(int column);
+    void countRowsExactly();
+    void recoverFromGaps();
+    int language() const;
+
+    const RecordTable::Definition &m_def;
+    QString m_orderedSelect; // select list of the ordered part
+
+    int m_sortColumn = -1;
+    Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
+    int m_sortLanguage = 0;
+    qint64 m_orderedMaxId = 0;  // newest id of the ordered part
+    qint64 m_orderedCount = 0;  // rows in the ordered part
+    // Ids of the ordered part are known to run without gaps from
+    // m_orderedMaxId down (the table is only appended to and dropped whole),
+    // so a row's id follows from its position; a gap left by someone else's
+    // delete is noticed on fetch and the model falls back to counting.
+    bool m_contiguous = true;
+    bool m_recoveryPending = false;
+    QVector<qint64> m_freshIds; // stored since the last load or sort
+
+    mutable QHash<int, Block> m_blocks;
+    mutable QHash<qint64, Row> m_freshRows;
+    mutable quint64 m_useClock = 0;
+};
