@@ -134,9 +134,12 @@ void BmsMonitoring::fitFieldWidths()
         edit->setMinimumWidth(qMax(edit->minimumWidth(), needed));
     };
     fit(ui->com_state, {QStringLiteral("Offline"), QStringLiteral("Online"), QStringLiteral("离线")});
-    fit(ui->model, {QString(Reg::ModelTextBytes, QLatin1Char('0'))});
-    fit(ui->ver, {QString(Reg::VersionTextBytes, QLatin1Char('0'))});
-    fit(ui->serial_num, {QString(Reg::SerialTextBytes, QLatin1Char('0'))});
+    // Identity texts are mostly capitals and digits; a run of capitals of
+    // the full length stands for them.
+    const QString capitals = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ");
+    fit(ui->model, {capitals.left(Reg::ModelTextBytes)});
+    fit(ui->ver, {capitals.left(Reg::VersionTextBytes)});
+    fit(ui->serial_num, {capitals.left(Reg::SerialTextBytes)});
     QStringList states;
     for (int language = 0; language <= 1; ++language)
         for (quint16 word : {0x1, 0x2, 0x4, 0x8, 0x0})
