@@ -7,36 +7,66 @@
 
 class QPlainTextEdit;
 
-// The communication log: one line per frame sent or answer taken. Every line
-// is kept, as raw bytes in one compact store, so a log that runs for weeks
-// costs a few dozen bytes a line; the view shows only the newest lines, so
-// neither memory nor relayout grows with the log. Save and Clear act on the
+// The communication log: one line per frame sent or answer taken.
+//
+// A technician may leave the tool polling for days, some 170,000 lines a day.
+// Every line is kept, but not as text: the frame bytes go into a store of
+// their own, in blocks of BlockLines lines, each line a one- or two-byte
+// header (direction, language, length) followed by its raw bytes. A full
+// block is packed with zlib, so a day of monitoring costs a few megabytes.
+// The view shows only the newest lines, at most ViewLines of them, so neither
+// its memory nor its relayout grows with the log. Save and Clear act on the
 // whole log.
 class CommLog
 {
 public:
     enum Direction : quint8 { Sent = 0, Received = 1 };
+    // Most lines the view holds; when a line would be one too many, the
+    // oldest ViewTrim lines leave it at once.
     static constexpr int ViewLines = 10000;
+    static constexpr int ViewTrim = 1000;
+    static constexpr int BlockLines = 1024;
 
     explicit CommLog(QPlainTextEdit *view);
 
     // Appends a line in `language` (0 Chinese, 1 English; other values log
-    // nothing) and keeps the newest line in view.
+    // nothing), then moves the view's cursor to the end so that the newest
+    // line is in view.
     void logFrame(Direction direction, const QByteArray &bytes, int language);
 
-    qint64 lineCount() const { return qint64(m_offsets.size()); }
+    qint64 lineCount() const { return m_lineCount; }
+    // Line `index` (0 = oldest) as text; empty when out of range.
     QString line(qint64 index) const;
+
     // All lines separated by a line feed, followed by CR LF, appended to the
-    // file (created when missing). False when the file cannot be written.
+    // file (created when missing). UTF-8, so the Chinese prefixes survive
+    // whatever the locale. False when the file cannot be opened or written;
+    // a file that cannot be opened receives nothing.
     bool appendTo(const QString &fileName) const;
     void clear();
+    // Puts the view's cursor at the end of the log (no selection).
+    void moveCursorToEnd();
+
+    // Bytes held by the line store (not counting the view).
+    qint64 storeBytes() const;
 
     static QString prefix(Direction direction, int language);
     static QString formatLine(Direction direction, const QByteArray &bytes, int language);
 
 private:
+    // BlockLines lines, zlib-packed when that is smaller.
+    struct Block
+    {
+        QByteArray data;
+        bool packed = false;
+    };
+
+    void sealOpenBlock();
+    void trimView();
+    QByteArray blockBytes(const Block &block) const;
+
     QPlainTextEdit *m_view;
-    // Each line: one tag byte (direction | language << 1), then its frame bytes.
-    QByteArray m_store;
-    std::vector<quint64> m_offsets;
+    std::vector<Block> m_blocks; // full blocks, oldest first
+    QByteArray m_open;           // the lines after the full blocks, unpacked
+    qint64 m_lineCount = 0;
 };
