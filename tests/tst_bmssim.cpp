@@ -3,6 +3,8 @@
 
 #include "link/crc16.h"
 #include "model/monitordata.h"
+#include "support/simprocess.h"
+#include "pseudoterminal.h"
 
 // The simulator is an executable of its own; its answer logic is compiled
 // into this test directly.
@@ -58,6 +60,8 @@ private slots:
     void warningsFollowWrittenThresholds();
     void clockRunsFromWrittenTime();
     void recordsAreReadable();
+    void runsOnAGivenDevice();
+    void refusesBadOptions();
 };
 
 void TstBmsSim::monitoringReadAnswer()
@@ -437,6 +441,37 @@ void TstBmsSim::recordsAreReadable()
         const int cell1 = quint8(a[3 + 24]) << 8 | quint8(a[3 + 25]);
         QVERIFY(cell1 > 3150 && cell1 < 3450);
     }
+}
+
+void TstBmsSim::runsOnAGivenDevice()
+{
+    // The simulator opens the far side of a pseudo-terminal as a serial
+    // port, as it would an RS485 adapter; the test talks on this side.
+    PseudoTerminal line;
+    QVERIFY2(line.open(), qPrintable(line.errorString()));
+    SimProcess sim;
+    QVERIFY2(sim.start({"--device", line.slaveName(), "--baud", "9600", "--model", "DEVICE-TEST"}),
+             qPrintable(sim.errorString()));
+    QCOMPARE(sim.deviceName(), line.slaveName());
+
+    QVERIFY(line.write(hex("010300690017 D5D8")));
+    QByteArray got;
+    QTRY_VERIFY_WITH_TIMEOUT((got += line.readAvailable()).size() >= 51, 10000);
+    QCOMPARE(got.size(), 51);
+    QVERIFY(crcMatches(got));
+    QCOMPARE(modelText(decoded(got, Reg::IdentityStart)), QStringLiteral("DEVICE-TEST"));
+
+    sim.stop();
+    QVERIFY(!sim.isRunning());
+}
+
+void TstBmsSim::refusesBadOptions()
+{
+    SimProcess sim;
+    QVERIFY(!sim.start({"--address", "0"}));
+    QVERIFY(!sim.isRunning());
+    QVERIFY(!sim.start({"--device", "/nonexistent/tty"}));
+    QVERIFY(!sim.isRunning());
 }
 
 QTEST_GUILESS_MAIN(TstBmsSim)

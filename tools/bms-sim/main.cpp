@@ -116,11 +116,16 @@ int main(int argc, char *argv[])
     SlaveResponder responder(model, quint8(options.address), options.faults, options.seed);
     if (options.verbose) {
         responder.onExchange = [&clock](const QByteArray &request, const QByteArray &answer) {
-            printLine(stderr, QStringLiteral("%1 RX %2").arg(clock.elapsed(), 8).arg(Frames::hexText(request)));
-            if (!answer.isEmpty())
-                printLine(stderr, QStringLiteral("%1 TX %2").arg(clock.elapsed(), 8).arg(Frames::hexText(answer)));
+            printLine(stderr, QStringLiteral("%1 RX %2%3")
+                                  .arg(clock.elapsed(), 8)
+                                  .arg(Frames::hexText(request), answer.isEmpty() ? QStringLiteral(" (no answer)") : QString()));
         };
     }
+    // What goes on the line, as written (faults and pieces included).
+    auto logWritten = [&clock, &options](const QByteArray &bytes) {
+        if (options.verbose)
+            printLine(stderr, QStringLiteral("%1 TX %2").arg(clock.elapsed(), 8).arg(Frames::hexText(bytes)));
+    };
 
     // The line: a pseudo-terminal of our own, or a real serial port.
     PseudoTerminal pty;
@@ -138,7 +143,10 @@ int main(int argc, char *argv[])
             printLine(stderr, QStringLiteral("bms-sim: cannot open a pseudo-terminal: %1").arg(pty.errorString()));
             return 1;
         }
-        writer = std::make_unique<LineWriter>([&pty](const QByteArray &bytes) { pty.write(bytes); });
+        writer = std::make_unique<LineWriter>([&](const QByteArray &bytes) {
+            logWritten(bytes);
+            pty.write(bytes);
+        });
         ptyNotifier = std::make_unique<QSocketNotifier>(pty.masterFd(), QSocketNotifier::Read);
         QObject::connect(ptyNotifier.get(), &QSocketNotifier::activated, [&] { onBytes(pty.readAvailable()); });
         printLine(stdout, QStringLiteral("DEVICE %1").arg(pty.slaveName()));
@@ -153,7 +161,8 @@ int main(int argc, char *argv[])
         port.setParity(QSerialPort::NoParity);
         port.setStopBits(QSerialPort::OneStop);
         port.setFlowControl(QSerialPort::NoFlowControl);
-        writer = std::make_unique<LineWriter>([&port](const QByteArray &bytes) {
+        writer = std::make_unique<LineWriter>([&](const QByteArray &bytes) {
+            logWritten(bytes);
             port.write(bytes);
             port.flush();
         });
