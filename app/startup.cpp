@@ -35,6 +35,7 @@ bool openDatabase(const QString &connectionName, const QString &fileName, const 
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("pragma schema_version;")))
         return false;
+    probe.finish(); // an unfinished statement would keep the journal mode from changing
     // A sample a second for weeks: write-ahead logging with normal syncing
     // makes each insert a short append instead of two synced journal
     // writes. A power cut may lose the last samples; the file stays sound.

@@ -154,6 +154,16 @@ private slots:
         QCOMPARE(save->styleSheet(), QStringLiteral("background-color: rgb(255, 255, 255);"));
     }
 
+    // Samples are appended with write-ahead logging and normal syncing.
+    void databaseJournal()
+    {
+        QSqlQuery q(db1());
+        QVERIFY(q.exec(QStringLiteral("pragma journal_mode")) && q.next());
+        QCOMPARE(q.value(0).toString(), QStringLiteral("wal"));
+        QVERIFY(q.exec(QStringLiteral("pragma synchronous")) && q.next());
+        QCOMPARE(q.value(0).toInt(), 1);
+    }
+
     void headersInBothLanguages()
     {
         const QStringList chinese{
