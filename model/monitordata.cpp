@@ -6,8 +6,9 @@ void storeRegisters(const QByteArray &frame, int start, BmsLiveData &live)
 {
     if (frame.size() < 3)
         return;
+    // The data end where the CRC begins, whatever the byte count claims.
     const int byteCount = quint8(frame[2]);
-    const int available = std::min(byteCount, frame.size() - 3);
+    const int available = std::min(byteCount, frame.size() - 5);
     const int n = available / 2;
     constexpr int imageSize = int(sizeof live.registerImage / sizeof live.registerImage[0]);
     for (int i = 0; i < n && start + i < imageSize; ++i) {

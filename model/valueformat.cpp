@@ -5,7 +5,8 @@ QString fixedPoint(qint64 value, int decimals)
     qint64 scale = 1;
     for (int i = 0; i < decimals; ++i)
         scale *= 10;
-    const quint64 magnitude = value < 0 ? quint64(-value) : quint64(value);
+    // Negated in unsigned arithmetic, so that the most negative value works too.
+    const quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
     const QString text = decimals > 0
         ? QStringLiteral("%1.%2").arg(magnitude / scale).arg(magnitude % scale, decimals, 10, QLatin1Char('0'))
         : QString::number(magnitude);

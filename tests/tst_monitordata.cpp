@@ -67,6 +67,7 @@ private slots:
     void shortAndOddByteCounts();
     void shorterAnswerKeepsEarlierValues();
     void longerAnswerIsStoredWhole();
+    void dataEndBeforeTheCrc();
     void storingNeverPassesTheImage();
     void signedFields();
     void sensorTemperatures();
@@ -168,6 +169,24 @@ void TestMonitorData::longerAnswerIsStoredWhole()
     QCOMPARE(live.registerImage[105], quint16(0x3000));
     QCOMPARE(live.registerImage[231], quint16(0x3000 + 126));
     QCOMPARE(live.registerImage[232], Untouched);
+}
+
+void TestMonitorData::dataEndBeforeTheCrc()
+{
+    // A byte count larger than the data carried never turns the CRC into a
+    // register value.
+    BmsLiveData live;
+    fillImage(live);
+    QByteArray frame = QByteArray::fromHex("01034E12345678");
+    frame.append(2, '\0');
+    sealFrame(frame);
+    storeRegisters(frame, 0, live);
+    QCOMPARE(live.registerImage[0], quint16(0x1234));
+    QCOMPARE(live.registerImage[1], quint16(0x5678));
+    QCOMPARE(live.registerImage[2], Untouched);
+    storeRegisters(QByteArray::fromHex("0103"), 0, live);
+    storeRegisters(QByteArray::fromHex("01030200"), 0, live);
+    QCOMPARE(live.registerImage[0], quint16(0x1234));
 }
 
 void TestMonitorData::storingNeverPassesTheImage()

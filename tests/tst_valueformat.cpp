@@ -3,6 +3,7 @@
 #include "model/valueformat.h"
 
 #include <QtTest>
+#include <limits>
 
 class TestValueFormat : public QObject
 {
@@ -40,6 +41,8 @@ void TestValueFormat::fixedPoint_data()
     QTest::newRow("zero, whole") << qint64(0) << 0 << "0";
     QTest::newRow("i16 minimum") << qint64(-32768) << 2 << "-327.68";
     QTest::newRow("i32 difference") << qint64(-65535) << 3 << "-65.535";
+    QTest::newRow("i64 minimum") << std::numeric_limits<qint64>::min() << 2 << "-92233720368547758.08";
+    QTest::newRow("i64 maximum") << std::numeric_limits<qint64>::max() << 3 << "9223372036854775.807";
 }
 
 void TestValueFormat::fixedPoint()
