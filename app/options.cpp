@@ -5,6 +5,35 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+namespace {
+// The toolkit's own options (-platform offscreen, -style fusion, ...) are
+// taken by the application object, which exists only after this parse:
+// they are left for it instead of being refused as unknown.
+QStringList withoutToolkitOptions(const QStringList &arguments)
+{
+    static const QStringList withValue{"platform", "platformpluginpath", "platformtheme", "plugin",
+                                       "qwindowgeometry", "qwindowicon", "qwindowtitle", "style",
+                                       "stylesheet", "session", "display", "geometry", "title", "name"};
+    static const QStringList flags{"reverse", "widgetcount", "nograb", "dograb", "sync"};
+    QStringList kept;
+    for (int i = 0; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        if (i > 0 && a.startsWith(QLatin1Char('-')) && !a.startsWith(QLatin1String("--"))) {
+            const QString name = a.mid(1).section(QLatin1Char('='), 0, 0);
+            if (flags.contains(name))
+                continue;
+            if (withValue.contains(name)) {
+                if (!a.contains(QLatin1Char('=')))
+                    ++i; // skip its value too
+                continue;
+            }
+        }
+        kept << a;
+    }
+    return kept;
+}
+} // namespace
+
 Options Options::parse(const QStringList &arguments)
 {
     Options o;
@@ -23,7 +52,7 @@ Options Options::parse(const QStringList &arguments)
         QStringLiteral("Start monitoring once the window is shown."));
     parser.addOptions({portOption, baudOption, addressOption, monitorOption});
 
-    if (!parser.parse(arguments)) {
+    if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
         o.message = parser.errorText();
         return o;

@@ -44,6 +44,9 @@ void TestOptions::valid_data()
     QTest::newRow("monitor alone") << QStringList{"--monitor"} << QString() << 0 << 0 << true;
     QTest::newRow("last value counts") << QStringList{"--address", "70", "--address", "7"}
                                        << QString() << 0 << 7 << false;
+    QTest::newRow("toolkit options left to the application")
+        << QStringList{"-platform", "offscreen", "--port", "ttyS1", "-style=fusion", "-reverse"}
+        << "ttyS1" << 0 << 0 << false;
 }
 
 void TestOptions::valid()
