@@ -4,12 +4,9 @@
 #include "link/crc16.h"
 #include "model/monitordata.h"
 #include "support/simprocess.h"
+#include "bmsmodel.h"
 #include "pseudoterminal.h"
-
-// The simulator is an executable of its own; its answer logic is compiled
-// into this test directly.
-#include "bmsmodel.cpp"
-#include "slaveresponder.cpp"
+#include "slaveresponder.h"
 
 #include <QtTest>
 
