@@ -24,13 +24,22 @@ constexpr qint64 ProgressRows = 2048;
 class Writer
 {
 public:
-    explicit Writer(const QString &fileName) : m_file(fileName) { m_buffer.reserve(FlushBytes + 4096); }
+    explicit Writer(const QString &fileName) : m_file(fileName)
+    {
+        m_buffer.reserve(FlushBytes + 4096);
+        m_line.reserve(1024);
+    }
 
     bool open() { return m_file.open(QIODevice::WriteOnly); }
 
     void field(const QString &text)
     {
         m_line += text;
+        m_line += QLatin1Char('\t');
+    }
+    void field(RecordTable::Rule rule, const QVariant &stored, int language)
+    {
+        RecordTable::appendDisplayText(m_line, rule, stored, language);
         m_line += QLatin1Char('\t');
     }
     bool endLine()
@@ -120,7 +129,7 @@ Result exportRows(const RecordViewSnapshot &view, const QStringList &headers, in
                 return false;
             }
             for (int c = 0; c < columns; ++c)
-                writer.field(RecordTable::displayText(def.columns.at(c).rule, values.at(c + 1), view.language));
+                writer.field(def.columns.at(c).rule, values.at(c + 1), view.language);
             if (!writer.endLine()) {
                 writeFailed = true;
                 return false;

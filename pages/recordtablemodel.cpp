@@ -103,8 +103,6 @@ QString heaterText(bool on, int language)
               : pickText(language, QStringLiteral("关"), QStringLiteral("off"));
 }
 
-QString twoDigits(quint32 value) { return QStringLiteral("%1").arg(value, 2, 10, QLatin1Char('0')); }
-
 // Position of each text in the order the shown texts sort in (code unit
 // order, as a header-click sort of shown texts compares them).
 QVector<int> textRanks(const QStringList &texts)
@@ -217,34 +215,106 @@ const Definition &datalog()
     return d;
 }
 
-QString displayText(Rule rule, const QVariant &stored, int language)
+namespace {
+
+// Digits are written straight into the line: the export formats tens of
+// millions of fields, and the view shares the same code so that both always
+// show the same text.
+void appendUnsigned(QString &out, quint64 value, int minDigits = 1)
+{
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    for (int i = n; i < minDigits; ++i)
+        out += QLatin1Char('0');
+    while (n)
+        out += QLatin1Char(digits[--n]);
+}
+
+void appendDecimal(QString &out, qint64 value)
+{
+    if (value < 0)
+        out += QLatin1Char('-');
+    appendUnsigned(out, value < 0 ? 0 - quint64(value) : quint64(value));
+}
+
+// Whole part, point, remainder zero-filled to `decimals` digits; the sign
+// also when the whole part is 0 (-50 hundredths is -0.50).
+void appendFixedPoint(QString &out, qint64 value, int decimals)
+{
+    quint64 scale = 1;
+    for (int i = 0; i < decimals; ++i)
+        scale *= 10;
+    const quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
+    if (value < 0)
+        out += QLatin1Char('-');
+    appendUnsigned(out, magnitude / scale);
+    out += QLatin1Char('.');
+    appendUnsigned(out, magnitude % scale, decimals);
+}
+
+void appendHex4(QString &out, quint16 value)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out += QLatin1Char(hex[(value >> shift) & 0xF]);
+}
+
+} // namespace
+
+void appendDisplayText(QString &out, Rule rule, const QVariant &stored, int language)
 {
     switch (rule) {
     case Rule::Text:
-        return stored.toString();
+        out += stored.toString();
+        return;
     case Rule::Decimal:
-        return QString::number(stored.toInt());
+        appendDecimal(out, stored.toInt());
+        return;
     case Rule::Hundredths:
-        return fixedPoint(stored.toInt(), 2);
+        appendFixedPoint(out, stored.toInt(), 2);
+        return;
     case Rule::Thousandths:
-        return fixedPoint(stored.toInt(), 3);
+        appendFixedPoint(out, stored.toInt(), 3);
+        return;
     case Rule::Tenths:
-        return fixedPoint(stored.toInt(), 1);
+        appendFixedPoint(out, stored.toInt(), 1);
+        return;
     case Rule::Hex4:
-        return hex4(quint16(stored.toInt()));
+        appendHex4(out, quint16(stored.toInt()));
+        return;
     case Rule::StatusText:
-        return operatingStateText(quint16(stored.toInt()), language);
+        out += operatingStateText(quint16(stored.toInt()), language);
+        return;
     case Rule::HeaterText:
-        return heaterText(stored.toInt() != 0, language);
+        out += heaterText(stored.toInt() != 0, language);
+        return;
     case Rule::PackedDateTime: {
         const quint32 v = quint32(stored.toLongLong());
-        return QStringLiteral("%1-%2-%3 %4:%5:%6")
-            .arg((v >> 26) + 2000, 4, 10, QLatin1Char('0'))
-            .arg(twoDigits((v >> 22) & 0xF), twoDigits((v >> 17) & 0x1F), twoDigits((v >> 12) & 0x1F),
-                 twoDigits((v >> 6) & 0x3F), twoDigits(v & 0x3F));
+        appendUnsigned(out, (v >> 26) + 2000, 4);
+        out += QLatin1Char('-');
+        appendUnsigned(out, (v >> 22) & 0xF, 2);
+        out += QLatin1Char('-');
+        appendUnsigned(out, (v >> 17) & 0x1F, 2);
+        out += QLatin1Char(' ');
+        appendUnsigned(out, (v >> 12) & 0x1F, 2);
+        out += QLatin1Char(':');
+        appendUnsigned(out, (v >> 6) & 0x3F, 2);
+        out += QLatin1Char(':');
+        appendUnsigned(out, v & 0x3F, 2);
+        return;
     }
     }
-    return QString();
+}
+
+QString displayText(Rule rule, const QVariant &stored, int language)
+{
+    QString text;
+    appendDisplayText(text, rule, stored, language);
+    return text;
 }
 
 bool isProtectionStatus(const QVariant &stored)
@@ -405,6 +475,7 @@ void RecordTableModel::reload()
     m_orderedMaxId = 0;
     m_orderedCount = 0;
     m_contiguous = true;
+    m_countExact = false;
     // Two lookups at the ends of the id key: no scan, whatever the size.
     QSqlQuery query(database());
     if (!query.exec(QStringLiteral("select (select min(id) from %1),(select max(id) from %1)").arg(m_def.table))) {
@@ -443,25 +514,33 @@ void RecordTableModel::sortByColumn(int column, Qt::SortOrder order)
     ensureSortIndex(column);
     beginResetModel();
     forgetRows();
+    // Every stored row joins the ordered part. Its count must be exact
+    // (blocks are read by offsets from either end): after one exact count it
+    // is carried along; the first one is cheap with the sort index in place,
+    // as SQLite then counts the index's entries rather than the table's pages.
+    if (m_countExact) {
+        if (!m_freshIds.isEmpty())
+            m_orderedMaxId = m_freshIds.last();
+        m_orderedCount += m_freshIds.size();
+    } else {
+        QSqlDatabase db = database();
+        QSqlQuery top(db);
+        QSqlQuery count(db);
+        m_orderedMaxId = 0;
+        m_orderedCount = 0;
+        if (top.exec(QStringLiteral("select max(id) from %1").arg(m_def.table)) && top.next()
+            && count.exec(QStringLiteral("select count(*) from %1").arg(m_def.table)) && count.next()) {
+            m_orderedMaxId = top.value(0).toLongLong();
+            m_orderedCount = count.value(0).toLongLong();
+            m_countExact = true;
+        } else {
+            selectError();
+        }
+    }
+    m_freshIds.clear();
     m_sortColumn = column;
     m_sortOrder = order;
     m_sortLanguage = language();
-    m_freshIds.clear();
-    m_orderedMaxId = 0;
-    m_orderedCount = 0;
-    // Every stored row joins the ordered part. The count is exact (offsets
-    // from either end depend on it); with the sort index in place SQLite
-    // counts the index's entries rather than the table's pages.
-    QSqlDatabase db = database();
-    QSqlQuery top(db);
-    QSqlQuery count(db);
-    if (top.exec(QStringLiteral("select max(id) from %1").arg(m_def.table)) && top.next()
-        && count.exec(QStringLiteral("select count(*) from %1").arg(m_def.table)) && count.next()) {
-        m_orderedMaxId = top.value(0).toLongLong();
-        m_orderedCount = count.value(0).toLongLong();
-    } else {
-        selectError();
-    }
     endResetModel();
 }
 
@@ -503,6 +582,7 @@ void RecordTableModel::clearTable()
     m_orderedMaxId = 0;
     m_orderedCount = 0;
     m_contiguous = true;
+    m_countExact = true; // empty
     endResetModel();
 }
 
@@ -657,6 +737,7 @@ void RecordTableModel::recoverFromGaps()
         forgetRows();
         m_contiguous = false;
         countRowsExactly();
+        m_countExact = true;
         endResetModel();
     });
 }

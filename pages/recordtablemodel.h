@@ -78,6 +78,8 @@ const Definition &datalog();
 // The text shown for a stored value under `rule`; status and heater texts
 // depend on `language` (0 Chinese, 1 English, otherwise empty).
 QString displayText(Rule rule, const QVariant &stored, int language);
+// The same text appended to `out` (no temporary strings: the export's way).
+void appendDisplayText(QString &out, Rule rule, const QVariant &stored, int language);
 // True when a status cell shows the protection state (drawn on red).
 bool isProtectionStatus(const QVariant &stored);
 
@@ -177,6 +179,7 @@ private:
     // delete is noticed on fetch and the model falls back to counting.
     bool m_contiguous = true;
     bool m_recoveryPending = false;
+    bool m_countExact = false; // m_orderedCount was counted, not inferred
     QVector<qint64> m_freshIds; // stored since the last load or sort
 
     mutable QHash<int, Block> m_blocks;

@@ -5,6 +5,7 @@
 #include "app/startup.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
+#include "model/valueformat.h"
 #include "pages/historymonitoring.h"
 #include "pages/recordtablemodel.h"
 #include "support/testenv.h"
@@ -272,6 +273,33 @@ private slots:
         QCOMPARE(storedValue(name, 1).toLongLong(), stored);
         QCOMPARE(storedValue(name, 1).type(), QVariant::LongLong); // an integer, not a text
         QCOMPARE(cell(0, column), shown);
+    }
+
+    // The page formats digits itself (the export writes millions of them);
+    // it must agree with the tool's shared value formatting everywhere.
+    void displayRulesAgreeWithValueFormat()
+    {
+        using RecordTable::Rule;
+        QVector<qint64> values;
+        for (qint64 v = -70000; v <= 70000; v += 7)
+            values << v;
+        values << 0 << -1 << 1 << 99 << 100 << -99 << -100 << 65535 << -32768 << 2147483647 << qint64(-2147483647) - 1;
+        for (qint64 v : values) {
+            const QVariant stored(v);
+            for (int lang : {0, 1, 2}) {
+                QCOMPARE(RecordTable::displayText(Rule::Hundredths, stored, lang), fixedPoint(v, 2));
+                QCOMPARE(RecordTable::displayText(Rule::Thousandths, stored, lang), fixedPoint(v, 3));
+                QCOMPARE(RecordTable::displayText(Rule::Tenths, stored, lang), fixedPoint(v, 1));
+                QCOMPARE(RecordTable::displayText(Rule::Decimal, stored, lang), QString::number(v));
+                QCOMPARE(RecordTable::displayText(Rule::Hex4, stored, lang), hex4(quint16(v)));
+                QCOMPARE(RecordTable::displayText(Rule::StatusText, stored, lang),
+                         operatingStateText(quint16(v), lang));
+            }
+        }
+        // Stored texts and empty values.
+        QCOMPARE(RecordTable::displayText(Rule::Hundredths, QVariant(), 1), QStringLiteral("0.00"));
+        QCOMPARE(RecordTable::displayText(Rule::Text, QVariant(), 1), QString());
+        QCOMPARE(RecordTable::displayText(Rule::Decimal, QStringLiteral("1234"), 1), QStringLiteral("1234"));
     }
 
     void identityTexts_data()

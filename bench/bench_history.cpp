@@ -1,0 +1,304 @@
+// How the history page scales with the size of table `total`: for tables of
+// 1,000, 100,000 and 1,000,000 samples it measures the cost of one sample
+// (insert and showing it), opening the page (construction to first paint),
+// the first screen after a header-click sort on a number column (first
+// click, which builds the column's index, and a later one), a scroll to the
+// end of the sorted view, exporting every row, and the resident memory with
+// the page open; and, as a reference, the SQLite shell exporting the same
+// table with a TAB separator.
+//
+// Each size runs in a child process of its own so that the memory figures
+// are not blurred by the sizes before it. Usage:
+//   bench_history [--sizes 1000,100000,1000000] [--samples 60]
+#include "app/startup.h"
+#include "model/livedata.h"
+#include "model/monitordata.h"
+#include "pages/exporttable.h"
+#include "pages/historymonitoring.h"
+#include "pages/recordtablemodel.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHeaderView>
+#include <QMap>
+#include <QProcess>
+#include <QScrollBar>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <algorithm>
+#include <numeric>
+#include <cstdio>
+
+namespace {
+
+// Counts the paint events of the view's viewport: a step is done when the
+// view has drawn its result.
+class PaintCounter : public QObject
+{
+public:
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+    bool waitForPaint(int before, int timeoutMs = 60000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (count == before && t.elapsed() < timeoutMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return count != before;
+    }
+};
+
+QMap<QString, qint64> memory()
+{
+    QMap<QString, qint64> kb;
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return kb;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        for (const char *key : {"VmRSS", "RssAnon", "RssFile"}) {
+            if (line.startsWith(QByteArray(key) + ':'))
+                kb[QString::fromLatin1(key)] = line.mid(int(qstrlen(key)) + 1).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return kb;
+}
+
+void result(const char *key, double value) { std::printf("RESULT %s %.3f\n", key, value); std::fflush(stdout); }
+
+double ms(const QElapsedTimer &t) { return t.nsecsElapsed() / 1e6; }
+
+// Fills `total` with `rows` plausible samples in one transaction, done by
+// SQLite itself.
+bool fill(QSqlDatabase db, qint64 rows)
+{
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        "insert into total(time,Status,Heater,Warning,protection,Error_Code,CycleNum,Current_I,MAX_Curren,"
+        "Total_Voltage,SOC,SOH,Temp_PCB,Temp_internal,Temp_MAX,Temp_01,Temp_02,Temp_03,Temp_04,Vol_Cell01,"
+        "Vol_Cell02,Vol_Cell03,Vol_Cell04,Vol_Cell05,Vol_Cell06,Vol_Cell07,Vol_Cell08,Vol_Cell09,Vol_Cell10,"
+        "Vol_Cell11,Vol_Cell12,Vol_Cell13,Vol_Cell14,Vol_Cell15,Vol_Cell16,Capacity,Remaining,Battery_Mode,"
+        "BMS_Version,BMS_ISDN) "
+        "with recursive c(x) as (select 1 union all select x+1 from c where x<?) "
+        "select datetime(1700000000+x,'unixepoch'),x%16,x%2,x%65536,(x*7)%65536,x%16,x/100,(x*37)%4001-2000,100,"
+        "4800+(x*13)%600,x%101,100,25,26,30,20,21,22,23,3300+x%50,3301,3302,3303,3304,3305,3306,3307,3308,3309,"
+        "3310,3311,3312,3313,3314,3315,1000,80,'PACK-48V-100AH-MODEL-XYZ','V1.2.3','SN0123456789ABCD' from c"));
+    q.addBindValue(rows);
+    db.transaction();
+    if (!q.exec()) {
+        std::fprintf(stderr, "fill failed: %s\n", qPrintable(q.lastError().text()));
+        return false;
+    }
+    db.commit();
+    QSqlQuery(db).exec(QStringLiteral("pragma wal_checkpoint(TRUNCATE)"));
+    return true;
+}
+
+void setSampleRegisters(int i)
+{
+    quint16 *r = liveData().registerImage;
+    r[Reg::TotalVoltage] = quint16(5200 + i % 50);
+    r[Reg::PackCurrent] = quint16(qint16(-150 + i % 7));
+    for (int k = 0; k < MaxCells; ++k)
+        r[Reg::CellVoltage + k] = quint16(3300 + k + i % 5);
+    r[Reg::StatusWord] = 0x8002;
+    r[Reg::SensorTemp12] = 0x1819;
+    r[Reg::FullCapacity] = 1000;
+    r[Reg::ModelText] = 0x5041;
+}
+
+int child(qint64 rows, const QString &directory, int samples)
+{
+    if (!Startup::openDatabases(directory))
+        return 1;
+    QSqlDatabase db = QSqlDatabase::database(QStringLiteral("connection1"));
+    QElapsedTimer t;
+    t.start();
+    if (!fill(db, rows))
+        return 1;
+    result("fill_ms", ms(t));
+    liveData().language = 1;
+    result("rss_before_kb", memory().value(QStringLiteral("VmRSS")));
+
+    // Opening: construction to first paint.
+    PaintCounter paints;
+    t.restart();
+    auto *page = new HistoryMonitoring;
+    page->tableView()->viewport()->installEventFilter(&paints);
+    page->resize(1280, 720);
+    page->show();
+    paints.waitForPaint(0);
+    result("open_ms", ms(t));
+    const QMap<QString, qint64> mem = memory();
+    result("rss_open_kb", mem.value(QStringLiteral("VmRSS")));
+    result("anon_open_kb", mem.value(QStringLiteral("RssAnon")));
+
+    // One sample: the insert and the view showing it on top.
+    QVector<double> costs;
+    for (int i = 0; i < samples; ++i) {
+        setSampleRegisters(i);
+        page->sampleTime = QStringLiteral("2030-01-01 00:00:%1").arg(i % 60, 2, 10, QLatin1Char('0'));
+        const int before = paints.count;
+        t.restart();
+        page->insertSample();
+        paints.waitForPaint(before);
+        costs << ms(t);
+    }
+    std::sort(costs.begin(), costs.end());
+    result("sample_median_ms", costs[costs.size() / 2]);
+    result("sample_mean_ms", std::accumulate(costs.begin(), costs.end(), 0.0) / costs.size());
+
+    // Header click on Total_Voltage: the first builds the index.
+    const int voltage = 9;
+    int before = paints.count;
+    t.restart();
+    emit page->tableView()->horizontalHeader()->sectionClicked(voltage);
+    paints.waitForPaint(before);
+    result("sort_first_ms", ms(t));
+    before = paints.count;
+    t.restart();
+    emit page->tableView()->horizontalHeader()->sectionClicked(voltage);
+    paints.waitForPaint(before);
+    result("sort_again_ms", ms(t));
+
+    // Scroll to the end of the sorted view.
+    before = paints.count;
+    t.restart();
+    page->tableView()->scrollToBottom();
+    paints.waitForPaint(before);
+    result("scroll_end_ms", ms(t));
+    const QString lastRow = page->model()->index(page->model()->rowCount() - 1, voltage).data().toString();
+    std::fprintf(stderr, "  last row of the ascending sort shows %s V\n", qPrintable(lastRow));
+
+    // Exporting every row.
+    const QString exportFile = directory + QStringLiteral("/export.xlsx");
+    t.restart();
+    const auto outcome = TableExport::exportRows(page->model()->snapshot(), page->chineseHeaders, 40, exportFile);
+    result("export_ms", ms(t));
+    result("export_ok", outcome == TableExport::Result::Written ? 1 : 0);
+    result("export_mb", QFile(exportFile).size() / 1e6);
+
+    // The SQLite shell on the same table as a reference.
+    const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
+    if (!shell.isEmpty()) {
+        QProcess sqlite;
+        sqlite.setStandardOutputFile(directory + QStringLiteral("/shell.txt"));
+        t.restart();
+        sqlite.start(shell, {QStringLiteral("-separator"), QStringLiteral("\t"), directory + QStringLiteral("/my1.db"),
+                             QStringLiteral("select * from total;")});
+        sqlite.waitForFinished(-1);
+        result("sqlite3_ms", ms(t));
+    }
+    result("rss_end_kb", memory().value(QStringLiteral("VmRSS")));
+    delete page;
+    return 0;
+}
+
+struct Figures
+{
+    qint64 rows = 0;
+    QMap<QString, double> v;
+};
+
+void verdict(const char *what, bool ok, const QString &detail)
+{
+    std::printf("  %-62s %-28s %s\n", what, qPrintable(detail), ok ? "met" : "NOT MET");
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+
+    int samples = 60;
+    const int samplesAt = args.indexOf(QStringLiteral("--samples"));
+    if (samplesAt > 0 && samplesAt + 1 < args.size())
+        samples = qMax(3, args.at(samplesAt + 1).toInt());
+
+    const int childAt = args.indexOf(QStringLiteral("--child"));
+    if (childAt > 0 && childAt + 2 < args.size())
+        return child(args.at(childAt + 1).toLongLong(), args.at(childAt + 2), samples);
+
+    QList<qint64> sizes{1000, 100000, 1000000};
+    const int sizesAt = args.indexOf(QStringLiteral("--sizes"));
+    if (sizesAt > 0 && sizesAt + 1 < args.size()) {
+        sizes.clear();
+        for (const QString &s : args.at(sizesAt + 1).split(QLatin1Char(',')))
+            sizes << s.toLongLong();
+    }
+
+    QList<Figures> all;
+    for (qint64 rows : sizes) {
+        QTemporaryDir dir;
+        std::fprintf(stderr, "%lld rows...\n", rows);
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--child"), QString::number(rows), dir.path(), QStringLiteral("--samples"),
+                 QString::number(samples)});
+        p.waitForFinished(-1);
+        Figures f;
+        f.rows = rows;
+        for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() == 3 && parts[0] == "RESULT")
+                f.v[QString::fromLatin1(parts[1])] = parts[2].toDouble();
+        }
+        if (p.exitCode() != 0 || f.v.isEmpty()) {
+            std::fprintf(stderr, "child for %lld rows failed\n", rows);
+            return 1;
+        }
+        all << f;
+    }
+
+    std::printf("\n%10s %9s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "rows", "fill ms", "open ms", "sample ms",
+                "sort1 ms", "sort2 ms", "end ms", "export ms", "sqlite3", "RSS MB", "anon MB");
+    for (const Figures &f : all) {
+        std::printf("%10lld %9.0f %9.1f %9.2f %9.1f %9.1f %9.1f %9.0f %9.0f %9.1f %9.1f\n", f.rows, f.v["fill_ms"],
+                    f.v["open_ms"], f.v["sample_median_ms"], f.v["sort_first_ms"], f.v["sort_again_ms"],
+                    f.v["scroll_end_ms"], f.v["export_ms"], f.v["sqlite3_ms"], f.v["rss_open_kb"] / 1024.0,
+                    f.v["anon_open_kb"] / 1024.0);
+    }
+    std::printf("(sample: median of %d; mean per size:", samples);
+    for (const Figures &f : all)
+        std::printf(" %.2f", f.v["sample_mean_ms"]);
+    std::printf(" ms; export file of the largest: %.0f MB)\n\n", all.last().v["export_mb"]);
+
+    const Figures &small = all.first();
+    const Figures &large = all.last();
+    std::printf("Targets (%lld rows against %lld):\n", large.rows, small.rows);
+    const double sampleRatio = large.v["sample_median_ms"] / small.v["sample_median_ms"];
+    verdict("per-sample cost within 1.5x", sampleRatio <= 1.5, QStringLiteral("%1x").arg(sampleRatio, 0, 'f', 2));
+    const double openRatio = large.v["open_ms"] / small.v["open_ms"];
+    verdict("opening within 2x", openRatio <= 2.0, QStringLiteral("%1x").arg(openRatio, 0, 'f', 2));
+    verdict("opening under 0.5 s", large.v["open_ms"] < 500, QStringLiteral("%1 ms").arg(large.v["open_ms"], 0, 'f', 0));
+    verdict("sorted first screen under 1 s the first time", large.v["sort_first_ms"] < 1000,
+            QStringLiteral("%1 ms").arg(large.v["sort_first_ms"], 0, 'f', 0));
+    verdict("sorted first screen under 0.1 s after", large.v["sort_again_ms"] < 100,
+            QStringLiteral("%1 ms").arg(large.v["sort_again_ms"], 0, 'f', 1));
+    verdict("scroll to the end of the sorted view under 0.2 s", large.v["scroll_end_ms"] < 200,
+            QStringLiteral("%1 ms").arg(large.v["scroll_end_ms"], 0, 'f', 1));
+    if (large.v["sqlite3_ms"] > 0) {
+        const double exportRatio = large.v["export_ms"] / large.v["sqlite3_ms"];
+        verdict("export within 3x of the SQLite shell", exportRatio <= 3.0,
+                QStringLiteral("%1x").arg(exportRatio, 0, 'f', 2));
+    }
+    const double extraMb = (large.v["rss_open_kb"] - small.v["rss_open_kb"]) / 1024.0;
+    verdict("memory no more than 50 MB above the smallest table", extraMb <= 50,
+            QStringLiteral("%1 MB").arg(extraMb, 0, 'f', 1));
+    return 0;
+}
