@@ -100,7 +100,7 @@ void CommLog::logFrame(Direction direction, const QByteArray &bytes, int languag
 {
     if (language != 0 && language != 1)
         return;
-    appendLine(m_open, quint8(direction | (language << 1)), bytes);
+    appendLine(m_open, quint8((direction & 1) | (language << 1)), bytes);
     ++m_lineCount;
     if (m_lineCount % BlockLines == 0)
         sealOpenBlock();
@@ -133,7 +133,7 @@ void CommLog::sealOpenBlock()
 // Drops the oldest lines of the view, ViewTrim of them in one edit. The view's
 // own maximum block count would drop one line per line appended, and each
 // time it lays out and shapes the new first line, which is off screen: that
-// alone makes a line cost half as much again once the view is full.
+// alone makes a line cost up to half as much again once the view is full.
 void CommLog::trimView()
 {
     QTextDocument *doc = m_view->document();
