@@ -143,6 +143,20 @@ private slots:
         }
     }
 
+    void parameterPageClockStampsTheSamples()
+    {
+        MainWindow w;
+        PresetParameters *page = w.parameterPage();
+        QVERIFY(page->clockText().isEmpty()); // until the first second has passed
+        QTRY_VERIFY_WITH_TIMEOUT(!page->clockText().isEmpty(), 5000);
+        const QDateTime shown = QDateTime::fromString(page->clockText(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        QVERIFY(shown.isValid());
+        QVERIFY(qAbs(shown.secsTo(QDateTime::currentDateTime())) <= 2);
+        QCOMPARE(child<QLineEdit>(page, "CURRENT_TIME")->text(), page->clockText());
+        QCOMPARE(PresetParameters::formatClock(QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5))),
+                 QStringLiteral("2026-01-02 03:04:05"));
+    }
+
     void unopenablePortWarnsAndStaysIdle()
     {
         MainWindow w;
