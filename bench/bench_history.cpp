@@ -130,15 +130,26 @@ int child(qint64 rows, const QString &directory, int samples)
     liveData().language = 1;
     result("rss_before_kb", memory().value(QStringLiteral("VmRSS")));
 
-    // Opening: construction to first paint.
+    // Opening: construction to first paint. The first page of the process
+    // also pays for fonts and styles; the median of several opens is the
+    // figure.
     PaintCounter paints;
-    t.restart();
-    auto *page = new HistoryMonitoring;
-    page->tableView()->viewport()->installEventFilter(&paints);
-    page->resize(1280, 720);
-    page->show();
-    paints.waitForPaint(0);
-    result("open_ms", ms(t));
+    HistoryMonitoring *page = nullptr;
+    QVector<double> opens;
+    for (int i = 0; i < 5; ++i) {
+        delete page;
+        paints.count = 0;
+        t.restart();
+        page = new HistoryMonitoring;
+        page->tableView()->viewport()->installEventFilter(&paints);
+        page->resize(1280, 720);
+        page->show();
+        paints.waitForPaint(0);
+        opens << ms(t);
+    }
+    result("open_first_ms", opens.first());
+    std::sort(opens.begin(), opens.end());
+    result("open_ms", opens[opens.size() / 2]);
     const QMap<QString, qint64> mem = memory();
     result("rss_open_kb", mem.value(QStringLiteral("VmRSS")));
     result("anon_open_kb", mem.value(QStringLiteral("RssAnon")));
@@ -187,6 +198,11 @@ int child(qint64 rows, const QString &directory, int samples)
     result("export_ms", ms(t));
     result("export_ok", outcome == TableExport::Result::Written ? 1 : 0);
     result("export_mb", QFile(exportFile).size() / 1e6);
+    // The same newest first (a language change reloads the view unsorted).
+    emit page->languageSwich();
+    t.restart();
+    TableExport::exportRows(page->model()->snapshot(), page->chineseHeaders, 40, exportFile);
+    result("export_newest_ms", ms(t));
 
     // The SQLite shell on the same table as a reference.
     const QString shell = QStandardPaths::findExecutable(QStringLiteral("sqlite3"));
@@ -276,7 +292,13 @@ int main(int argc, char *argv[])
     std::printf("(sample: median of %d; mean per size:", samples);
     for (const Figures &f : all)
         std::printf(" %.2f", f.v["sample_mean_ms"]);
-    std::printf(" ms; export file of the largest: %.0f MB)\n\n", all.last().v["export_mb"]);
+    std::printf(" ms)\n(open: median of 5; the process's first open:");
+    for (const Figures &f : all)
+        std::printf(" %.0f", f.v["open_first_ms"]);
+    std::printf(" ms)\n(export: of the sorted view as in the table; newest first:");
+    for (const Figures &f : all)
+        std::printf(" %.0f", f.v["export_newest_ms"]);
+    std::printf(" ms; file of the largest table: %.0f MB)\n\n", all.last().v["export_mb"]);
 
     const Figures &small = all.first();
     const Figures &large = all.last();
@@ -294,8 +316,11 @@ int main(int argc, char *argv[])
             QStringLiteral("%1 ms").arg(large.v["scroll_end_ms"], 0, 'f', 1));
     if (large.v["sqlite3_ms"] > 0) {
         const double exportRatio = large.v["export_ms"] / large.v["sqlite3_ms"];
-        verdict("export within 3x of the SQLite shell", exportRatio <= 3.0,
+        verdict("export within 3x of the SQLite shell (sorted view)", exportRatio <= 3.0,
                 QStringLiteral("%1x").arg(exportRatio, 0, 'f', 2));
+        const double newestRatio = large.v["export_newest_ms"] / large.v["sqlite3_ms"];
+        verdict("export within 3x of the SQLite shell (newest first)", newestRatio <= 3.0,
+                QStringLiteral("%1x").arg(newestRatio, 0, 'f', 2));
     }
     const double extraMb = (large.v["rss_open_kb"] - small.v["rss_open_kb"]) / 1024.0;
     verdict("memory no more than 50 MB above the smallest table", extraMb <= 50,

@@ -9,6 +9,7 @@
 #include <QProgressDialog>
 #include <QSaveFile>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableView>
 #include <QThread>
 #include <QTimer>
@@ -19,6 +20,7 @@ namespace {
 
 constexpr int FlushBytes = 1 << 20;
 constexpr qint64 ProgressRows = 2048;
+constexpr qint64 MapBytes = qint64(256) << 20;
 
 // Collects the text and writes it in large pieces.
 class Writer
@@ -85,6 +87,12 @@ public:
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
         db.setDatabaseName(databaseName);
         m_open = db.open();
+        if (m_open) {
+            // A sorted walk visits the table's pages in the order of an
+            // index, not of the file: mapping the file spares a read call
+            // per row.
+            QSqlQuery(db).exec(QStringLiteral("pragma mmap_size=%1").arg(MapBytes));
+        }
     }
     ~PrivateConnection()
     {
