@@ -2,7 +2,6 @@
 
 #include "model/livedata.h"
 #include "model/monitordata.h"
-#include "model/valueformat.h"
 #include "pages/exporttable.h"
 #include "pages/recordtablemodel.h"
 
