@@ -156,18 +156,22 @@ int child(qint64 rows, const QString &directory, int samples)
 
     // One sample: the insert and the view showing it on top.
     QVector<double> costs;
+    QVector<double> stores; // the part before the paint: insert and view bookkeeping
     for (int i = 0; i < samples; ++i) {
         setSampleRegisters(i);
         page->sampleTime = QStringLiteral("2030-01-01 00:00:%1").arg(i % 60, 2, 10, QLatin1Char('0'));
         const int before = paints.count;
         t.restart();
         page->insertSample();
+        stores << ms(t);
         paints.waitForPaint(before);
         costs << ms(t);
     }
     std::sort(costs.begin(), costs.end());
     result("sample_median_ms", costs[costs.size() / 2]);
     result("sample_mean_ms", std::accumulate(costs.begin(), costs.end(), 0.0) / costs.size());
+    std::sort(stores.begin(), stores.end());
+    result("sample_store_ms", stores[stores.size() / 2]);
 
     // Header click on Total_Voltage: the first builds the index.
     const int voltage = 9;
@@ -188,6 +192,12 @@ int child(qint64 rows, const QString &directory, int samples)
     page->tableView()->scrollToBottom();
     paints.waitForPaint(before);
     result("scroll_end_ms", ms(t));
+    // The middle of the sorted view: the deepest offset from either end.
+    before = paints.count;
+    t.restart();
+    page->tableView()->verticalScrollBar()->setValue(page->tableView()->verticalScrollBar()->maximum() / 2);
+    paints.waitForPaint(before);
+    result("scroll_mid_ms", ms(t));
     const QString lastRow = page->model()->index(page->model()->rowCount() - 1, voltage).data().toString();
     std::fprintf(stderr, "  last row of the ascending sort shows %s V\n", qPrintable(lastRow));
 
@@ -292,9 +302,15 @@ int main(int argc, char *argv[])
     std::printf("(sample: median of %d; mean per size:", samples);
     for (const Figures &f : all)
         std::printf(" %.2f", f.v["sample_mean_ms"]);
+    std::printf(" ms; of it before the paint, median:");
+    for (const Figures &f : all)
+        std::printf(" %.2f", f.v["sample_store_ms"]);
     std::printf(" ms)\n(open: median of 5; the process's first open:");
     for (const Figures &f : all)
         std::printf(" %.0f", f.v["open_first_ms"]);
+    std::printf(" ms)\n(scroll to the middle of the sorted view:");
+    for (const Figures &f : all)
+        std::printf(" %.1f", f.v["scroll_mid_ms"]);
     std::printf(" ms)\n(export: of the sorted view as in the table; newest first:");
     for (const Figures &f : all)
         std::printf(" %.0f", f.v["export_newest_ms"]);
