@@ -118,28 +118,6 @@ private slots:
         QCOMPARE(tables(binDir.filePath("my1.db")), QStringList{"total"});
         QVERIFY(QDir(workDir.path()).entryList(QDir::Files).isEmpty());
     }
-
-    void badCommandLineValueExitsWithCode2AndOpensNothing_data()
-    {
-        QTest::addColumn<QStringList>("args");
-        QTest::newRow("baud") << QStringList{"--baud", "7"};
-        QTest::newRow("address") << QStringList{"--address", "65"};
-        QTest::newRow("unknown") << QStringList{"--colour"};
-    }
-    void badCommandLineValueExitsWithCode2AndOpensNothing()
-    {
-        QFETCH(QStringList, args);
-        QTemporaryDir binDir;
-        const QString exe = binDir.filePath("packscope");
-        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
-        QProcess p;
-        p.start(exe, args);
-        QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitCode(), 2);
-        QVERIFY(p.readAllStandardOutput().isEmpty());
-        QVERIFY(p.readAllStandardError().startsWith("packscope: "));
-        QVERIFY(!QFile::exists(binDir.filePath("my1.db")));
-    }
 };
 
 QTEST_MAIN(TestStartup)
