@@ -2,343 +2,119 @@
 // from it: signed fields, sensor temperatures, extremes and identity texts.
 #include "link/crc16.h"
 #include "model/monitordata.h"
-
 #include <QtTest>
-#include <cstdlib>
+#include <numeric>
 
 namespace {
-// A function-3 answer from address 1 carrying `data` (byte count = its size).
-QByteArray answer(const QByteArray &data)
-{
-    QByteArray frame;
-    frame.append(char(0x01)).append(char(0x03)).append(char(data.size())).append(data);
-    frame.append(2, '\0');
-    sealFrame(frame);
-    return frame;
-}
+constexpr quint16 Untouched = 0xBEEF;
+using Words = QVector<quint16>;
 
-// Register values as they travel: big-endian.
-QByteArray words(const QVector<quint16> &values)
+QByteArray sealed(QByteArray frame) { frame.append(2, '\0'); sealFrame(frame); return frame; }
+// A function-3 answer from address 1 carrying `data` (byte count = its size).
+QByteArray answer(const QByteArray &data) { return sealed(QByteArray::fromHex("0103") + char(data.size()) + data); }
+Words counting(int count) { Words v(count); std::iota(v.begin(), v.end(), quint16(0x1000)); return v; }
+QByteArray bigEndian(const Words &values)
 {
     QByteArray bytes;
     for (const quint16 v : values)
-        bytes.append(char(v >> 8)).append(char(v & 0xFF));
+        bytes.append(char(v >> 8)).append(char(v));
     return bytes;
-}
-
-// `count` registers whose values tell their position: base + i.
-QByteArray numbered(int count, quint16 base)
-{
-    QVector<quint16> values;
-    for (int i = 0; i < count; ++i)
-        values.append(quint16(base + i));
-    return words(values);
-}
-
-// A text padded with zeros to `length` bytes.
-QByteArray text(const QByteArray &chars, int length)
-{
-    QByteArray bytes = chars.left(length);
-    bytes.append(length - bytes.size(), '\0');
-    return bytes;
-}
-
-constexpr quint16 Untouched = 0xBEEF;
-
-void fillImage(BmsLiveData &live)
-{
-    for (quint16 &r : live.registerImage)
-        r = Untouched;
-    for (quint16 &r : live.recordRegisters)
-        r = Untouched;
 }
 } // namespace
 
 class TestMonitorData : public QObject
 {
     Q_OBJECT
-
 private slots:
-    void monitoringAnswerFillsMonitorArea();
-    void identityAnswerFillsIdentityArea();
-    void otherKindsStoreNothing_data();
-    void otherKindsStoreNothing();
-    void shortAndOddByteCounts_data();
-    void shortAndOddByteCounts();
-    void shorterAnswerKeepsEarlierValues();
-    void longerAnswerIsStoredWhole();
-    void dataEndBeforeTheCrc();
-    void storingNeverPassesTheImage();
-    void signedFields();
-    void sensorTemperatures();
-    void cellExtremes_data();
-    void cellExtremes();
-    void identityTexts();
-    void textsFillingTheirLength();
+    void store_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::addColumn<int>("first");
+        QTest::addColumn<Words>("stored");
+        const int monitor = MonitorRead;
+        QTest::newRow("monitoring, 78 bytes") << monitor << answer(bigEndian(counting(39))) << 0 << counting(39);
+        QTest::newRow("identity, 46 bytes") << int(IdentityRead) << answer(bigEndian(counting(23))) << 105 << counting(23);
+        QTest::newRow("parameter read") << int(ParameterRead) << answer(bigEndian(counting(91))) << 0 << Words{};
+        QTest::newRow("byte count 1") << monitor << answer(QByteArray::fromHex("AA")) << 0 << Words{};
+        QTest::newRow("high byte first") << monitor << answer(QByteArray::fromHex("1234")) << 0 << Words{0x1234};
+        QTest::newRow("byte count 5") << monitor << answer(QByteArray::fromHex("123456789A")) << 0 << Words{0x1234, 0x5678};
+        // A byte count larger than the frame carries never turns the CRC into a value.
+        QTest::newRow("byte count past the data") << monitor << sealed(QByteArray::fromHex("01034E12345678")) << 0
+                                                  << Words{0x1234, 0x5678};
+    }
+    void store()
+    {
+        QFETCH(int, kind);
+        QFETCH(QByteArray, frame);
+        QFETCH(int, first);
+        QFETCH(Words, stored);
+        BmsLiveData live;
+        std::fill(std::begin(live.registerImage), std::end(live.registerImage), Untouched);
+        std::fill(std::begin(live.recordRegisters), std::end(live.recordRegisters), Untouched);
+        live.requestKind = quint16(kind);
+        storeReadAnswer(frame, live);
+        for (int r = 0; r < 512; ++r)
+            QCOMPARE(live.registerImage[r], r >= first && r < first + stored.size() ? stored[r - first] : Untouched);
+        // recordRegisters lies right behind the image: it would show an overrun.
+        storeRegisters(answer(bigEndian(counting(100))), 500, live);
+        QCOMPARE(live.registerImage[511], quint16(0x100B));
+        QCOMPARE(live.recordRegisters[0], Untouched);
+    }
+    void signedValues()
+    {
+        BmsLiveData live;
+        live.registerImage[Reg::PackCurrent] = 0xFF38;
+        live.registerImage[Reg::SensorTemp12] = 0xFB19;
+        live.registerImage[Reg::SensorTemp34] = 0x807F; // sensors 3 and 4 take no part in the extremes
+        QCOMPARE(int(packCurrent(live)), -200);
+        QCOMPARE(QVector<int>({sensorTemp(1, live), sensorTemp(2, live), sensorTemp(3, live), sensorTemp(4, live)}),
+                 QVector<int>({-5, 25, -128, 127}));
+        const auto extremes = [&] { return QVector<int>{temperatureExtremes(live).max, temperatureExtremes(live).min}; };
+        QCOMPARE(extremes(), QVector<int>({25, -5}));
+        live.registerImage[Reg::SensorTemp12] = 0x7F80;
+        QCOMPARE(extremes(), QVector<int>({127, -128}));
+    }
+    void cellExtremes_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<Words>("cells");
+        QTest::addColumn<int>("max");
+        QTest::addColumn<int>("min");
+        QTest::addColumn<int>("scanned");
+        QTest::newRow("no cells") << 0 << Words{3300} << 0 << 65535 << 0;
+        QTest::newRow("three cells") << 3 << Words{3300, 3310, 3295, 5000, 1} << 3310 << 3295 << 3;
+        QTest::newRow("unsigned compare") << 2 << Words{40000, 3000} << 40000 << 3000 << 2;
+        // Only sixteen cell fields exist: register 18 (huge here) is never a cell.
+        QTest::newRow("count 20 held to 16") << 20 << (Words(15, 3300) << 3290) << 3300 << 3290 << 16;
+    }
+    void cellExtremes()
+    {
+        QFETCH(int, count);
+        QFETCH(Words, cells);
+        BmsLiveData live;
+        live.registerImage[Reg::CellCount] = quint16(count);
+        std::copy(cells.begin(), cells.end(), live.registerImage + Reg::CellVoltage);
+        live.registerImage[Reg::PcbTemp] = 65000;
+        QTEST(cellCount(live), "scanned");
+        QTEST(int(cellVoltageExtremes(live).max), "max");
+        QTEST(int(cellVoltageExtremes(live).min), "min");
+    }
+    void identityTexts()
+    {
+        BmsLiveData live;
+        live.requestKind = IdentityRead;
+        live.registerImage[128] = 0x5858; // no zero after the serial number
+        storeReadAnswer(answer(QByteArray::fromHex("41420043") + QByteArray(20, 0) + QByteArray("V2.01\0", 6)
+                               + "SN20240001234567"), live);
+        QCOMPARE(modelText(live), QStringLiteral("AB"));
+        QCOMPARE(versionText(live), QStringLiteral("V2.01"));
+        QCOMPARE(serialText(live), QStringLiteral("SN20240001234567"));
+        storeReadAnswer(answer("PACK-48V-100AH-16S-LFP01V1.2.3"), live);
+        QCOMPARE(modelText(live), QStringLiteral("PACK-48V-100AH-16S-LFP01"));
+        QCOMPARE(versionText(live), QStringLiteral("V1.2.3"));
+    }
 };
-
-void TestMonitorData::monitoringAnswerFillsMonitorArea()
-{
-    BmsLiveData live;
-    fillImage(live);
-    live.requestKind = MonitorRead;
-    storeReadAnswer(answer(numbered(39, 0x1000)), live);
-    for (int r = 0; r <= 38; ++r)
-        QCOMPARE(live.registerImage[r], quint16(0x1000 + r));
-    QCOMPARE(live.registerImage[39], Untouched);
-    QCOMPARE(live.registerImage[105], Untouched);
-}
-
-void TestMonitorData::identityAnswerFillsIdentityArea()
-{
-    BmsLiveData live;
-    fillImage(live);
-    live.requestKind = IdentityRead;
-    storeReadAnswer(answer(numbered(23, 0x2000)), live);
-    QCOMPARE(live.registerImage[104], Untouched);
-    for (int r = 105; r <= 127; ++r)
-        QCOMPARE(live.registerImage[r], quint16(0x2000 + r - 105));
-    QCOMPARE(live.registerImage[128], Untouched);
-    QCOMPARE(live.registerImage[0], Untouched);
-}
-
-void TestMonitorData::otherKindsStoreNothing_data()
-{
-    QTest::addColumn<int>("kind");
-    QTest::newRow("parameter read") << int(ParameterRead);
-    QTest::newRow("parameter write") << int(ParameterWrite);
-    QTest::newRow("record read") << int(DatalogRead);
-    QTest::newRow("unknown") << 7;
-}
-
-void TestMonitorData::otherKindsStoreNothing()
-{
-    QFETCH(int, kind);
-    BmsLiveData live;
-    fillImage(live);
-    live.requestKind = quint16(kind);
-    storeReadAnswer(answer(numbered(91, 1)), live);
-    for (const quint16 r : live.registerImage)
-        QCOMPARE(r, Untouched);
-}
-
-void TestMonitorData::shortAndOddByteCounts_data()
-{
-    QTest::addColumn<QByteArray>("data");
-    QTest::addColumn<QVector<quint16>>("stored");
-    QTest::newRow("byte count 0") << QByteArray() << QVector<quint16>{};
-    QTest::newRow("byte count 1") << QByteArray::fromHex("AA") << QVector<quint16>{};
-    QTest::newRow("byte count 2") << QByteArray::fromHex("1234") << QVector<quint16>{0x1234};
-    QTest::newRow("byte count 5") << QByteArray::fromHex("123456789A") << QVector<quint16>{0x1234, 0x5678};
-    QTest::newRow("high bit set") << QByteArray::fromHex("FF38") << QVector<quint16>{0xFF38};
-}
-
-void TestMonitorData::shortAndOddByteCounts()
-{
-    QFETCH(QByteArray, data);
-    QFETCH(QVector<quint16>, stored);
-    BmsLiveData live;
-    fillImage(live);
-    live.requestKind = MonitorRead;
-    storeReadAnswer(answer(data), live);
-    for (int r = 0; r < stored.size(); ++r)
-        QCOMPARE(live.registerImage[r], stored[r]);
-    QCOMPARE(live.registerImage[stored.size()], Untouched);
-}
-
-void TestMonitorData::shorterAnswerKeepsEarlierValues()
-{
-    BmsLiveData live;
-    live.requestKind = MonitorRead;
-    storeReadAnswer(answer(numbered(39, 100)), live);
-    storeReadAnswer(answer(words({7, 8})), live);
-    QCOMPARE(live.registerImage[0], quint16(7));
-    QCOMPARE(live.registerImage[1], quint16(8));
-    QCOMPARE(live.registerImage[2], quint16(102));
-    QCOMPARE(live.registerImage[38], quint16(138));
-}
-
-void TestMonitorData::longerAnswerIsStoredWhole()
-{
-    // The largest answer (byte count 254, 127 registers) from the highest
-    // start register reaches register 231.
-    BmsLiveData live;
-    fillImage(live);
-    live.requestKind = IdentityRead;
-    storeReadAnswer(answer(numbered(127, 0x3000)), live);
-    QCOMPARE(live.registerImage[105], quint16(0x3000));
-    QCOMPARE(live.registerImage[231], quint16(0x3000 + 126));
-    QCOMPARE(live.registerImage[232], Untouched);
-}
-
-void TestMonitorData::dataEndBeforeTheCrc()
-{
-    // A byte count larger than the data carried never turns the CRC into a
-    // register value.
-    BmsLiveData live;
-    fillImage(live);
-    QByteArray frame = QByteArray::fromHex("01034E12345678");
-    frame.append(2, '\0');
-    sealFrame(frame);
-    storeRegisters(frame, 0, live);
-    QCOMPARE(live.registerImage[0], quint16(0x1234));
-    QCOMPARE(live.registerImage[1], quint16(0x5678));
-    QCOMPARE(live.registerImage[2], Untouched);
-    storeRegisters(QByteArray::fromHex("0103"), 0, live);
-    storeRegisters(QByteArray::fromHex("01030200"), 0, live);
-    QCOMPARE(live.registerImage[0], quint16(0x1234));
-}
-
-void TestMonitorData::storingNeverPassesTheImage()
-{
-    // recordRegisters lies right behind registerImage: it shows any overrun.
-    BmsLiveData live;
-    fillImage(live);
-    storeRegisters(answer(numbered(100, 1)), 500, live);
-    QCOMPARE(live.registerImage[500], quint16(1));
-    QCOMPARE(live.registerImage[511], quint16(12));
-    for (const quint16 r : live.recordRegisters)
-        QCOMPARE(r, Untouched);
-}
-
-void TestMonitorData::signedFields()
-{
-    BmsLiveData live;
-    live.requestKind = MonitorRead;
-    QByteArray data = numbered(39, 0);
-    data[2] = char(0xFF); // packCurrent
-    data[3] = char(0x38);
-    data[36] = char(0xFF); // pcbTemp -10
-    data[37] = char(0xF6);
-    storeReadAnswer(answer(data), live);
-    QCOMPARE(live.registerImage[Reg::PackCurrent], quint16(0xFF38));
-    QCOMPARE(int(packCurrent(live)), -200);
-    QCOMPARE(int(signedRegister(Reg::PcbTemp, live)), -10);
-    QCOMPARE(int(signedRegister(Reg::TotalVoltage, live)), 0);
-}
-
-void TestMonitorData::sensorTemperatures()
-{
-    BmsLiveData live;
-    live.requestKind = MonitorRead;
-    QByteArray data = numbered(39, 0);
-    data[2 * Reg::SensorTemp12] = char(0xFB);
-    data[2 * Reg::SensorTemp12 + 1] = char(0x19);
-    data[2 * Reg::SensorTemp34] = char(0x80);
-    data[2 * Reg::SensorTemp34 + 1] = char(0x7F);
-    data[2 * Reg::ReportedMaxTemp] = 0;
-    data[2 * Reg::ReportedMaxTemp + 1] = char(99);
-    storeReadAnswer(answer(data), live);
-
-    QCOMPARE(int(sensorTemp(1, live)), -5);
-    QCOMPARE(int(sensorTemp(2, live)), 25);
-    QCOMPARE(int(sensorTemp(3, live)), -128);
-    QCOMPARE(int(sensorTemp(4, live)), 127);
-
-    // Sensors 3 and 4 and the reported maximum take no part.
-    TemperatureExtremes t = temperatureExtremes(live);
-    QCOMPARE(int(t.max), 25);
-    QCOMPARE(int(t.min), -5);
-    QCOMPARE(std::abs(int(t.max) - int(t.min)), 30);
-
-    // Full signed range; the order of the two sensors does not matter.
-    live.registerImage[Reg::SensorTemp12] = 0x7F80;
-    t = temperatureExtremes(live);
-    QCOMPARE(int(t.max), 127);
-    QCOMPARE(int(t.min), -128);
-    QCOMPARE(std::abs(int(t.max) - int(t.min)), 255);
-
-    live.registerImage[Reg::SensorTemp12] = 0x1414;
-    t = temperatureExtremes(live);
-    QCOMPARE(int(t.max), 20);
-    QCOMPARE(int(t.min), 20);
-}
-
-void TestMonitorData::cellExtremes_data()
-{
-    QTest::addColumn<int>("count");
-    QTest::addColumn<QVector<quint16>>("cells");
-    QTest::addColumn<int>("max");
-    QTest::addColumn<int>("min");
-    QTest::addColumn<int>("scanned");
-
-    const QVector<quint16> sixteen{3301, 3302, 3303, 3304, 3305, 3306, 3307, 3308,
-                                   3309, 3310, 3311, 3312, 3313, 3314, 3315, 3290};
-    QTest::newRow("no cells") << 0 << sixteen << 0 << 65535 << 0;
-    QTest::newRow("three cells") << 3 << QVector<quint16>{3300, 3310, 3295, 5000, 1} << 3310 << 3295 << 3;
-    QTest::newRow("one cell") << 1 << QVector<quint16>{3333, 1, 60000} << 3333 << 3333 << 1;
-    QTest::newRow("sixteen cells") << 16 << sixteen << 3315 << 3290 << 16;
-    QTest::newRow("unsigned compare") << 2 << QVector<quint16>{40000, 3000} << 40000 << 3000 << 2;
-    // Only sixteen cell fields exist: a larger count is held to sixteen, so
-    // register 18 (board temperature, here huge) is never taken for a cell.
-    QTest::newRow("count 17") << 17 << sixteen << 3315 << 3290 << 16;
-    QTest::newRow("count 20") << 20 << sixteen << 3315 << 3290 << 16;
-    QTest::newRow("count 65535") << 65535 << sixteen << 3315 << 3290 << 16;
-}
-
-void TestMonitorData::cellExtremes()
-{
-    QFETCH(int, count);
-    QFETCH(QVector<quint16>, cells);
-    QFETCH(int, max);
-    QFETCH(int, min);
-    QFETCH(int, scanned);
-    BmsLiveData live;
-    live.registerImage[Reg::CellCount] = quint16(count);
-    for (int i = 0; i < cells.size(); ++i)
-        live.registerImage[Reg::CellVoltage + i] = cells[i];
-    live.registerImage[Reg::PcbTemp] = 65000;
-    live.registerImage[Reg::AmbientTemp] = 2;
-    live.registerImage[Reg::ReportedMaxTemp] = 1;
-
-    QCOMPARE(cellCount(live), scanned);
-    const CellExtremes e = cellVoltageExtremes(live);
-    QCOMPARE(int(e.max), max);
-    QCOMPARE(int(e.min), min);
-    QCOMPARE(e.valid(), scanned > 0);
-    if (count == 3)
-        QCOMPARE(int(e.max) - int(e.min), 15);
-}
-
-void TestMonitorData::identityTexts()
-{
-    BmsLiveData live;
-    live.requestKind = IdentityRead;
-    QByteArray data = QByteArray::fromHex("41420043");
-    data.append(text("", 20)); // rest of the model text
-    data.append(text("V2.01", 6));
-    data.append(text("SN2024", 16));
-    QCOMPARE(data.size(), 46);
-    storeReadAnswer(answer(data), live);
-    QCOMPARE(modelText(live), QStringLiteral("AB"));
-    QCOMPARE(versionText(live), QStringLiteral("V2.01"));
-    QCOMPARE(serialText(live), QStringLiteral("SN2024"));
-
-    // An empty text and a text decoded as UTF-8.
-    live.registerImage[Reg::VersionText] = 0x0031;
-    QCOMPARE(versionText(live), QString());
-    live.registerImage[Reg::ModelText] = 0xC3A9;
-    live.registerImage[Reg::ModelText + 1] = 0x2100;
-    QCOMPARE(modelText(live), QStringLiteral("\u00E9!"));
-}
-
-void TestMonitorData::textsFillingTheirLength()
-{
-    // A text with no zero of its own is taken whole and ends at its length,
-    // not at the next text's registers.
-    BmsLiveData live;
-    live.requestKind = IdentityRead;
-    QByteArray data;
-    data.append(text("PACK-48V-100AH-16S-LFP01", 24));
-    data.append(text("V1.2.3", 6));
-    data.append(text("SN20240001234567", 16));
-    storeReadAnswer(answer(data), live);
-    live.registerImage[128] = 0x5858; // whatever follows the serial number
-    QCOMPARE(modelText(live), QStringLiteral("PACK-48V-100AH-16S-LFP01"));
-    QCOMPARE(versionText(live), QStringLiteral("V1.2.3"));
-    QCOMPARE(serialText(live), QStringLiteral("SN20240001234567"));
-    QCOMPARE(registerText(Reg::VersionText, 3, live), QStringLiteral("V1."));
-}
 
 QTEST_APPLESS_MAIN(TestMonitorData)
 #include "tst_monitordata.moc"
