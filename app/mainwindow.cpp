@@ -281,6 +281,7 @@ void MainWindow::onFrameTimeout()
 
     if (Frames::classifyBurst(held, selectedAddress()) == Frames::Burst::Complete)
         takeFrame(held);
+    m_log.moveCursorToEnd();
 }
 
 void MainWindow::takeFrame(const QByteArray &bytes)
