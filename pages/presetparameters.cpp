@@ -68,6 +68,12 @@ void PresetParameters::prepareNextWrite()
     liveData().writeRegister = WriteChainDone;
 }
 
+void PresetParameters::on_collect_clicked()
+{
+    // The next poll tick reads registers 45..135.
+    liveData().nextRequest = ParameterRead;
+}
+
 void PresetParameters::languageChange()
 {
     const int lang = liveData().language;

@@ -40,6 +40,7 @@ signals:
     void languageSwich();
 
 public slots:
+    void on_collect_clicked();
     void languageChange();
     void updateClock();
 

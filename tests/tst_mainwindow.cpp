@@ -226,7 +226,7 @@ private slots:
         MainWindow w;
         FakeBms bms;
         goOnline(w, bms);
-        liveData().nextRequest = ParameterRead;
+        child<QPushButton>(w.parameterPage(), "collect")->click();
         QCOMPARE(bms.waitForBytes(8), hex("0103002D005B9438"));
         const quint8 unanswered = w.unansweredCount();
         QVERIFY(unanswered >= 1);
@@ -238,6 +238,13 @@ private slots:
             QVERIFY2(liveData().registerImage[r] != 0x1111, qPrintable(QString::number(r)));
         QCOMPARE(w.unansweredCount(), unanswered);
         QCOMPARE(liveData().nextRequest, quint16(ParameterRead));
+
+        // The answer that fits the read is stored at 45..135.
+        bms.writeRaw(readAnswer(1, QVector<quint16>(Reg::ParameterCount, 0x2222)));
+        QTRY_COMPARE_WITH_TIMEOUT(liveData().nextRequest, quint16(MonitorRead), 10000);
+        QCOMPARE(liveData().registerImage[Reg::ParameterStart], quint16(0x2222));
+        QCOMPARE(liveData().registerImage[135], quint16(0x2222));
+        QCOMPARE(liveData().registerImage[136], quint16(0));
     }
 
     void writeAcknowledgementEndingTheChainShowsSuccess()
