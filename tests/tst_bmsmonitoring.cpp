@@ -54,13 +54,12 @@ private slots:
         QTest::addColumn<QString>("texts"); // form / English / Chinese
         QTest::newRow("labels") << "lb_model|temp_0|lb_cell_16|label_11" << "型号|温度信息（℃）|电池16|%  / "
                                    "Model|Temperature Information（℃）|Cell16|%  / 模块|温度信息（℃）|电池16|% ";
-        QTest::newRow("warnings") << "warning_7|warning_10|warning_14"
-                                  << "环境温度异常|放电高温|其它错误 / Temp Anmaly|Disharge OT|Other Error / "
-                                     "环境温度异常|放电高温|其他错误";
-        QTest::newRow("protections, errors") << "protection_13|protection_14|error_4"
-                                             << "浮充停止|短路|电压不均衡 / Float Stoped|Discharge SC|Cell Unbalance / "
-                                                "浮充停止|放电短路|电压不均衡";
-        QTest::newRow("values") << "lb_state|state|heating_film" << "状态|充电|加热开 / Status|充电|加热开 / 状态|充电|加热开";
+        QTest::newRow("warnings") << "warning_7|warning_10|warning_14" << "环境温度异常|放电高温|其它错误 / "
+                                     "Temp Anmaly|Disharge OT|Other Error / 环境温度异常|放电高温|其他错误";
+        QTest::newRow("protections") << "protection_13|protection_14|error_4" << "浮充停止|短路|电压不均衡 / "
+                                        "Float Stoped|Discharge SC|Cell Unbalance / 浮充停止|放电短路|电压不均衡";
+        QTest::newRow("values") << "lb_state|state|heating_film"
+                                << "状态|充电|加热开 / Status|充电|加热开 / 状态|充电|加热开";
     }
     void texts()
     {

@@ -128,10 +128,10 @@ private slots:
         QCOMPARE(TableExport::exportRows(model.snapshot(), RecordTable::datalog().chineseHeaders(), 31, path("log.xlsx")),
                  TableExport::Result::Written);
         QCOMPARE(readFile(path("log.xlsx")),
-                 "记录数\t时间\t状态\t加热\t警告\t保护\t错误码\t总电压\t总电流\tSOC\t温度01\t温度02\t温度03\t温度04\t电压01\t"
-                 "电压02\t电压03\t电压04\t电压05\t电压06\t电压07\t电压08\t电压09\t电压10\t电压11\t电压12\t电压13\t电压14\t"
-                 "电压15\t电压16\t序列号\t\r\n679\t2023-09-05 03:50:37\tProtection\toff\t0000\t0000\t0000\t0.00\t-2.00\t0\t"
-                 "0\t0\t0\t0\t3.301\t" + QByteArray("0.000\t").repeated(15) + "SN1\t\r\n");
+                 "记录数\t时间\t状态\t加热\t警告\t保护\t错误码\t总电压\t总电流\tSOC\t温度01\t温度02\t温度03\t温度04\t"
+                 "电压01\t电压02\t电压03\t电压04\t电压05\t电压06\t电压07\t电压08\t电压09\t电压10\t电压11\t电压12\t电压13\t"
+                 "电压14\t电压15\t电压16\t序列号\t\r\n679\t2023-09-05 03:50:37\tProtection\toff\t"
+                 "0000\t0000\t0000\t0.00\t-2.00\t0\t0\t0\t0\t0\t3.301\t" + QByteArray("0.000\t").repeated(15) + "SN1\t\r\n");
     }
 };
 
