@@ -1,3 +1,4 @@
+#include "app/dialogs.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
 #include "app/startup.h"
@@ -36,6 +37,14 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     setIdentity();
+    // For unattended runs (scripts, tests): every box is written to stderr
+    // and answered at once instead of waiting for a click.
+    if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS")) {
+        Dialogs::setHook([](const Dialogs::Request &r, QString *) {
+            std::fprintf(stderr, "packscope: box \"%s\": %s\n", qPrintable(r.title), qPrintable(r.text));
+            return int(QMessageBox::Ok);
+        });
+    }
     if (!Startup::openDatabases(QCoreApplication::applicationDirPath()))
         return 1;
 

@@ -100,6 +100,24 @@ private slots:
             QVERIFY(!QFile::exists(dir.filePath("my2.db")));
     }
 
+    void programEndsWithCode1WhenMy1CannotBeOpened()
+    {
+        QTemporaryDir binDir;
+        const QString exe = binDir.filePath("packscope");
+        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
+        QVERIFY(QDir(binDir.path()).mkdir("my1.db"));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("PACKSCOPE_ANSWER_DIALOGS"), QStringLiteral("1"));
+        p.setProcessEnvironment(env);
+        p.start(exe, QStringList());
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("box \"Cannot open database1\": Unable to establish a database connection."));
+        QVERIFY(!QFile::exists(binDir.filePath("my2.db")));
+    }
+
     void databasesLiveNextToTheExecutableWhateverTheWorkingDirectory()
     {
         QTemporaryDir binDir, workDir;
