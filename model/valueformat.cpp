@@ -1,21 +1,54 @@
 #include "model/valueformat.h"
 
-QString fixedPoint(qint64 value, int decimals)
+void appendUnsigned(QString &out, quint64 value, int minDigits)
 {
-    qint64 scale = 1;
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = char('0' + value % 10);
+        value /= 10;
+    } while (value);
+    for (int i = n; i < minDigits; ++i)
+        out += QLatin1Char('0');
+    while (n)
+        out += QLatin1Char(digits[--n]);
+}
+
+void appendFixedPoint(QString &out, qint64 value, int decimals)
+{
+    quint64 scale = 1;
     for (int i = 0; i < decimals; ++i)
         scale *= 10;
     // Negated in unsigned arithmetic, so that the most negative value works too.
     const quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
-    const QString text = decimals > 0
-        ? QStringLiteral("%1.%2").arg(magnitude / scale).arg(magnitude % scale, decimals, 10, QLatin1Char('0'))
-        : QString::number(magnitude);
-    return value < 0 ? QLatin1Char('-') + text : text;
+    if (value < 0)
+        out += QLatin1Char('-');
+    appendUnsigned(out, magnitude / scale);
+    if (decimals > 0) {
+        out += QLatin1Char('.');
+        appendUnsigned(out, magnitude % scale, decimals);
+    }
+}
+
+void appendHex4(QString &out, quint16 value)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    for (int shift = 12; shift >= 0; shift -= 4)
+        out += QLatin1Char(hex[(value >> shift) & 0xF]);
+}
+
+QString fixedPoint(qint64 value, int decimals)
+{
+    QString text;
+    appendFixedPoint(text, value, decimals);
+    return text;
 }
 
 QString hex4(quint16 value)
 {
-    return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
+    QString text;
+    appendHex4(text, value);
+    return text;
 }
 
 QString operatingStateText(quint16 statusWord, int language)

@@ -11,6 +11,13 @@ QString fixedPoint(qint64 value, int decimals);
 // Four upper-case hexadecimal digits, zero-filled ("000A").
 QString hex4(quint16 value);
 
+// The same texts appended to `out` without temporary strings: the export
+// formats tens of millions of fields this way.
+void appendFixedPoint(QString &out, qint64 value, int decimals);
+void appendHex4(QString &out, quint16 value);
+// Decimal digits of `value`, zero-filled on the left to at least minDigits.
+void appendUnsigned(QString &out, quint64 value, int minDigits = 1);
+
 // Operating state of a status word (bit 0 charge, 1 discharge, 2 protection,
 // 3 charge current limiting, else standby) in language 0 (Chinese) or 1
 // (English); empty for any other language.

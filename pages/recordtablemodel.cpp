@@ -215,56 +215,6 @@ const Definition &datalog()
     return d;
 }
 
-namespace {
-
-// Digits are written straight into the line: the export formats tens of
-// millions of fields, and the view shares the same code so that both always
-// show the same text.
-void appendUnsigned(QString &out, quint64 value, int minDigits = 1)
-{
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = char('0' + value % 10);
-        value /= 10;
-    } while (value);
-    for (int i = n; i < minDigits; ++i)
-        out += QLatin1Char('0');
-    while (n)
-        out += QLatin1Char(digits[--n]);
-}
-
-void appendDecimal(QString &out, qint64 value)
-{
-    if (value < 0)
-        out += QLatin1Char('-');
-    appendUnsigned(out, value < 0 ? 0 - quint64(value) : quint64(value));
-}
-
-// Whole part, point, remainder zero-filled to `decimals` digits; the sign
-// also when the whole part is 0 (-50 hundredths is -0.50).
-void appendFixedPoint(QString &out, qint64 value, int decimals)
-{
-    quint64 scale = 1;
-    for (int i = 0; i < decimals; ++i)
-        scale *= 10;
-    const quint64 magnitude = value < 0 ? 0 - quint64(value) : quint64(value);
-    if (value < 0)
-        out += QLatin1Char('-');
-    appendUnsigned(out, magnitude / scale);
-    out += QLatin1Char('.');
-    appendUnsigned(out, magnitude % scale, decimals);
-}
-
-void appendHex4(QString &out, quint16 value)
-{
-    static const char hex[] = "0123456789ABCDEF";
-    for (int shift = 12; shift >= 0; shift -= 4)
-        out += QLatin1Char(hex[(value >> shift) & 0xF]);
-}
-
-} // namespace
-
 void appendDisplayText(QString &out, Rule rule, const QVariant &stored, int language)
 {
     switch (rule) {
@@ -272,7 +222,7 @@ void appendDisplayText(QString &out, Rule rule, const QVariant &stored, int lang
         out += stored.toString();
         return;
     case Rule::Decimal:
-        appendDecimal(out, stored.toInt());
+        appendFixedPoint(out, stored.toInt(), 0);
         return;
     case Rule::Hundredths:
         appendFixedPoint(out, stored.toInt(), 2);
