@@ -377,9 +377,12 @@ QVariant RecordTableModel::data(const QModelIndex &index, int role) const
     }
     case Qt::FontRole: {
         // The view's font, bold.
-        QFont font;
-        font.setWeight(QFont::Bold);
-        return font;
+        static const QFont bold = [] {
+            QFont font;
+            font.setWeight(QFont::Bold);
+            return font;
+        }();
+        return bold;
     }
     case Qt::TextAlignmentRole:
         return int(Qt::AlignHCenter | Qt::AlignVCenter);
@@ -415,9 +418,8 @@ void RecordTableModel::forgetRows()
     m_freshRows.clear();
 }
 
-void RecordTableModel::reload()
+void RecordTableModel::resetToNewestFirst()
 {
-    beginResetModel();
     forgetRows();
     m_sortColumn = -1;
     m_sortOrder = Qt::DescendingOrder;
@@ -425,6 +427,12 @@ void RecordTableModel::reload()
     m_orderedMaxId = 0;
     m_orderedCount = 0;
     m_contiguous = true;
+}
+
+void RecordTableModel::reload()
+{
+    beginResetModel();
+    resetToNewestFirst();
     m_countExact = false;
     // Two lookups at the ends of the id key: no scan, whatever the size.
     QSqlQuery query(database());
@@ -496,18 +504,36 @@ void RecordTableModel::sortByColumn(int column, Qt::SortOrder order)
 
 qint64 RecordTableModel::appendRow(const QVector<QVariant> &values)
 {
-    QSqlQuery query(database());
-    bool ok = query.prepare(m_def.insertStatement());
+    // Prepared once and kept: a row a second for weeks need not parse the
+    // statement every time. A failure prepares it anew on the next row.
+    if (!m_insertPrepared) {
+        m_insert = QSqlQuery(database());
+        m_insertPrepared = m_insert.prepare(m_def.insertStatement());
+    }
+    bool ok = m_insertPrepared;
     if (ok) {
-        for (const QVariant &v : values)
-            query.addBindValue(v);
-        ok = query.exec();
+        for (int i = 0; i < values.size(); ++i)
+            m_insert.bindValue(i, values.at(i));
+        ok = m_insert.exec();
     }
     if (!ok) {
         qDebug("insert error!");
+        m_insert = QSqlQuery();
+        m_insertPrepared = false;
         return -1;
     }
-    const qint64 id = query.lastInsertId().toLongLong();
+    const qint64 id = m_insert.lastInsertId().toLongLong();
+    m_insert.finish(); // no statement may stay active when Clear drops the table
+
+    // The view shows the new row at once: keep what was stored rather than
+    // read it back.
+    Row row;
+    row.reserve(values.size() + 1);
+    row << id << values;
+    if (m_freshRows.size() >= 4 * BlockRows)
+        m_freshRows.clear();
+    m_freshRows.insert(id, row);
+
     beginInsertRows(QModelIndex(), 0, 0);
     m_freshIds.append(id);
     endInsertRows();
@@ -516,6 +542,8 @@ qint64 RecordTableModel::appendRow(const QVector<QVariant> &values)
 
 void RecordTableModel::clearTable()
 {
+    m_insert = QSqlQuery();
+    m_insertPrepared = false;
     QSqlDatabase db = database();
     {
         QSqlQuery drop(db);
@@ -525,13 +553,7 @@ void RecordTableModel::clearTable()
         create.exec(m_def.createStatement);
     }
     beginResetModel();
-    forgetRows();
-    m_sortColumn = -1;
-    m_sortOrder = Qt::DescendingOrder;
-    m_freshIds.clear();
-    m_orderedMaxId = 0;
-    m_orderedCount = 0;
-    m_contiguous = true;
+    resetToNewestFirst();
     m_countExact = true; // empty
     endResetModel();
 }

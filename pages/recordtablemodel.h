@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -11,7 +12,6 @@
 #include <atomic>
 #include <functional>
 
-class QSqlQuery;
 
 // The recorded-data tables (history samples in `total`, BMS log records in
 // `record`): their columns, how a stored value is shown, and a table model
@@ -160,6 +160,7 @@ private:
     void fetchOrderedBlock(int block, Block &into) const;
     void readRows(QSqlQuery &query, QVector<Row> &into) const;
     void forgetRows();
+    void resetToNewestFirst();
     void ensureSortIndex(int column);
     void countRowsExactly();
     void recoverFromGaps();
@@ -181,6 +182,9 @@ private:
     bool m_recoveryPending = false;
     bool m_countExact = false; // m_orderedCount was counted, not inferred
     QVector<qint64> m_freshIds; // stored since the last load or sort
+
+    QSqlQuery m_insert; // the prepared insert of every column
+    bool m_insertPrepared = false;
 
     mutable QHash<int, Block> m_blocks;
     mutable QHash<qint64, Row> m_freshRows;
