@@ -1,7 +1,5 @@
 #include "app/commlog.h"
 
-#include "link/frames.h"
-
 #include <QFile>
 #include <QPlainTextEdit>
 
@@ -93,7 +91,12 @@ QString CommLog::prefix(Direction direction, int language)
 
 QString CommLog::formatLine(Direction direction, const QByteArray &bytes, int language)
 {
-    return prefix(direction, language) + Frames::hexText(bytes);
+    if (language != 0 && language != 1)
+        return QString();
+    // The view and the saved file share one way of writing a line.
+    QByteArray text;
+    appendLineText(text, StoredLine{quint8((direction & 1) | (language << 1)), bytes.constData(), bytes.size()});
+    return QString::fromUtf8(text);
 }
 
 void CommLog::logFrame(Direction direction, const QByteArray &bytes, int language)

@@ -51,6 +51,7 @@ public:
     qint64 storeBytes() const;
 
     static QString prefix(Direction direction, int language);
+    // The text of a line; empty for a language other than 0 and 1.
     static QString formatLine(Direction direction, const QByteArray &bytes, int language);
 
 private:
