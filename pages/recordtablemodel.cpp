@@ -35,6 +35,16 @@ void appendNumbered(QVector<Column> &columns, const char *namePrefix, const QStr
     }
 }
 
+// State, heater and the three flag words: the same in both tables.
+void appendStateColumns(QVector<Column> &c)
+{
+    c.append(column("Status", QStringLiteral("状态"), "Status", Rule::StatusText));
+    c.append(column("Heater", QStringLiteral("加热"), "Heater", Rule::HeaterText));
+    c.append(column("Warning", QStringLiteral("警告"), "Warning", Rule::Hex4));
+    c.append(column("protection", QStringLiteral("保护"), "protection", Rule::Hex4));
+    c.append(column("Error_Code", QStringLiteral("错误码"), "ErrorEode", Rule::Hex4));
+}
+
 Definition makeHistory()
 {
     Definition d;
@@ -43,11 +53,7 @@ Definition makeHistory()
     d.createStatement = QString::fromLatin1(Startup::CreateTotalTable);
     QVector<Column> &c = d.columns;
     c.append(column("time", QStringLiteral("时间"), "Date_Time", Rule::Text));
-    c.append(column("Status", QStringLiteral("状态"), "Status", Rule::StatusText));
-    c.append(column("Heater", QStringLiteral("加热"), "Heater", Rule::HeaterText));
-    c.append(column("Warning", QStringLiteral("警告"), "Warning", Rule::Hex4));
-    c.append(column("protection", QStringLiteral("保护"), "protection", Rule::Hex4));
-    c.append(column("Error_Code", QStringLiteral("错误码"), "ErrorEode", Rule::Hex4));
+    appendStateColumns(c);
     c.append(column("CycleNum", QStringLiteral("循环次数"), "CycleNum", Rule::Decimal));
     c.append(column("Current_I", QStringLiteral("电流"), "Current_I", Rule::Hundredths));
     c.append(column("MAX_Curren", QStringLiteral("最大允许电流"), "MAX_Curren", Rule::Decimal));
@@ -83,11 +89,7 @@ Definition makeDatalog()
     QVector<Column> &c = d.columns;
     c.append(column("Recordid", QStringLiteral("记录数"), "RecoidID", Rule::Decimal));
     c.append(column("time", QStringLiteral("时间"), "Date_Time", Rule::PackedDateTime));
-    c.append(column("Status", QStringLiteral("状态"), "Status", Rule::StatusText));
-    c.append(column("Heater", QStringLiteral("加热"), "Heater", Rule::HeaterText));
-    c.append(column("Warning", QStringLiteral("警告"), "Warning", Rule::Hex4));
-    c.append(column("protection", QStringLiteral("保护"), "protection", Rule::Hex4));
-    c.append(column("Error_Code", QStringLiteral("错误码"), "ErrorEode", Rule::Hex4));
+    appendStateColumns(c);
     c.append(column("Total_Voltage", QStringLiteral("总电压"), "Total_Voltage", Rule::Hundredths));
     c.append(column("Total_Current", QStringLiteral("总电流"), "Total_Current", Rule::Hundredths));
     c.append(column("SOC", QStringLiteral("SOC"), "SOC", Rule::Decimal));
