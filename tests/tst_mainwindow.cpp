@@ -46,21 +46,16 @@ class TestMainWindow : public QObject
         return w;
     }
 
-    // Starts monitoring against a fresh fake BMS and waits for the first
-    // request (the identity read, one second after the click).
-    void startMonitoring(MainWindow &w, FakeBms &bms)
+    // Starts monitoring against a fresh fake BMS, waits for the identity read
+    // (one second after the click) and answers it, so that monitoring reads
+    // follow.
+    void goOnline(MainWindow &w, FakeBms &bms)
     {
         QVERIFY(bms.open());
         w.setPortName(bms.deviceName());
         w.on_monitorBtn_clicked();
         QVERIFY(w.isMonitoring());
         QCOMPARE(bms.waitForBytes(8), hex("010300690017D5D8"));
-    }
-
-    // Answers the identity read so that monitoring reads follow.
-    void goOnline(MainWindow &w, FakeBms &bms)
-    {
-        startMonitoring(w, bms);
         QVector<quint16> identity(Reg::IdentityCount, 0);
         identity[0] = 0x5053; // "PS"
         bms.writeRaw(readAnswer(1, identity));
@@ -171,18 +166,6 @@ private slots:
         QVERIFY(child<QComboBox>(&w, "baudCB")->isEnabled());
     }
 
-    void identityAnswerBringsTheLinkOnline()
-    {
-        MainWindow w;
-        FakeBms bms;
-        goOnline(w, bms);
-        QCOMPARE(child<QLineEdit>(w.monitoringPage(), "com_state")->text(), QStringLiteral("Online"));
-        QVERIFY(child<QPushButton>(w.parameterPage(), "collect")->isEnabled());
-        QVERIFY(child<QPushButton>(w.datalogPage(), "pushButton")->isEnabled());
-        QVERIFY(!child<QComboBox>(&w, "lgCB")->isEnabled());
-        QCOMPARE(w.commLog().line(0), QStringLiteral("OUT→◇01 03 00 69 00 17 D5 D8"));
-        QVERIFY(w.commLog().line(1).startsWith(QStringLiteral("IN←◆01 03 2E 50 53")));
-    }
 
     void answerOutcomeBoxes_data()
     {
@@ -263,11 +246,15 @@ private slots:
         QCOMPARE(liveData().registerImage[136], quint16(0));
     }
 
-    void stoppingEndsADatalogReadingAndUnlocks()
+    void onlineLocksThenStoppingEndsADatalogReadingAndUnlocks()
     {
         MainWindow w;
         FakeBms bms;
         goOnline(w, bms);
+        QCOMPARE(child<QLineEdit>(w.monitoringPage(), "com_state")->text(), QStringLiteral("Online"));
+        QVERIFY(child<QPushButton>(w.parameterPage(), "collect")->isEnabled());
+        QVERIFY(child<QPushButton>(w.datalogPage(), "pushButton")->isEnabled());
+        QVERIFY(!child<QComboBox>(&w, "lgCB")->isEnabled());
         liveData().nextRequest = DatalogRead;
         w.on_monitorBtn_clicked();
         QVERIFY(!w.isMonitoring());
