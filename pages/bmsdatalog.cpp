@@ -1,6 +1,7 @@
 #include "pages/bmsdatalog.h"
 
 #include "model/livedata.h"
+#include "model/valueformat.h"
 
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -10,7 +11,7 @@
 BmsDatalog::BmsDatalog(QWidget *parent) : QWidget(parent)
 {
     auto *layout = new QVBoxLayout(this);
-    m_readButton = new QPushButton(QStringLiteral("Start Reading"), this);
+    m_readButton = new QPushButton(QStringLiteral("开始读取"), this);
     m_readButton->setObjectName(QStringLiteral("pushButton"));
     m_readButton->setEnabled(false);
     layout->addWidget(m_readButton);
@@ -35,4 +36,9 @@ void BmsDatalog::on_pushButton_clicked()
     liveData().nextRequest = MonitorRead;
 }
 
-void BmsDatalog::languageChange() {}
+void BmsDatalog::languageChange()
+{
+    const int lang = liveData().language;
+    if (lang == 0 || lang == 1)
+        m_readButton->setText(pickText(lang, QStringLiteral("开始读取"), QStringLiteral("Start Reading")));
+}
