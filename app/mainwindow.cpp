@@ -1,6 +1,6 @@
 #include "app/mainwindow.h"
 
-#include "app/dialogs.h"
+#include "gui/dialogs.h"
 #include "link/crc16.h"
 #include "link/frames.h"
 #include "model/livedata.h"
@@ -184,7 +184,9 @@ void MainWindow::startMonitoring()
     m_rxBuffer.clear();
     m_gate.reset();
     liveData().nextRequest = IdentityRead;
+    m_inFlight.clear();
     pollTimer->start(1000);
+    emit monitoringChanged(true);
 }
 
 void MainWindow::stopMonitoring()
@@ -207,6 +209,8 @@ void MainWindow::stopMonitoring()
     frameTimer->stop();
     m_gate.reset();
     m_rxBuffer.clear();
+    m_inFlight.clear();
+    emit monitoringChanged(false);
 }
 
 void MainWindow::vsSerialSend()
@@ -218,12 +222,15 @@ void MainWindow::vsSerialSend()
         m_monitoringPage->showOffline();
         m_parameterPage->disableButtons();
         m_datalogPage->disableReadButton();
+        m_inFlight.clear();
+        emit linkLost();
         break;
     case TickDecision::AbandonWrite:
         m_parameterPage->waitBox()->close();
         break;
     case TickDecision::Send:
         m_serial.write(d.frame);
+        m_inFlight = d.frame;
         logFrame(CommLog::Sent, d.frame);
         break;
     case TickDecision::Nothing:
@@ -243,6 +250,7 @@ void MainWindow::sendPageFrame()
     QByteArray frame = m_addressPage->txFrame.left(length);
     sealFrame(frame);
     m_serial.write(frame);
+    m_inFlight = frame;
     logFrame(CommLog::Sent, frame);
 }
 
@@ -289,6 +297,10 @@ void MainWindow::takeFrame(const QByteArray &bytes)
     logFrame(CommLog::Received, bytes);
     if (Frames::checkAnswer(bytes) != Frames::Check::Ok)
         return;
+    // An answer when none is awaited (a second answer to one request, or a
+    // frame nobody asked for) is logged above and goes no further.
+    if (m_inFlight.isEmpty())
+        return;
     // A read answer whose size does not match the read in flight is a late
     // answer to an earlier request: it stays unanswered.
     if (m_monitoring && Frames::functionCode(bytes) == Frames::ReadHolding
@@ -300,6 +312,7 @@ void MainWindow::takeFrame(const QByteArray &bytes)
 void MainWindow::dispatchAnswer(const QByteArray &frame)
 {
     m_unansweredCount = 0;
+    m_inFlight.clear();
     BmsLiveData &live = liveData();
     if (!m_monitoring) {
         m_addressPage->handleAnswer(frame);
@@ -315,6 +328,7 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
             m_parameterPage->enableButtons();
             m_datalogPage->enableReadButton();
             live.nextRequest = MonitorRead;
+            emit linkOnline();
             break;
         case MonitorRead:
             storeReadAnswer(frame);

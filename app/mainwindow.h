@@ -52,6 +52,19 @@ public:
 
     static const QStringList &baudRates();
 
+    // The request whose answer is awaited: the frame last sent, as sent;
+    // empty once an answer to it has been dispatched. At most one answer is
+    // dispatched per request sent.
+    const QByteArray &requestInFlight() const { return m_inFlight; }
+
+signals:
+    // The BMS answered the identity read: the pages are usable.
+    void linkOnline();
+    // Five requests in a row found no answer: the pages show the link lost.
+    void linkLost();
+    // Monitoring started (true) or stopped (false).
+    void monitoringChanged(bool monitoring);
+
 public slots:
     void vsSerialRead();
     void vsSerialSend();
@@ -83,6 +96,7 @@ private:
     quint8 m_unansweredCount = 0;
     bool m_monitoring = false;
     bool m_boxOpen = false;
+    QByteArray m_inFlight;
     SilenceGate m_gate;
     QElapsedTimer m_elapsed;
     std::function<qint64()> m_clock;

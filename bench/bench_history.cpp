@@ -15,7 +15,7 @@
 #include "model/monitordata.h"
 #include "pages/exporttable.h"
 #include "pages/historymonitoring.h"
-#include "pages/recordtablemodel.h"
+#include "store/recordtablemodel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

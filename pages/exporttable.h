@@ -1,42 +1,11 @@
 #pragma once
 
-#include "pages/recordtablemodel.h"
+#include "store/tableexport.h"
 
-#include <QString>
 #include <QStringList>
 
-#include <atomic>
-#include <functional>
-
-class QAbstractItemModel;
 class QTableView;
 class QWidget;
-
-// Export of a recorded-data page's table as tab-separated text: one header
-// line of the Chinese headers, then every row of the view as it is shown
-// (display texts, view order), every field followed by a TAB and every line
-// ended by CR LF. The text is UTF-8 without a byte-order mark, so that the
-// Chinese headers survive whatever the locale of the PC.
-namespace TableExport {
-
-enum class Result { Written, Cancelled, Failed };
-
-// Called now and then with the rows written so far and the total.
-using Progress = std::function<void(qint64 done, qint64 total)>;
-
-// Writes the first headerCount entries of `headers` and every row of `view`
-// to fileName. Reads through a connection of its own, so it may run on any
-// thread. The file appears under its name only when complete: a cancelled
-// or failed export leaves an existing file as it was and creates none.
-Result exportRows(const RecordViewSnapshot &view, const QStringList &headers, int headerCount,
-                  const QString &fileName, const Progress &progress = Progress(),
-                  const std::atomic_bool *cancel = nullptr);
-
-// The same for any table model, read on the calling thread.
-Result exportModel(const QAbstractItemModel &model, const QStringList &headers, int headerCount,
-                   const QString &fileName);
-
-} // namespace TableExport
 
 // The Save button of a recorded-data page: asks for the file name and
 // exports the page's view. A large table is written on a worker thread under

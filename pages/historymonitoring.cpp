@@ -3,7 +3,7 @@
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "pages/exporttable.h"
-#include "pages/recordtablemodel.h"
+#include "store/recordtablemodel.h"
 
 #include "ui_historymonitoring.h"
 

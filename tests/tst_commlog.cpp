@@ -1,5 +1,5 @@
 #include "app/commlog.h"
-#include "app/dialogs.h"
+#include "gui/dialogs.h"
 #include "app/mainwindow.h"
 #include "model/livedata.h"
 #include "support/testenv.h"

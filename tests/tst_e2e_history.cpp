@@ -1,10 +1,10 @@
 // The history end to end: after a few ticks monitoring the BMS simulator, table `total` holds one row per
 // monitoring answer in the communication log with the values it carried, stamped by the parameter page's clock.
-#include "app/dialogs.h"
+#include "gui/dialogs.h"
 #include "app/mainwindow.h"
 #include "link/crc16.h"
 #include "pages/historymonitoring.h"
-#include "pages/recordtablemodel.h"
+#include "store/recordtablemodel.h"
 #include "support/simprocess.h"
 #include "support/testenv.h"
 

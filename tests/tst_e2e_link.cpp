@@ -1,6 +1,6 @@
 // The serial link end to end: the main window polls the BMS simulator on a pseudo-terminal
 // once a second: the request sequence, going offline and back, which spoilt answers are dropped.
-#include "app/dialogs.h"
+#include "gui/dialogs.h"
 #include "app/mainwindow.h"
 #include "link/frames.h"
 #include "model/monitordata.h"

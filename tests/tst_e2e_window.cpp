@@ -1,6 +1,6 @@
 // The whole window against the BMS simulator over a pseudo-terminal: what a
 // technician sees within a few ticks of pressing "Start Monitoring".
-#include "app/dialogs.h"
+#include "gui/dialogs.h"
 #include "app/mainwindow.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"

@@ -1,7 +1,8 @@
 // The tab-separated export of a recorded-data page, byte for byte: the Chinese header line, a TAB
 // after every field, CR LF, rows in view order, an existing file replaced whole, nothing on cancel.
-#include "app/dialogs.h"
+#include "gui/dialogs.h"
 #include "app/startup.h"
+#include "store/schema.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "pages/exporttable.h"
@@ -62,7 +63,7 @@ private slots:
         dir = std::make_unique<QTemporaryDir>();
         page.reset();
         exec(QStringLiteral("drop table if exists total"));
-        exec(QString::fromLatin1(Startup::CreateTotalTable));
+        exec(QString::fromLatin1(Schema::CreateTotalTable));
         page = std::make_unique<HistoryMonitoring>();
     }
     void cleanup() { Dialogs::clearHook(); }

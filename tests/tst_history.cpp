@@ -1,11 +1,12 @@
 // The history page: a monitoring sample as one row of table `total` shown on top by its column's rule;
 // header-click sorting by stored value, Clear, failed inserts, and paging over several blocks.
 #include "app/startup.h"
+#include "store/schema.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "model/valueformat.h"
 #include "pages/historymonitoring.h"
-#include "pages/recordtablemodel.h"
+#include "store/recordtablemodel.h"
 #include "support/testenv.h"
 
 #include <QHeaderView>
@@ -64,7 +65,7 @@ private slots:
         TestEnv::resetLiveData();
         page.reset();
         query(QStringLiteral("drop table if exists total"));
-        query(QString::fromLatin1(Startup::CreateTotalTable));
+        query(QString::fromLatin1(Schema::CreateTotalTable));
         page = std::make_unique<HistoryMonitoring>();
     }
 

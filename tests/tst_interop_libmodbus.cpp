@@ -1,7 +1,7 @@
 // The tool against a Modbus RTU slave that this project did not write:
 // libmodbus answering on the far side of a pseudo-terminal. A mistake shared
 // by the tool and its own simulator cannot hide here.
-#include "app/dialogs.h"
+#include "gui/dialogs.h"
 #include "app/mainwindow.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"

@@ -1,6 +1,6 @@
 // The main window: its start-up state, the language switch, and the link's
 // dispatcher driven over a pseudo-terminal whose far end the test plays.
-#include "app/dialogs.h"
+#include "gui/dialogs.h"
 #include "app/mainwindow.h"
 #include "link/crc16.h"
 #include "model/livedata.h"

@@ -1,6 +1,6 @@
 // Start-up: the two databases next to the executable, their tables, and what
 // happens when one of them cannot be opened.
-#include "app/dialogs.h"
+#include "gui/dialogs.h"
 #include "app/startup.h"
 
 #include <QDir>

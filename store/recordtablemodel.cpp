@@ -1,6 +1,7 @@
-#include "pages/recordtablemodel.h"
+#include "store/recordtablemodel.h"
 
-#include "app/startup.h"
+#include "store/schema.h"
+
 #include "model/livedata.h"
 #include "model/valueformat.h"
 
@@ -50,7 +51,7 @@ Definition makeHistory()
     Definition d;
     d.connectionName = QStringLiteral("connection1");
     d.table = QStringLiteral("total");
-    d.createStatement = QString::fromLatin1(Startup::CreateTotalTable);
+    d.createStatement = QString::fromLatin1(Schema::CreateTotalTable);
     QVector<Column> &c = d.columns;
     c.append(column("time", QStringLiteral("时间"), "Date_Time", Rule::Text));
     appendStateColumns(c);
@@ -79,13 +80,7 @@ Definition makeDatalog()
     d.connectionName = QStringLiteral("connection2");
     d.table = QStringLiteral("record");
     // Clear re-creates the table with the serial number column untyped.
-    d.createStatement = QStringLiteral(
-        "create table record(id integer primary key autoincrement,Recordid int,time varchar(20),Status int,"
-        "Heater int,Warning int,protection int,Error_Code int,Total_Voltage int,Total_Current int,SOC int,"
-        "Temp_01 int,Temp_02 int,Temp_03 int,Temp_04 int,Vol_Cell01 int,Vol_Cell02 int,Vol_Cell03 int,"
-        "Vol_Cell04 int,Vol_Cell05 int,Vol_Cell06 int,Vol_Cell07 int,Vol_Cell08 int,Vol_Cell09 int,"
-        "Vol_Cell10 int,Vol_Cell11 int,Vol_Cell12 int,Vol_Cell13 int,Vol_Cell14 int,Vol_Cell15 int,"
-        "Vol_Cell16 int,BMS_ISDN);");
+    d.createStatement = QString::fromLatin1(Schema::RecreateRecordTable);
     QVector<Column> &c = d.columns;
     c.append(column("Recordid", QStringLiteral("记录数"), "RecoidID", Rule::Decimal));
     c.append(column("time", QStringLiteral("时间"), "Date_Time", Rule::PackedDateTime));
