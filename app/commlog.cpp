@@ -5,13 +5,16 @@
 
 namespace {
 
-// A line in the store: a header holding (length << 2) | tag in 7-bit groups,
+// A line in the store: a header holding (length << 3) | tag in 7-bit groups,
 // low group first, the top bit of a byte saying that another follows; then
-// the frame bytes. The tag is direction | language << 1. An 8-byte request
+// the frame bytes. The tag is direction | language << 1, or NoteTag for a
+// note of the tool's own, whose bytes are its UTF-8 text. An 8-byte request
 // takes a one-byte header, an 83-byte monitoring answer a two-byte one.
+constexpr quint8 NoteTag = 4;
+
 void appendLine(QByteArray &store, quint8 tag, const QByteArray &bytes)
 {
-    quint64 header = (quint64(bytes.size()) << 2) | tag;
+    quint64 header = (quint64(bytes.size()) << 3) | tag;
     while (header >= 0x80) {
         store.append(char(0x80 | (header & 0x7F)));
         header >>= 7;
@@ -38,7 +41,7 @@ StoredLine readLine(const char *data, int &pos)
         header |= quint64(b & 0x7F) << shift;
         shift += 7;
     } while (b & 0x80);
-    StoredLine line{quint8(header & 3), data + pos, int(header >> 2)};
+    StoredLine line{quint8(header & 7), data + pos, int(header >> 3)};
     pos += line.size;
     return line;
 }
@@ -58,6 +61,11 @@ const QByteArray &prefixUtf8(quint8 tag)
 void appendLineText(QByteArray &out, const StoredLine &line)
 {
     static const char digits[] = "0123456789ABCDEF";
+    if (line.tag == NoteTag) {
+        out.append("\xE2\x80\xBB "); // the reference mark sets notes apart from frames
+        out.append(line.bytes, line.size);
+        return;
+    }
     out.append(prefixUtf8(line.tag));
     for (int i = 0; i < line.size; ++i) {
         if (i > 0)
@@ -109,6 +117,23 @@ void CommLog::logFrame(Direction direction, const QByteArray &bytes, int languag
         sealOpenBlock();
     if (m_view) {
         m_view->appendPlainText(formatLine(direction, bytes, language));
+        if (m_view->blockCount() > ViewLines)
+            trimView();
+        moveCursorToEnd();
+    }
+}
+
+void CommLog::logNote(const QString &text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    appendLine(m_open, NoteTag, utf8);
+    ++m_lineCount;
+    if (m_lineCount % BlockLines == 0)
+        sealOpenBlock();
+    if (m_view) {
+        QByteArray line;
+        appendLineText(line, StoredLine{NoteTag, utf8.constData(), utf8.size()});
+        m_view->appendPlainText(QString::fromUtf8(line));
         if (m_view->blockCount() > ViewLines)
             trimView();
         moveCursorToEnd();

@@ -34,6 +34,10 @@ public:
     // line is in view.
     void logFrame(Direction direction, const QByteArray &bytes, int language);
 
+    // Appends a line of the tool's own (a port lost, a database fault),
+    // marked apart from the frames: "※ " and the text.
+    void logNote(const QString &text);
+
     qint64 lineCount() const { return m_lineCount; }
     // Line `index` (0 = oldest) as text; empty when out of range.
     QString line(qint64 index) const;

@@ -1,7 +1,6 @@
 #include "app/mainwindow.h"
 
 #include "gui/dialogs.h"
-#include "link/crc16.h"
 #include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
@@ -11,11 +10,14 @@
 #include "pages/historymonitoring.h"
 #include "pages/pandidrw.h"
 #include "pages/presetparameters.h"
+#include "store/samplequeue.h"
 #include "ui_mainwindow.h"
 
+#include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSerialPortInfo>
-#include <QTimer>
+#include <QStatusBar>
 
 namespace {
 const QString StartZh = QStringLiteral("开始监控");
@@ -32,24 +34,34 @@ const QStringList &MainWindow::baudRates()
 }
 
 MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), m_log(nullptr)
+    : QMainWindow(parent), ui(new Ui::MainWindow), m_link(new SerialLink(nullptr, this)), m_log(nullptr)
 {
     ui->setupUi(this);
     m_log = CommLog(ui->textEdit);
     setWindowTitle(QStringLiteral("PACKSCOPE V1.0"));
-    m_elapsed.start();
-    m_clock = [this] { return m_elapsed.elapsed(); };
 
     fillPortList();
 
-    pollTimer = new QTimer(this);
-    frameTimer = new QTimer(this);
-    // The end of a frame is 20 ms of silence: a coarse timer may fire early.
-    frameTimer->setTimerType(Qt::PreciseTimer);
-    frameTimer->setSingleShot(true);
-    connect(pollTimer, &QTimer::timeout, this, &MainWindow::vsSerialSend);
-    connect(&m_serial, &QSerialPort::readyRead, this, &MainWindow::vsSerialRead);
-    connect(frameTimer, &QTimer::timeout, this, &MainWindow::onFrameTimeout);
+    connect(m_link, &SerialLink::frameSent, this, [this](const QByteArray &frame) { logFrame(CommLog::Sent, frame); });
+    connect(m_link, &SerialLink::frameTaken, this,
+            [this](const QByteArray &bytes) { logFrame(CommLog::Received, bytes); });
+    connect(m_link, &SerialLink::frameTimerExpired, this, [this] { m_log.moveCursorToEnd(); });
+    connect(m_link, &SerialLink::answerReceived, this, &MainWindow::dispatchAnswer);
+    connect(m_link, &SerialLink::wentOffline, this, &MainWindow::onLinkLost);
+    connect(m_link, &SerialLink::writeAbandoned, this, [this] { m_parameterPage->waitBox()->close(); });
+    connect(m_link, &SerialLink::readRefused, this, [this](quint8 function, quint8 code) {
+        logNote(pickText(language(), QStringLiteral("BMS拒绝读取：功能码 %1，异常码 %2"),
+                         QStringLiteral("BMS refused the read: function %1, exception code %2"))
+                    .arg(function)
+                    .arg(code));
+    });
+    connect(m_link, &SerialLink::portLost, this, &MainWindow::onPortLost);
+    connect(m_link, &SerialLink::portRecovered, this, [this](const QString &portName) {
+        logNote(pickText(language(), QStringLiteral("串口 %1 已恢复，继续监控"),
+                         QStringLiteral("Port %1 is back: monitoring resumes"))
+                    .arg(portName));
+    });
+    connect(m_link, &SerialLink::countersChanged, this, &MainWindow::updateStatus);
 
     m_monitoringPage = new BmsMonitoring(this);
     ui->tabWidget->insertTab(0, m_monitoringPage, QStringLiteral("BMS实时监控"));
@@ -68,8 +80,19 @@ MainWindow::MainWindow(QWidget *parent)
         ui->comboBox->addItem(QString::number(i));
 
     connect(m_addressPage, &PAndIdRW::txSend, this, &MainWindow::sendPageFrame);
+    m_link->setWriteFrameSource([this] { return m_parameterPage->writeFrame(); });
+    m_link->setRecordFrameSource([this] { return m_datalogPage->requestFrame(); });
+    connect(historyQueue(), &SampleQueue::stateChanged, this, &MainWindow::onStoreStateChanged);
+
+    m_countersLabel = new QLabel(this);
+    m_countersLabel->setObjectName(QStringLiteral("countersLabel"));
+    m_storeLabel = new QLabel(this);
+    m_storeLabel->setObjectName(QStringLiteral("storeLabel"));
+    statusBar()->addWidget(m_storeLabel, 1);
+    statusBar()->addPermanentWidget(m_countersLabel);
 
     setupLanguageMenu();
+    setupConnectionMenu();
 
     // Start in English; the index change re-labels the window and every page.
     ui->lgCB->setCurrentIndex(1);
@@ -82,10 +105,14 @@ MainWindow::~MainWindow()
     delete ui;
 }
 
+int MainWindow::language() const { return ui->lgCB->currentIndex(); }
+
 quint8 MainWindow::selectedAddress() const
 {
     return quint8(ui->comboBox->currentIndex() + 1);
 }
+
+SampleQueue *MainWindow::historyQueue() const { return m_historyPage->queue(); }
 
 void MainWindow::setPortName(const QString &name)
 {
@@ -118,10 +145,8 @@ bool MainWindow::setSlaveAddress(int address)
 void MainWindow::fillPortList()
 {
     const auto ports = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : ports) {
+    for (const QSerialPortInfo &info : ports)
         ui->serialNumCB->addItem(info.portName());
-        m_serial.close();
-    }
 }
 
 void MainWindow::on_btnRefresh_clicked()
@@ -130,195 +155,121 @@ void MainWindow::on_btnRefresh_clicked()
     fillPortList();
 }
 
-void MainWindow::configurePort()
+void MainWindow::showPortWarning(const QString &reason)
 {
-    const qint32 baud = ui->baudCB->currentText().toInt();
-    m_serial.setBaudRate(baud, QSerialPort::AllDirections);
-    m_serial.setDataBits(QSerialPort::Data8);
-    m_serial.setParity(QSerialPort::NoParity);
-    m_serial.setFlowControl(QSerialPort::NoFlowControl);
-    m_serial.setStopBits(QSerialPort::OneStop);
-}
-
-bool MainWindow::openPort()
-{
-    m_serial.setPortName(ui->serialNumCB->currentText());
-    if (m_serial.open(QIODevice::ReadWrite)) {
-        configurePort();
-        return true;
-    }
-    const int lang = ui->lgCB->currentIndex();
-    Dialogs::message(this, QMessageBox::Warning,
-                     pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
-                     pickText(lang,
-                              QStringLiteral("当前串口号不存在!!!\r\n1.USB串口松了？\r\n2.是否被其他程序占用？"),
-                              QStringLiteral("The current COM does not exist!!!\r\n1.The USB is loose\r\n2.is occupied by other programs？")),
+    // The usual two hints, then what the system said, on a line of its own.
+    const int lang = language();
+    QString text = pickText(lang, QStringLiteral("当前串口号不存在!!!\r\n1.USB串口松了？\r\n2.是否被其他程序占用？"),
+                            QStringLiteral("The current COM does not exist!!!\r\n1.The USB is loose\r\n2.is occupied by other programs？"));
+    if (!reason.isEmpty())
+        text += QStringLiteral("\r\n") + reason;
+    Dialogs::message(this, QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text,
                      QMessageBox::Ok);
-    return false;
 }
 
 // --- Monitoring -------------------------------------------------------------
 
 void MainWindow::on_monitorBtn_clicked()
 {
-    m_serial.close();
     if (!m_monitoring)
         startMonitoring();
     else
         stopMonitoring();
 }
 
+void MainWindow::setLinkControlsLocked(bool locked)
+{
+    ui->serialNumCB->setEnabled(!locked);
+    ui->baudCB->setEnabled(!locked);
+    ui->lgCB->setEnabled(!locked);
+    ui->comboBox->setEnabled(!locked);
+    ui->btnRefresh->setEnabled(!locked);
+    // The menus choose what must not change under a running link; the
+    // connection menu holds a setting that may change at any time.
+    for (QAction *action : ui->menubar->actions()) {
+        if (!action->menu() || action->menu()->objectName() != QLatin1String("connectionMenu"))
+            action->setEnabled(!locked);
+    }
+}
+
 void MainWindow::startMonitoring()
 {
-    if (!openPort())
+    m_link->setPortName(ui->serialNumCB->currentText());
+    m_link->setBaudRate(ui->baudCB->currentText().toInt());
+    m_link->setAddress(selectedAddress());
+    m_link->resetCounters();
+    if (!m_link->start()) {
+        showPortWarning(m_link->errorString());
         return;
-    ui->serialNumCB->setEnabled(false);
-    ui->baudCB->setEnabled(false);
-    ui->lgCB->setEnabled(false);
-    ui->comboBox->setEnabled(false);
-    ui->btnRefresh->setEnabled(false);
-    for (QAction *action : ui->menubar->actions())
-        action->setEnabled(false);
-    ui->monitorBtn->setText(ui->lgCB->currentIndex() == 0 ? StopZh : StopEn);
+    }
+    setLinkControlsLocked(true);
+    ui->monitorBtn->setText(language() == 0 ? StopZh : StopEn);
     m_monitoring = true;
-    m_rxBuffer.clear();
-    m_gate.reset();
-    liveData().nextRequest = IdentityRead;
-    m_inFlight.clear();
-    pollTimer->start(1000);
     emit monitoringChanged(true);
 }
 
 void MainWindow::stopMonitoring()
 {
-    m_serial.close();
-    ui->serialNumCB->setEnabled(true);
-    ui->baudCB->setEnabled(true);
-    ui->lgCB->setEnabled(true);
-    for (QAction *action : ui->menubar->actions())
-        action->setEnabled(true);
+    m_link->stop();
+    setLinkControlsLocked(false);
     m_parameterPage->disableButtons();
     m_datalogPage->disableReadButton();
-    ui->comboBox->setEnabled(true);
-    ui->btnRefresh->setEnabled(true);
     if (liveData().nextRequest == DatalogRead)
         m_datalogPage->on_pushButton_clicked();
-    ui->monitorBtn->setText(ui->lgCB->currentIndex() == 0 ? StartZh : StartEn);
+    ui->monitorBtn->setText(language() == 0 ? StartZh : StartEn);
     m_monitoring = false;
-    pollTimer->stop();
-    frameTimer->stop();
-    m_gate.reset();
-    m_rxBuffer.clear();
-    m_inFlight.clear();
     emit monitoringChanged(false);
 }
 
-void MainWindow::vsSerialSend()
+void MainWindow::vsSerialSend() { m_link->vsSerialSend(); }
+void MainWindow::vsSerialRead() { m_link->vsSerialRead(); }
+void MainWindow::onFrameTimeout() { m_link->onFrameTimeout(); }
+
+void MainWindow::onLinkLost()
 {
-    const TickDecision d = decideTick(liveData(), m_unansweredCount, selectedAddress(),
-                                      m_parameterPage->writeFrame(), m_datalogPage->requestFrame());
-    switch (d.action) {
-    case TickDecision::GoOffline:
-        m_monitoringPage->showOffline();
-        m_parameterPage->disableButtons();
-        m_datalogPage->disableReadButton();
-        m_inFlight.clear();
-        emit linkLost();
-        break;
-    case TickDecision::AbandonWrite:
-        m_parameterPage->waitBox()->close();
-        break;
-    case TickDecision::Send:
-        m_serial.write(d.frame);
-        m_inFlight = d.frame;
-        logFrame(CommLog::Sent, d.frame);
-        break;
-    case TickDecision::Nothing:
-        break;
-    }
+    m_monitoringPage->showOffline();
+    m_parameterPage->disableButtons();
+    m_datalogPage->disableReadButton();
+    emit linkLost();
+}
+
+void MainWindow::onPortLost(const QString &portName, const QString &reason, bool watching)
+{
+    const int lang = language();
+    onLinkLost();
+    logNote(pickText(lang, QStringLiteral("串口 %1 断开：%2"), QStringLiteral("Port %1 lost: %2")).arg(portName, reason));
+    QString text = pickText(lang, QStringLiteral("串口 %1 已断开：%2"), QStringLiteral("The port %1 was lost: %2"))
+                       .arg(portName, reason);
+    if (watching)
+        text += pickText(lang, QStringLiteral("\r\n串口恢复后将自动继续监控。"),
+                         QStringLiteral("\r\nMonitoring resumes when the port is back."));
+    if (m_monitoring && !watching)
+        stopMonitoring();
+    showLinkBox(QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text);
 }
 
 void MainWindow::sendPageFrame()
 {
     if (m_monitoring)
         on_monitorBtn_clicked();
-    m_serial.close();
-    m_rxBuffer.clear();
-    m_gate.reset();
-    openPort();
+    m_link->setPortName(ui->serialNumCB->currentText());
+    m_link->setBaudRate(ui->baudCB->currentText().toInt());
+    m_link->setAddress(selectedAddress());
     const int length = m_addressPage->txLength & 0xFF;
-    QByteArray frame = m_addressPage->txFrame.left(length);
-    sealFrame(frame);
-    m_serial.write(frame);
-    m_inFlight = frame;
-    logFrame(CommLog::Sent, frame);
+    if (!m_link->sendCommand(m_addressPage->txFrame.left(length)))
+        showPortWarning(m_link->errorString());
 }
 
-// --- Receiving --------------------------------------------------------------
-
-void MainWindow::vsSerialRead()
-{
-    const QByteArray data = m_serial.readAll();
-    if (data.isEmpty())
-        return;
-    const qint64 now = m_clock();
-    // A silence of 20 ms that the timer has not been delivered for yet (a
-    // busy event loop) still ends the bytes held before these.
-    if (m_gate.expired(now))
-        onFrameTimeout();
-    m_gate.arrival(now);
-    m_rxBuffer.write(reinterpret_cast<const quint8 *>(data.constData()), quint32(data.size()));
-    frameTimer->start(m_gate.silenceMs());
-}
-
-void MainWindow::onFrameTimeout()
-{
-    const qint64 now = m_clock();
-    if (m_gate.pending() && !m_gate.expired(now)) {
-        frameTimer->start(std::max(1, m_gate.remaining(now)));
-        return;
-    }
-    // Take everything and empty the buffer before anything is dispatched:
-    // the dispatcher may open a modal box, and the ticks and answers handled
-    // while it is open must never see these bytes again.
-    frameTimer->stop();
-    m_gate.reset();
-    QByteArray held(int(m_rxBuffer.available()), '\0');
-    held.resize(int(m_rxBuffer.read(reinterpret_cast<quint8 *>(held.data()), quint32(held.size()))));
-    m_rxBuffer.clear();
-
-    if (Frames::classifyBurst(held, selectedAddress()) == Frames::Burst::Complete)
-        takeFrame(held);
-    m_log.moveCursorToEnd();
-}
-
-void MainWindow::takeFrame(const QByteArray &bytes)
-{
-    logFrame(CommLog::Received, bytes);
-    if (Frames::checkAnswer(bytes) != Frames::Check::Ok)
-        return;
-    // An answer when none is awaited (a second answer to one request, or a
-    // frame nobody asked for) is logged above and goes no further.
-    if (m_inFlight.isEmpty())
-        return;
-    // A read answer whose size does not match the read in flight is a late
-    // answer to an earlier request: it stays unanswered.
-    if (m_monitoring && Frames::functionCode(bytes) == Frames::ReadHolding
-        && !Frames::answerFitsRead(bytes, liveData().requestKind))
-        return;
-    dispatchAnswer(bytes);
-}
+// --- Answers ----------------------------------------------------------------
 
 void MainWindow::dispatchAnswer(const QByteArray &frame)
 {
-    m_unansweredCount = 0;
-    m_inFlight.clear();
     BmsLiveData &live = liveData();
     if (!m_monitoring) {
         m_addressPage->handleAnswer(frame);
         return;
     }
-    const int lang = ui->lgCB->currentIndex();
+    const int lang = language();
     const quint8 function = Frames::functionCode(frame);
     if (function == Frames::ReadHolding) {
         switch (live.requestKind) {
@@ -369,18 +320,90 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
 
 void MainWindow::showLinkBox(QMessageBox::Icon icon, const QString &title, const QString &text)
 {
-    // Polling goes on while the box is open; answers handled meanwhile must
-    // not pile further boxes on top of it.
+    // The box opens after the link's slot has returned and waits for
+    // nobody; polling goes on meanwhile, and answers handled while it is
+    // open do not pile further boxes on top of it.
     if (m_boxOpen)
         return;
     m_boxOpen = true;
-    Dialogs::message(this, icon, title, text, QMessageBox::Ok);
-    m_boxOpen = false;
+    Dialogs::notify(this, icon, title, text, [this] { m_boxOpen = false; });
+}
+
+// --- Status -----------------------------------------------------------------
+
+QString MainWindow::countersText() const
+{
+    const LinkCounters &c = m_link->counters();
+    return pickText(language(), QStringLiteral("发送 %1  应答 %2  无应答 %3  校验错 %4  异常 %5  丢弃 %6  待存 %7"),
+                    QStringLiteral("Sent %1  Answers %2  No answer %3  CRC errors %4  Exceptions %5  Dropped %6  Waiting %7"))
+        .arg(c.sent)
+        .arg(c.taken)
+        .arg(c.noAnswer)
+        .arg(c.crcErrors)
+        .arg(c.exceptions)
+        .arg(c.dropped)
+        .arg(historyQueue()->waiting());
+}
+
+QString MainWindow::storeText() const
+{
+    const SampleQueue *queue = historyQueue();
+    const int lang = language();
+    QString what;
+    switch (queue->fault()) {
+    case SampleQueue::Fault::None:
+        return QString();
+    case SampleQueue::Fault::ReadOnly:
+        what = pickText(lang, QStringLiteral("数据库只读"), QStringLiteral("database is read-only"));
+        break;
+    case SampleQueue::Fault::DiskFull:
+        what = pickText(lang, QStringLiteral("磁盘已满"), QStringLiteral("disk is full"));
+        break;
+    case SampleQueue::Fault::Locked:
+        what = pickText(lang, QStringLiteral("数据库被锁定"), QStringLiteral("database is locked"));
+        break;
+    case SampleQueue::Fault::Other:
+        what = pickText(lang, QStringLiteral("数据库错误"), QStringLiteral("database error"));
+        break;
+    }
+    QString text = pickText(lang, QStringLiteral("历史数据未保存：%1（%2），%3 条等待写入"),
+                            QStringLiteral("History not stored: %1 (%2), %3 samples waiting"))
+                       .arg(what, queue->faultText())
+                       .arg(queue->waiting());
+    if (queue->lost() > 0)
+        text += pickText(lang, QStringLiteral("，%1 条已丢失"), QStringLiteral(", %1 lost")).arg(queue->lost());
+    return text;
+}
+
+void MainWindow::onStoreStateChanged()
+{
+    // One log line per change of the fault, not per waiting sample.
+    const int fault = int(historyQueue()->fault());
+    if (fault != m_lastStoreFault) {
+        m_lastStoreFault = fault;
+        logNote(fault == int(SampleQueue::Fault::None)
+                    ? pickText(language(), QStringLiteral("历史数据库恢复写入"), QStringLiteral("History database writable again"))
+                    : storeText());
+    }
+    updateStatus();
+}
+
+void MainWindow::updateStatus()
+{
+    m_countersLabel->setText(countersText());
+    const QString store = storeText();
+    m_storeLabel->setText(store);
+    m_storeLabel->setStyleSheet(store.isEmpty() ? QString() : QStringLiteral("color: red;"));
 }
 
 void MainWindow::logFrame(CommLog::Direction direction, const QByteArray &bytes)
 {
-    m_log.logFrame(direction, bytes, ui->lgCB->currentIndex());
+    m_log.logFrame(direction, bytes, language());
+}
+
+void MainWindow::logNote(const QString &text)
+{
+    m_log.logNote(text);
 }
 
 // --- Log --------------------------------------------------------------------
@@ -403,6 +426,17 @@ void MainWindow::on_clearBtn_clicked()
 }
 
 // --- Language ---------------------------------------------------------------
+
+void MainWindow::setupConnectionMenu()
+{
+    QMenu *menu = ui->menubar->addMenu(QStringLiteral("Connection"));
+    menu->setObjectName(QStringLiteral("connectionMenu"));
+    m_reconnectAction = menu->addAction(QStringLiteral("Reconnect automatically"));
+    m_reconnectAction->setObjectName(QStringLiteral("reconnectAction"));
+    m_reconnectAction->setCheckable(true);
+    m_reconnectAction->setChecked(m_link->autoReconnect());
+    connect(m_reconnectAction, &QAction::toggled, m_link, &SerialLink::setAutoReconnect);
+}
 
 void MainWindow::setupLanguageMenu()
 {
@@ -435,10 +469,14 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         ui->tabWidget->setTabText(4, text("实时数据收发", "Communication"));
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("languageMenu")))
             menu->setTitle(text("语言", "Language"));
+        if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("connectionMenu")))
+            menu->setTitle(text("连接", "Connection"));
+        m_reconnectAction->setText(text("自动重连", "Reconnect automatically"));
         // The button keeps its meaning in the other language.
         ui->monitorBtn->setText(en ? (m_monitoring ? StopEn : StartEn) : (m_monitoring ? StopZh : StartZh));
     }
     liveData().language = quint8(index);
+    updateStatus();
     emit m_monitoringPage->languageSwich();
     emit m_parameterPage->languageSwich();
     emit m_historyPage->languageSwich();

@@ -1,16 +1,15 @@
 #pragma once
 
 #include "app/commlog.h"
-#include "link/polling.h"
-#include "link/ringbuffer.h"
+#include "link/seriallink.h"
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QSerialPort>
 #include <functional>
 
-class QTimer;
+class QAction;
+class QLabel;
+class SampleQueue;
 class BmsMonitoring;
 class PresetParameters;
 class HistoryMonitoring;
@@ -18,10 +17,10 @@ class BmsDatalog;
 class PAndIdRW;
 namespace Ui { class MainWindow; }
 
-// The tool's window. It owns the serial link: the port, the receive buffer,
-// the poll and frame timers and the count of unanswered requests; it routes
-// every accepted answer to the page that asked for it, and switches the
-// language of every page.
+// The tool's window. It owns the serial link (SerialLink: port, poll, frame
+// cutting and checks) and the pages; it routes every answer the link hands
+// over to the page that asked for it, shows the link's and the history's
+// state, and switches the language of every page.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -32,7 +31,7 @@ public:
     bool isMonitoring() const { return m_monitoring; }
     // The slave address chosen on the window (1..64).
     quint8 selectedAddress() const;
-    quint8 unansweredCount() const { return m_unansweredCount; }
+    quint8 unansweredCount() const { return m_link->unansweredCount(); }
 
     // Link choices, also reachable from the command line.
     void setPortName(const QString &name);
@@ -41,7 +40,15 @@ public:
 
     // The clock that measures the silence ending a frame (milliseconds,
     // monotonic); tests put a clock of their own here.
-    void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+    void setClock(std::function<qint64()> clock) { m_link->setClock(std::move(clock)); }
+    // The poll period (1000 ms; shorter on test rigs).
+    void setPollInterval(int ms) { m_link->setPollInterval(ms); }
+
+    SerialLink *link() const { return m_link; }
+    SampleQueue *historyQueue() const;
+    // The status bar's texts: the link's counters, the history's state.
+    QString countersText() const;
+    QString storeText() const;
 
     BmsMonitoring *monitoringPage() const { return m_monitoringPage; }
     PresetParameters *parameterPage() const { return m_parameterPage; }
@@ -55,7 +62,7 @@ public:
     // The request whose answer is awaited: the frame last sent, as sent;
     // empty once an answer to it has been dispatched. At most one answer is
     // dispatched per request sent.
-    const QByteArray &requestInFlight() const { return m_inFlight; }
+    const QByteArray &requestInFlight() const { return m_link->requestInFlight(); }
 
 signals:
     // The BMS answered the identity read: the pages are usable.
@@ -78,29 +85,31 @@ public slots:
 
 private:
     void fillPortList();
-    void configurePort();
-    bool openPort();
     void startMonitoring();
     void stopMonitoring();
-    void takeFrame(const QByteArray &bytes);
     void dispatchAnswer(const QByteArray &frame);
     void showLinkBox(QMessageBox::Icon icon, const QString &title, const QString &text);
+    void showPortWarning(const QString &reason);
     void logFrame(CommLog::Direction direction, const QByteArray &bytes);
+    void logNote(const QString &text);
+    void setLinkControlsLocked(bool locked);
+    void onLinkLost();
+    void onPortLost(const QString &portName, const QString &reason, bool watching);
+    void onStoreStateChanged();
+    void updateStatus();
     void setupLanguageMenu();
+    void setupConnectionMenu();
+    int language() const;
 
     Ui::MainWindow *ui;
-    QSerialPort m_serial;
-    RingBuffer m_rxBuffer{300};
-    QTimer *pollTimer = nullptr;
-    QTimer *frameTimer = nullptr;
-    quint8 m_unansweredCount = 0;
+    SerialLink *m_link;
     bool m_monitoring = false;
     bool m_boxOpen = false;
-    QByteArray m_inFlight;
-    SilenceGate m_gate;
-    QElapsedTimer m_elapsed;
-    std::function<qint64()> m_clock;
     CommLog m_log;
+    QLabel *m_countersLabel = nullptr;
+    QLabel *m_storeLabel = nullptr;
+    QAction *m_reconnectAction = nullptr;
+    int m_lastStoreFault = 0;
 
     BmsMonitoring *m_monitoringPage = nullptr;
     PresetParameters *m_parameterPage = nullptr;

@@ -15,17 +15,19 @@ bool openDatabases(const QString &directory)
     for (const QString &driver : drivers)
         qDebug() << driver;
 
+    // The box keeps the usual text and adds the file and the reason.
     const QString text = QStringLiteral("Unable to establish a database connection.");
+    QString why;
     if (!Schema::openDatabase(QStringLiteral("connection1"), directory + QStringLiteral("/my1.db"),
-                      QString::fromLatin1(Schema::CreateTotalTable))) {
-        Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("Cannot open database1"), text,
-                         QMessageBox::Cancel);
+                              QString::fromLatin1(Schema::CreateTotalTable), QStringLiteral("total"), &why)) {
+        Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("Cannot open database1"),
+                         text + QStringLiteral("\n") + why, QMessageBox::Cancel);
         return false;
     }
     if (!Schema::openDatabase(QStringLiteral("connection2"), directory + QStringLiteral("/my2.db"),
-                      QString::fromLatin1(Schema::CreateRecordTable))) {
-        Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("Cannot open database2"), text,
-                         QMessageBox::Cancel);
+                              QString::fromLatin1(Schema::CreateRecordTable), QStringLiteral("record"), &why)) {
+        Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("Cannot open database2"),
+                         text + QStringLiteral("\n") + why, QMessageBox::Cancel);
         return false;
     }
     return true;

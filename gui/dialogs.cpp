@@ -1,6 +1,9 @@
 #include "gui/dialogs.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QPointer>
+#include <QTimer>
 
 namespace Dialogs {
 namespace {
@@ -23,6 +26,28 @@ int message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const
     }
     QMessageBox box(icon, title, text, button, parent);
     return box.exec();
+}
+
+void notify(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+            std::function<void()> closed)
+{
+    QPointer<QWidget> owner(parent);
+    QTimer::singleShot(0, parent ? static_cast<QObject *>(parent) : qApp, [=] {
+        if (parent && !owner)
+            return;
+        if (hook()) {
+            Request r{Request::Message, icon, title, text, owner};
+            hook()(r, nullptr);
+            if (closed)
+                closed();
+            return;
+        }
+        auto *box = new QMessageBox(icon, title, text, QMessageBox::Ok, owner);
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        if (closed)
+            QObject::connect(box, &QDialog::finished, box, [closed] { closed(); });
+        box->open();
+    });
 }
 
 QString saveFileName(QWidget *parent, const QString &caption, const QString &filter)

@@ -32,6 +32,13 @@ void clearHook();
 int message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
             QMessageBox::StandardButton button = QMessageBox::Ok);
 
+// A box that does not wait: it opens window-modal after the caller has
+// returned, and `closed` runs once it is gone. The link's paths (the
+// dispatcher, the poll tick, a lost port) use it, since a modal loop there
+// would let the next bytes be handled before the current ones.
+void notify(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
+            std::function<void()> closed = nullptr);
+
 // The platform's save-file dialog; returns an empty string when cancelled.
 QString saveFileName(QWidget *parent, const QString &caption, const QString &filter);
 

@@ -117,6 +117,36 @@ bool answerFitsRead(const QByteArray &frame, quint16 requestKind)
     return registers > 0 && frame.size() > 2 && quint8(frame[2]) == 2 * registers;
 }
 
+bool isCommandRequest(const QByteArray &request)
+{
+    return request.size() >= 5 && quint8(request[0]) == CommandAddress && request.size() == 5 + quint8(request[2]);
+}
+
+Reply replyTo(const QByteArray &answer, const QByteArray &request)
+{
+    if (answer.size() < 5 || request.size() < 5)
+        return Reply::Unrelated;
+    const quint8 function = functionCode(answer);
+    if (isCommandRequest(request)) {
+        const bool same = quint8(answer[0]) == CommandAddress && function == functionCode(request);
+        return same ? Reply::Answer : Reply::Unrelated;
+    }
+    if (answer[0] != request[0] || request.size() < 8)
+        return Reply::Unrelated;
+    const quint8 asked = functionCode(request);
+    if (function == (asked | 0x80))
+        return Reply::Refusal;
+    if (function != asked)
+        return Reply::Unrelated;
+    if (asked == ReadHolding) {
+        const int registers = quint8(request[4]) << 8 | quint8(request[5]);
+        return quint8(answer[2]) == 2 * registers ? Reply::Answer : Reply::Unrelated;
+    }
+    if (asked == WriteMultiple)
+        return answer.mid(2, 4) == request.mid(2, 4) ? Reply::Answer : Reply::Unrelated;
+    return Reply::Answer;
+}
+
 QString hexText(const QByteArray &bytes)
 {
     return QString::fromLatin1(bytes.toHex(' ').toUpper());

@@ -58,6 +58,22 @@ inline bool isException(const QByteArray &frame) { return (functionCode(frame) &
 // current one (a monitoring answer stored as parameters, say).
 bool answerFitsRead(const QByteArray &frame, quint16 requestKind);
 
+// How an accepted frame relates to the request in flight (the frame last
+// sent, as sent). RTU frames carry no transaction number, so an answer is
+// known by what it echoes: a read answer by its byte count, a write
+// acknowledgement by its echoed register and count, a command answer by its
+// code. Anything else is late, doubled or stray.
+enum class Reply {
+    Answer,    // the answer to the request
+    Refusal,   // a Modbus exception answer to it
+    Unrelated, // not an answer to this request
+};
+Reply replyTo(const QByteArray &answer, const QByteArray &request);
+
+// True for the BMS's own address and protocol commands (first byte 0x10,
+// five or six bytes), as opposed to a Modbus request to slave 16.
+bool isCommandRequest(const QByteArray &request);
+
 // Upper-case hexadecimal bytes separated by single blanks.
 QString hexText(const QByteArray &bytes);
 

@@ -4,6 +4,7 @@
 #include "model/monitordata.h"
 #include "pages/exporttable.h"
 #include "store/recordtablemodel.h"
+#include "store/samplequeue.h"
 
 #include "ui_historymonitoring.h"
 
@@ -35,8 +36,15 @@ QVariant text(const QString &s) { return s.isNull() ? QVariant(QString(QLatin1St
 } // namespace
 
 HistoryMonitoring::HistoryMonitoring(QWidget *parent)
-    : QWidget(parent), ui(new Ui::HistoryMonitoring), m_model(new RecordTableModel(RecordTable::history(), this))
+    : QWidget(parent), ui(new Ui::HistoryMonitoring), m_model(new RecordTableModel(RecordTable::history(), this)),
+      m_queue(new SampleQueue(m_model, SampleQueue::DefaultCapacity, this))
 {
+    connect(m_queue, &SampleQueue::stored, this, [this](qint64 id, const QVector<QVariant> &values) {
+        // The first row of an empty or freshly cleared table sets the widths.
+        if (id == 1)
+            fitColumns();
+        emit sampleStored(id, values);
+    });
     ui->setupUi(this);
     QTableView *view = ui->tableWidget;
     view->setModel(m_model);
@@ -97,9 +105,9 @@ QVector<QVariant> HistoryMonitoring::sampleValues() const
 
 void HistoryMonitoring::insertSample()
 {
-    // The first row of an empty or freshly cleared table sets the widths.
-    if (m_model->appendRow(sampleValues()) == 1)
-        fitColumns();
+    // A sample the database does not take now waits and is stored, in
+    // order, once it does; it is shown when stored.
+    m_queue->submit(sampleValues());
 }
 
 void HistoryMonitoring::sortByColumn(int n)
@@ -133,4 +141,9 @@ void HistoryMonitoring::on_saveBtn_clicked()
     exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size());
 }
 
-void HistoryMonitoring::on_clearBtn_clicked() { m_model->clearTable(); }
+void HistoryMonitoring::on_clearBtn_clicked()
+{
+    // Samples still waiting for the database belong to the history emptied.
+    m_queue->clear();
+    m_model->clearTable();
+}

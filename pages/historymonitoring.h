@@ -9,6 +9,7 @@
 
 class QTableView;
 class RecordTableModel;
+class SampleQueue;
 namespace Ui { class HistoryMonitoring; }
 
 // The history page: every monitoring sample, stored in table `total` of
@@ -33,6 +34,8 @@ public:
 
     QTableView *tableView() const;
     RecordTableModel *model() const { return m_model; }
+    // Where samples wait while the database does not take them.
+    SampleQueue *queue() const { return m_queue; }
     bool lastSortDescending() const { return m_lastSortDescending; }
 
     QStringList chineseHeaders;
@@ -42,6 +45,9 @@ public:
 
 signals:
     void languageSwich();
+    // A sample has been stored under `id` (possibly later than it was taken,
+    // when it had to wait for the database).
+    void sampleStored(qint64 id, const QVector<QVariant> &values);
 
 public slots:
     void sortByColumn(int n);
@@ -56,6 +62,7 @@ private:
 
     Ui::HistoryMonitoring *ui;
     RecordTableModel *m_model;
+    SampleQueue *m_queue;
     bool m_lastSortDescending = false;
     QSqlDatabase database;
 };

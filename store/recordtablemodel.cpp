@@ -501,6 +501,14 @@ void RecordTableModel::sortByColumn(int column, Qt::SortOrder order)
 
 qint64 RecordTableModel::appendRow(const QVector<QVariant> &values)
 {
+    const qint64 id = storeRow(values);
+    if (id >= 0)
+        showStoredRow(id, values);
+    return id;
+}
+
+qint64 RecordTableModel::storeRow(const QVector<QVariant> &values, QSqlError *error)
+{
     // Prepared once and kept: a row a second for weeks need not parse the
     // statement every time. A failure prepares it anew on the next row.
     if (!m_insertPrepared) {
@@ -515,13 +523,19 @@ qint64 RecordTableModel::appendRow(const QVector<QVariant> &values)
     }
     if (!ok) {
         qDebug("insert error!");
+        if (error)
+            *error = m_insert.lastError().isValid() ? m_insert.lastError() : database().lastError();
         m_insert = QSqlQuery();
         m_insertPrepared = false;
         return -1;
     }
     const qint64 id = m_insert.lastInsertId().toLongLong();
     m_insert.finish(); // no statement may stay active when Clear drops the table
+    return id;
+}
 
+void RecordTableModel::showStoredRow(qint64 id, const QVector<QVariant> &values)
+{
     // The view shows the new row at once: keep what was stored rather than
     // read it back.
     Row row;
@@ -534,13 +548,17 @@ qint64 RecordTableModel::appendRow(const QVector<QVariant> &values)
     beginInsertRows(QModelIndex(), 0, 0);
     m_freshIds.append(id);
     endInsertRows();
-    return id;
+}
+
+void RecordTableModel::forgetStatements()
+{
+    m_insert = QSqlQuery();
+    m_insertPrepared = false;
 }
 
 void RecordTableModel::clearTable()
 {
-    m_insert = QSqlQuery();
-    m_insertPrepared = false;
+    forgetStatements();
     QSqlDatabase db = database();
     {
         QSqlQuery drop(db);

@@ -3,6 +3,7 @@
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
@@ -134,10 +135,18 @@ public:
     // statement) and shows it on top. On failure writes "insert error!" to
     // the debug output, shows nothing and returns -1; otherwise the row's id.
     qint64 appendRow(const QVector<QVariant> &values);
+    // The two halves of appendRow. storeRow stores without showing and
+    // returns the new id, or -1 with the database's error in `error`.
+    qint64 storeRow(const QVector<QVariant> &values, QSqlError *error = nullptr);
+    // Shows a row stored under `id` on top of the view.
+    void showStoredRow(qint64 id, const QVector<QVariant> &values);
 
     // Drops and re-creates the table ("drop error!" when the drop fails);
     // the view is empty and the next row gets id 1.
     void clearTable();
+
+    // Lets go of the prepared insert, before the connection is reopened.
+    void forgetStatements();
 
     // The stored id of a shown row (-1 when unknown).
     qint64 idAt(int row) const;

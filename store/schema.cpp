@@ -1,7 +1,9 @@
 #include "store/schema.h"
 
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
+#include <QVariant>
 
 namespace Schema {
 
@@ -30,26 +32,54 @@ const char *const RecreateRecordTable =
     "Vol_Cell10 int,Vol_Cell11 int,Vol_Cell12 int,Vol_Cell13 int,Vol_Cell14 int,Vol_Cell15 int,"
     "Vol_Cell16 int,BMS_ISDN);";
 
-bool openDatabase(const QString &connectionName, const QString &fileName, const QString &createStatement)
+bool configureConnection(QSqlDatabase db)
 {
+    QSqlQuery pragmas(db);
+    bool ok = pragmas.exec(QStringLiteral("pragma synchronous=NORMAL;"));
+    ok = pragmas.exec(QStringLiteral("pragma busy_timeout=%1;").arg(BusyTimeoutMs)) && ok;
+    return ok;
+}
+
+bool openDatabase(const QString &connectionName, const QString &fileName, const QString &createStatement,
+                  const QString &table, QString *error)
+{
+    auto fail = [&](const QString &why) {
+        if (error)
+            *error = QStringLiteral("%1: %2").arg(fileName, why);
+        return false;
+    };
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.setDatabaseName(fileName);
     if (!db.open())
-        return false;
+        return fail(db.lastError().text());
     // SQLite opens lazily: make sure the file is really a database.
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("pragma schema_version;")))
-        return false;
+        return fail(probe.lastError().text());
     probe.finish(); // an unfinished statement would keep the journal mode from changing
     // A sample a second for weeks: write-ahead logging with normal syncing
     // makes each insert a short append instead of two synced journal
     // writes. A power cut may lose the last samples; the file stays sound.
-    QSqlQuery pragmas(db);
-    pragmas.exec(QStringLiteral("pragma journal_mode=WAL;"));
-    pragmas.exec(QStringLiteral("pragma synchronous=NORMAL;"));
+    // A file system that cannot share memory keeps the rollback journal:
+    // slower, but the data are kept all the same.
+    QSqlQuery journal(db);
+    if (!journal.exec(QStringLiteral("pragma journal_mode=WAL;")) || !journal.next())
+        qWarning("%s: journal mode not changed: %s", qPrintable(fileName), qPrintable(journal.lastError().text()));
+    else if (journal.value(0).toString().compare(QLatin1String("wal"), Qt::CaseInsensitive) != 0)
+        qWarning("%s: journal mode stays %s", qPrintable(fileName), qPrintable(journal.value(0).toString()));
+    journal.finish();
+    configureConnection(db);
+
     QSqlQuery create(db);
-    create.exec(createStatement); // fails harmlessly when the table exists
-    return true;
+    if (create.exec(createStatement))
+        return true;
+    // Failing because the table is there already is what usually happens.
+    QSqlQuery exists(db);
+    exists.prepare(QStringLiteral("select 1 from sqlite_master where type='table' and name=?"));
+    exists.addBindValue(table);
+    if (exists.exec() && exists.next())
+        return true;
+    return fail(QStringLiteral("cannot create table %1: %2").arg(table, create.lastError().text()));
 }
 
 } // namespace Schema

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSqlDatabase>
 #include <QString>
 
 // The two SQLite databases of the tool: their tables and how a database file
@@ -12,9 +13,19 @@ extern const char *const CreateRecordTable;
 // Clear re-creates table `record` with its last column untyped.
 extern const char *const RecreateRecordTable;
 
-// Opens the database file `fileName` under `connectionName` and runs
-// `createStatement` on it (its failure on an existing table is expected and
-// ignored). False when the file cannot be opened.
-bool openDatabase(const QString &connectionName, const QString &fileName, const QString &createStatement);
+// Opens the database file `fileName` under `connectionName`, configures the
+// connection and runs `createStatement` on it, which fails harmlessly when
+// `table` exists already. False when the file cannot be opened or cannot be
+// given its table; `error` then says why, with the file's path.
+bool openDatabase(const QString &connectionName, const QString &fileName, const QString &createStatement,
+                  const QString &table, QString *error = nullptr);
+
+// Per-connection settings: a short busy timeout (an insert never holds the
+// window for long; a locked database is retried with the next row) and
+// normal syncing. Returns false when a setting was refused.
+bool configureConnection(QSqlDatabase db);
+
+// Milliseconds an insert waits for another program's lock.
+constexpr int BusyTimeoutMs = 100;
 
 } // namespace Schema

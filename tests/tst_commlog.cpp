@@ -108,8 +108,7 @@ private slots:
         auto *saveBtn = tab->findChild<QPushButton *>(QStringLiteral("saveBtn"));
         auto *clearBtn = tab->findChild<QPushButton *>(QStringLiteral("clearBtn"));
         QVERIFY(view && saveBtn && clearBtn);
-        liveData().nextRequest = MonitorRead;
-        w.vsSerialSend(); // an idle poll tick sends and logs a monitoring read
+        emit w.link()->frameSent(QByteArray::fromHex("010300000027 05D0")); // as the link reports a request
         const QString name = m_dir.filePath(QStringLiteral("window.txt"));
         Dialogs::setHook([&](const Dialogs::Request &r, QString *fileName) {
             if (fileName && r.kind == Dialogs::Request::SaveFile)

@@ -3,6 +3,7 @@
 // by the tool and its own simulator cannot hide here.
 #include "gui/dialogs.h"
 #include "app/mainwindow.h"
+#include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "pseudoterminal.h"
@@ -121,23 +122,33 @@ private slots:
         QVERIFY(boxes.isEmpty());
     }
 
-    void exceptionAnswerOfAStandardSlaveReachesTheFailureBox()
+    // libmodbus's own exception answers (registers 0..49 only, so anything
+    // above is an illegal data address): a refused read is logged and counts
+    // as unanswered, a refused write ends in the failure box.
+    void exceptionAnswersOfAStandardSlave()
     {
-        // Registers 0..49 only: the identity read (105..127) is refused with
-        // exception 2, illegal data address.
         LibmodbusSlave slave(1, 50);
         QVERIFY(slave.ok());
-        slave.registers()[Reg::TotalVoltage] = 4800;
         slave.start();
 
         MainWindow w;
         w.setPortName(slave.deviceName());
         w.on_monitorBtn_clicked();
+        QTRY_COMPARE_WITH_TIMEOUT(w.link()->counters().exceptions, quint64(1), 20000);
+        QCOMPARE(w.commLog().line(1), QStringLiteral("IN←◆01 83 02 C0 F1"));
+        QVERIFY(boxes.isEmpty());
+        QCOMPARE(w.unansweredCount(), quint8(1));
+        QCOMPARE(liveData().nextRequest, quint16(IdentityRead));
+
+        // A write of register 67 is refused in the same way.
+        w.link()->setWriteFrameSource([] {
+            const quint16 value = 3300;
+            return Frames::writeRegisters(1, 0x43, &value, 1);
+        });
+        liveData().nextRequest = ParameterWrite;
         QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 20000);
         QCOMPARE(boxes[0].title, QStringLiteral("error"));
-        QCOMPARE(w.commLog().line(1), QStringLiteral("IN←◆01 83 02 C0 F1"));
-        // The tick after the box sends a monitoring read, which the slave can answer.
-        QTRY_COMPARE_WITH_TIMEOUT(liveData().registerImage[Reg::TotalVoltage], quint16(4800), 20000);
+        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
     }
 };
 

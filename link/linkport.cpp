@@ -1,0 +1,70 @@
+#include "link/linkport.h"
+
+#include <QFileInfo>
+
+QString LinkPort::devicePath(const QString &name)
+{
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1String("./"))
+        || name.startsWith(QLatin1String("../")))
+        return name;
+    return QStringLiteral("/dev/") + name;
+}
+
+SerialLinkPort::SerialLinkPort(QObject *parent) : LinkPort(parent)
+{
+    connect(&m_port, &QSerialPort::readyRead, this, &LinkPort::readyRead);
+    connect(&m_port, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+        // The module may report the same broken device again and again
+        // (every read and write notification fails) until it is closed.
+        if (!isFatal(error) || m_failed || !m_port.isOpen())
+            return;
+        m_failed = true;
+        emit failed(m_port.errorString());
+    });
+}
+
+bool SerialLinkPort::isFatal(QSerialPort::SerialPortError error)
+{
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+    case QSerialPort::PermissionError:
+    case QSerialPort::WriteError:
+    case QSerialPort::ReadError:
+    case QSerialPort::ResourceError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool SerialLinkPort::open(const QString &name, qint32 baud)
+{
+    m_port.close();
+    m_failed = false;
+    m_port.setPortName(name);
+    if (!m_port.open(QIODevice::ReadWrite))
+        return false;
+    m_port.setBaudRate(baud, QSerialPort::AllDirections);
+    m_port.setDataBits(QSerialPort::Data8);
+    m_port.setParity(QSerialPort::NoParity);
+    m_port.setFlowControl(QSerialPort::NoFlowControl);
+    m_port.setStopBits(QSerialPort::OneStop);
+    return true;
+}
+
+void SerialLinkPort::close()
+{
+    m_port.close();
+    m_failed = false;
+}
+
+bool SerialLinkPort::write(const QByteArray &bytes)
+{
+    return m_port.isOpen() && !m_failed && m_port.write(bytes) == bytes.size();
+}
+
+bool SerialLinkPort::isPresent(const QString &name) const
+{
+    // A symbolic link (/dev/serial/by-id/...) counts when its target exists.
+    return QFileInfo::exists(devicePath(name));
+}

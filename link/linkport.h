@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+// The byte pipe under the link: a serial port in the tool, a fake in the
+// tests. The link only opens, closes, writes, reads, and hears about
+// failures that end the connection (an adapter pulled out, a device taken
+// away, an I/O error).
+class LinkPort : public QObject
+{
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    // Opens `name` (a port name such as ttyUSB0, a device path, or a
+    // symbolic link to a device) at `baud`, 8N1, no flow control. On
+    // failure errorString() says why, in the system's words.
+    virtual bool open(const QString &name, qint32 baud) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+    // Queues the bytes for the line. False when the port refused them.
+    virtual bool write(const QByteArray &bytes) = 0;
+    virtual QByteArray readAll() = 0;
+    virtual QString errorString() const = 0;
+    // Whether the device `name` stands for is present now. Used while a lost
+    // port is watched, so that the tool does not try to open what is not there.
+    virtual bool isPresent(const QString &name) const = 0;
+
+    // The path that a port name stands for: names without a directory are
+    // devices under /dev, as the serial-port module takes them.
+    static QString devicePath(const QString &name);
+
+signals:
+    void readyRead();
+    // The connection is broken: unplugged, permission withdrawn, read or
+    // write error. Sent once per failure; the port stays open until closed.
+    void failed(const QString &reason);
+};
+
+// The port of the tool: QSerialPort.
+class SerialLinkPort : public LinkPort
+{
+    Q_OBJECT
+public:
+    explicit SerialLinkPort(QObject *parent = nullptr);
+
+    bool open(const QString &name, qint32 baud) override;
+    void close() override;
+    bool isOpen() const override { return m_port.isOpen(); }
+    bool write(const QByteArray &bytes) override;
+    QByteArray readAll() override { return m_port.readAll(); }
+    QString errorString() const override { return m_port.errorString(); }
+    bool isPresent(const QString &name) const override;
+
+    // Errors of the serial-port module that end the connection.
+    static bool isFatal(QSerialPort::SerialPortError error);
+
+private:
+    QSerialPort m_port;
+    bool m_failed = false;
+};

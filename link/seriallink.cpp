@@ -1,0 +1,290 @@
+#include "link/seriallink.h"
+
+#include "link/crc16.h"
+#include "link/frames.h"
+#include "model/livedata.h"
+
+#include <QTimer>
+
+namespace {
+// How often a lost port is looked for.
+constexpr int WatchMs = 1000;
+} // namespace
+
+SerialLink::SerialLink(LinkPort *port, QObject *parent)
+    : QObject(parent), m_port(port ? port : new SerialLinkPort)
+{
+    m_port->setParent(this);
+    m_elapsed.start();
+    m_clock = [this] { return m_elapsed.elapsed(); };
+
+    m_pollTimer = new QTimer(this);
+    m_frameTimer = new QTimer(this);
+    // The end of a frame is 20 ms of silence: a coarse timer may fire early.
+    m_frameTimer->setTimerType(Qt::PreciseTimer);
+    m_frameTimer->setSingleShot(true);
+    m_watchTimer = new QTimer(this);
+    m_soonTimer = new QTimer(this);
+    m_soonTimer->setTimerType(Qt::PreciseTimer);
+    m_soonTimer->setSingleShot(true);
+
+    connect(m_pollTimer, &QTimer::timeout, this, &SerialLink::vsSerialSend);
+    connect(m_frameTimer, &QTimer::timeout, this, &SerialLink::onFrameTimeout);
+    connect(m_watchTimer, &QTimer::timeout, this, &SerialLink::tryReconnect);
+    connect(m_soonTimer, &QTimer::timeout, this, [this] {
+        if (m_state == Monitoring && m_inFlight.isEmpty()) {
+            // The regular tick starts its period again from this request,
+            // so that it never repeats a read whose answer is on its way.
+            m_pollTimer->start(m_pollMs);
+            vsSerialSend();
+        }
+    });
+    connect(m_port, &LinkPort::readyRead, this, &SerialLink::vsSerialRead);
+    // Handled after the port's own notification has returned: the port is
+    // closed in response, which must not happen inside its signal.
+    connect(m_port, &LinkPort::failed, this, &SerialLink::onPortFailed, Qt::QueuedConnection);
+}
+
+void SerialLink::setPollInterval(int ms)
+{
+    m_pollMs = qMax(1, ms);
+    if (m_pollTimer->isActive())
+        m_pollTimer->start(m_pollMs);
+}
+
+void SerialLink::resetCounters()
+{
+    m_counters = LinkCounters{};
+    emit countersChanged();
+}
+
+void SerialLink::resetReceive()
+{
+    m_frameTimer->stop();
+    m_gate.reset();
+    m_rxBuffer.clear();
+}
+
+bool SerialLink::openPort()
+{
+    if (m_port->open(m_portName, m_baud)) {
+        m_error.clear();
+        return true;
+    }
+    m_error = m_port->errorString();
+    return false;
+}
+
+bool SerialLink::start()
+{
+    m_port->close();
+    m_watchTimer->stop();
+    if (!openPort())
+        return false;
+    resetReceive();
+    m_inFlight.clear();
+    liveData().nextRequest = IdentityRead;
+    m_state = Monitoring;
+    // The first request goes out one period after the start.
+    m_pollTimer->start(m_pollMs);
+    return true;
+}
+
+void SerialLink::stop()
+{
+    m_port->close();
+    m_pollTimer->stop();
+    m_watchTimer->stop();
+    m_soonTimer->stop();
+    resetReceive();
+    m_inFlight.clear();
+    m_state = Idle;
+}
+
+bool SerialLink::sendCommand(QByteArray frame)
+{
+    m_port->close();
+    resetReceive();
+    m_inFlight.clear();
+    if (!openPort())
+        return false;
+    sealFrame(frame);
+    if (!m_port->write(frame)) {
+        m_error = m_port->errorString();
+        return false;
+    }
+    m_inFlight = frame;
+    ++m_counters.sent;
+    emit frameSent(frame);
+    emit countersChanged();
+    return true;
+}
+
+void SerialLink::pollSoon(int delayMs)
+{
+    if (m_state == Monitoring)
+        m_soonTimer->start(qMax(0, delayMs));
+}
+
+void SerialLink::vsSerialSend()
+{
+    if (m_state != Monitoring)
+        return;
+    BmsLiveData &live = liveData();
+    const TickDecision d = decideTick(live, m_unanswered, m_address, m_writeFrame ? m_writeFrame() : QByteArray(),
+                                      m_recordFrame ? m_recordFrame() : QByteArray());
+    if (d.action == TickDecision::Nothing)
+        return;
+    if (!m_inFlight.isEmpty()) {
+        ++m_counters.noAnswer;
+        m_inFlight.clear();
+    }
+    switch (d.action) {
+    case TickDecision::GoOffline:
+        emit wentOffline();
+        break;
+    case TickDecision::AbandonWrite:
+        emit writeAbandoned();
+        break;
+    case TickDecision::Send:
+        sendFrame(d.frame);
+        break;
+    case TickDecision::Nothing:
+        break;
+    }
+    emit countersChanged();
+}
+
+void SerialLink::sendFrame(const QByteArray &frame)
+{
+    if (!m_port->write(frame)) {
+        // Not on the line, so not logged as sent; a broken port is closed.
+        onPortFailed(m_port->errorString());
+        return;
+    }
+    m_inFlight = frame;
+    ++m_counters.sent;
+    emit frameSent(frame);
+}
+
+void SerialLink::vsSerialRead()
+{
+    const QByteArray data = m_port->readAll();
+    if (data.isEmpty())
+        return;
+    const qint64 now = m_clock();
+    // A silence of 20 ms that the timer has not been delivered for yet (a
+    // busy event loop) still ends the bytes held before these.
+    if (m_gate.expired(now))
+        onFrameTimeout();
+    m_gate.arrival(now);
+    m_rxBuffer.write(reinterpret_cast<const quint8 *>(data.constData()), quint32(data.size()));
+    m_frameTimer->start(m_gate.silenceMs());
+}
+
+void SerialLink::onFrameTimeout()
+{
+    if (m_dispatching) {
+        // Reached from inside a dispatch (something ran an event loop):
+        // these bytes wait until the answer before them has been handled.
+        m_frameTimer->start(1);
+        return;
+    }
+    const qint64 now = m_clock();
+    if (m_gate.pending() && !m_gate.expired(now)) {
+        m_frameTimer->start(std::max(1, m_gate.remaining(now)));
+        return;
+    }
+    // Take everything and empty the buffer before anything is dispatched:
+    // whatever runs during the dispatch must never see these bytes again.
+    m_frameTimer->stop();
+    m_gate.reset();
+    QByteArray held(int(m_rxBuffer.available()), '\0');
+    held.resize(int(m_rxBuffer.read(reinterpret_cast<quint8 *>(held.data()), quint32(held.size()))));
+    m_rxBuffer.clear();
+
+    if (!held.isEmpty()) {
+        if (Frames::classifyBurst(held, m_address) == Frames::Burst::Complete) {
+            takeFrame(held);
+        } else {
+            ++m_counters.dropped;
+            emit countersChanged();
+        }
+    }
+    emit frameTimerExpired();
+}
+
+void SerialLink::takeFrame(const QByteArray &bytes)
+{
+    emit frameTaken(bytes);
+    if (Frames::checkAnswer(bytes) != Frames::Check::Ok) {
+        ++m_counters.crcErrors;
+        emit countersChanged();
+        return;
+    }
+    const Frames::Reply reply =
+        m_inFlight.isEmpty() ? Frames::Reply::Unrelated : Frames::replyTo(bytes, m_inFlight);
+    if (reply == Frames::Reply::Unrelated) {
+        // Late, doubled or nobody's: logged above, goes no further.
+        ++m_counters.dropped;
+        emit countersChanged();
+        return;
+    }
+    const bool refusedWrite = reply == Frames::Reply::Refusal && Frames::functionCode(m_inFlight) == Frames::WriteMultiple;
+    if (reply == Frames::Reply::Refusal) {
+        ++m_counters.exceptions;
+        if (!refusedWrite) {
+            // A refused read is as good as no answer: it counts towards the
+            // five that take the link offline, and nothing is dispatched.
+            m_inFlight.clear();
+            emit countersChanged();
+            emit readRefused(quint8(Frames::functionCode(bytes) & 0x7F), quint8(bytes[2]));
+            return;
+        }
+    } else {
+        ++m_counters.taken;
+    }
+    // An answer proves the BMS alive; a refused write ends its sequence in
+    // the dispatcher.
+    m_unanswered = 0;
+    m_inFlight.clear();
+    emit countersChanged();
+    m_dispatching = true;
+    emit answerReceived(bytes);
+    m_dispatching = false;
+}
+
+void SerialLink::onPortFailed(const QString &reason)
+{
+    if (!m_port->isOpen() && m_state != Monitoring)
+        return; // already dealt with
+    const State was = m_state;
+    m_port->close();
+    m_pollTimer->stop();
+    m_soonTimer->stop();
+    resetReceive();
+    m_inFlight.clear();
+    m_error = reason;
+    const bool watch = was == Monitoring && m_autoReconnect;
+    m_state = watch ? Waiting : Idle;
+    if (watch)
+        m_watchTimer->start(WatchMs);
+    emit portLost(m_portName, reason, watch);
+}
+
+void SerialLink::tryReconnect()
+{
+    if (m_state != Waiting) {
+        m_watchTimer->stop();
+        return;
+    }
+    if (!m_port->isPresent(m_portName) || !openPort())
+        return;
+    m_watchTimer->stop();
+    resetReceive();
+    m_inFlight.clear();
+    liveData().nextRequest = IdentityRead;
+    m_state = Monitoring;
+    m_pollTimer->start(m_pollMs);
+    emit portRecovered(m_portName);
+}

@@ -1,0 +1,161 @@
+#pragma once
+
+#include "link/linkport.h"
+#include "link/polling.h"
+#include "link/ringbuffer.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QTimer;
+
+// What the link has seen since monitoring last started.
+struct LinkCounters
+{
+    quint64 sent = 0;       // requests written to the port
+    quint64 taken = 0;      // answers dispatched
+    quint64 noAnswer = 0;   // requests that found no answer before the next one
+    quint64 crcErrors = 0;  // frames that failed their length or CRC check
+    quint64 exceptions = 0; // Modbus exception answers
+    quint64 dropped = 0;    // late, doubled or stray frames
+};
+
+// The serial link to the BMS: the port, the once-a-second poll, the frame
+// timer and the silence that ends an answer, the receive buffer, the count
+// of unanswered requests and the request in flight. It decides what each
+// tick sends (from nextRequest in the live data), cuts answers out of the
+// line, checks them and hands at most one answer per request to whoever
+// listens to answerReceived. Pages ask for requests through the live data
+// and the frame sources; they never touch the port.
+//
+// A port that breaks while monitoring (an adapter pulled out) is closed at
+// once and, unless told otherwise, watched once a second under the same
+// name or path until it comes back; monitoring then resumes by itself.
+class SerialLink : public QObject
+{
+    Q_OBJECT
+public:
+    // Takes ownership of `port`; null makes a SerialLinkPort.
+    explicit SerialLink(LinkPort *port = nullptr, QObject *parent = nullptr);
+
+    void setPortName(const QString &name) { m_portName = name; }
+    QString portName() const { return m_portName; }
+    void setBaudRate(qint32 baud) { m_baud = baud; }
+    qint32 baudRate() const { return m_baud; }
+    // The slave address stamped into every polled request (1..64).
+    void setAddress(quint8 address) { m_address = address; }
+    quint8 address() const { return m_address; }
+    // The poll period; 1000 ms on a real bus, shorter on test rigs.
+    void setPollInterval(int ms);
+    int pollInterval() const { return m_pollMs; }
+    // The clock that measures the silence ending a frame (milliseconds,
+    // monotonic); tests put a clock of their own here.
+    void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
+
+    // The frames the pages prepare: the parameter write in progress and the
+    // next record read.
+    using FrameSource = std::function<QByteArray()>;
+    void setWriteFrameSource(FrameSource source) { m_writeFrame = std::move(source); }
+    void setRecordFrameSource(FrameSource source) { m_recordFrame = std::move(source); }
+
+    // Opens the port and starts polling with the identity read. False when
+    // the port cannot be opened; errorString() then gives the system's reason.
+    bool start();
+    // Closes the port and stops everything, also the watch for a lost port.
+    void stop();
+    // True from start() until stop(), also while a lost port is watched.
+    bool isMonitoring() const { return m_state != Idle; }
+    // True while a lost port is watched for its return.
+    bool isWaitingForPort() const { return m_state == Waiting; }
+    QString errorString() const { return m_error; }
+
+    // Sends one frame of the address page outside monitoring: reopens the
+    // port, seals the CRC and writes. False when the port could not be
+    // opened or refused the frame (nothing is then logged as sent).
+    bool sendCommand(QByteArray frame);
+
+    // Runs one extra poll tick `delayMs` from now, if no request is in
+    // flight then and the link still monitors (the datalog's fast read).
+    void pollSoon(int delayMs);
+
+    // Whether a lost port is watched and monitoring resumed when it is back.
+    void setAutoReconnect(bool on) { m_autoReconnect = on; }
+    bool autoReconnect() const { return m_autoReconnect; }
+
+    quint8 unansweredCount() const { return m_unanswered; }
+    // The frame last sent, as sent; empty once its answer was dispatched.
+    const QByteArray &requestInFlight() const { return m_inFlight; }
+    const LinkCounters &counters() const { return m_counters; }
+    void resetCounters();
+
+    LinkPort *port() const { return m_port; }
+
+public slots:
+    // One poll tick.
+    void vsSerialSend();
+    // Bytes arrived.
+    void vsSerialRead();
+    // The line fell silent.
+    void onFrameTimeout();
+
+signals:
+    void frameSent(const QByteArray &frame);
+    // Every burst taken for checking, before its checks.
+    void frameTaken(const QByteArray &bytes);
+    // The line fell silent and the held bytes were dealt with.
+    void frameTimerExpired();
+    // An answer to the request in flight, checked; at most one per request.
+    void answerReceived(const QByteArray &frame);
+    // The BMS refused a read with a Modbus exception answer; the read counts
+    // as unanswered.
+    void readRefused(quint8 function, quint8 code);
+    // Five requests in a row found no answer.
+    void wentOffline();
+    // Three write frames found no answer.
+    void writeAbandoned();
+    // The port broke; it is closed. `watching` tells whether the link waits
+    // for it to come back.
+    void portLost(const QString &portName, const QString &reason, bool watching);
+    // The lost port is back and monitoring goes on.
+    void portRecovered(const QString &portName);
+    void countersChanged();
+
+private:
+    enum State { Idle, Monitoring, Waiting };
+
+    bool openPort();
+    void sendFrame(const QByteArray &frame);
+    void takeFrame(const QByteArray &bytes);
+    void onPortFailed(const QString &reason);
+    void tryReconnect();
+    void resetReceive();
+
+    LinkPort *m_port;
+    QTimer *m_pollTimer;
+    QTimer *m_frameTimer;
+    QTimer *m_watchTimer;
+    QTimer *m_soonTimer;
+    RingBuffer m_rxBuffer{300};
+    SilenceGate m_gate;
+    QElapsedTimer m_elapsed;
+    std::function<qint64()> m_clock;
+    FrameSource m_writeFrame;
+    FrameSource m_recordFrame;
+
+    QString m_portName;
+    qint32 m_baud = 115200;
+    quint8 m_address = 1;
+    int m_pollMs = 1000;
+    bool m_autoReconnect = true;
+
+    State m_state = Idle;
+    quint8 m_unanswered = 0;
+    QByteArray m_inFlight;
+    bool m_inFlightIsCommand = false;
+    bool m_dispatching = false;
+    QString m_error;
+    LinkCounters m_counters;
+};
