@@ -55,8 +55,14 @@ int main(int argc, char *argv[])
         window.setBaudRate(options.baud);
     if (options.address)
         window.setSlaveAddress(options.address);
+    if (options.pollMs)
+        window.setPollInterval(options.pollMs);
     window.show();
     if (options.monitor)
         QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);
-    return app.exec();
+    const int rc = app.exec();
+    // An unattended run leaves its link figures behind.
+    if (options.monitor)
+        std::fprintf(stderr, "packscope: %s\n", qPrintable(window.countersText()));
+    return rc;
 }

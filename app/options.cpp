@@ -50,7 +50,9 @@ Options Options::parse(const QStringList &arguments)
         QStringLiteral("Slave address of the BMS, 1..64."), QStringLiteral("N"));
     const QCommandLineOption monitorOption(QStringLiteral("monitor"),
         QStringLiteral("Start monitoring once the window is shown."));
-    parser.addOptions({portOption, baudOption, addressOption, monitorOption});
+    const QCommandLineOption pollOption(QStringLiteral("poll-ms"),
+        QStringLiteral("Poll period in milliseconds, for test rigs (default 1000)."), QStringLiteral("MS"));
+    parser.addOptions({portOption, baudOption, addressOption, monitorOption, pollOption});
 
     if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
@@ -68,6 +70,15 @@ Options Options::parse(const QStringList &arguments)
         o.outcome = ExitOk;
         o.message = QCoreApplication::applicationName() + QLatin1Char(' ') + QCoreApplication::applicationVersion();
         return o;
+    }
+    // "--port --monitor" must not open a port named "--monitor".
+    for (const QCommandLineOption *option : {&portOption, &baudOption, &addressOption, &pollOption}) {
+        const QString name = option->names().first();
+        if (parser.isSet(*option) && parser.value(*option).startsWith(QLatin1Char('-'))) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("--%1 needs a value, not '%2'").arg(name, parser.value(*option));
+            return o;
+        }
     }
     if (!parser.positionalArguments().isEmpty()) {
         o.outcome = ExitError;
@@ -102,6 +113,17 @@ Options Options::parse(const QStringList &arguments)
             return o;
         }
         o.address = address;
+    }
+    if (parser.isSet(pollOption)) {
+        bool ok = false;
+        const QString value = parser.value(pollOption);
+        const int ms = value.toInt(&ok);
+        if (!ok || ms < 10 || ms > 60000) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("Invalid --poll-ms '%1': use a number from 10 to 60000").arg(value);
+            return o;
+        }
+        o.pollMs = ms;
     }
     o.monitor = parser.isSet(monitorOption);
     return o;

@@ -10,6 +10,7 @@ struct Options
     int baud = 0;      // 0 = keep the window's default
     int address = 0;   // 0 = keep the window's default
     bool monitor = false;
+    int pollMs = 0;    // 0 = the poll period of a real bus, 1000 ms
 
     enum Outcome { Run, ExitOk, ExitError };
     Outcome outcome = Run;

@@ -58,17 +58,6 @@ QByteArray writeRegisters(quint8 address, quint16 reg, const quint16 *values, in
     return frame;
 }
 
-int registersAskedFor(quint16 requestKind)
-{
-    switch (requestKind) {
-    case IdentityRead: return Reg::IdentityCount;
-    case MonitorRead: return Reg::MonitorCount;
-    case ParameterRead: return Reg::ParameterCount;
-    case DatalogRead: return 28;
-    default: return 0;
-    }
-}
-
 QByteArray addressed(QByteArray frame, quint8 address)
 {
     if (!frame.isEmpty())
@@ -111,11 +100,6 @@ Check checkAnswer(const QByteArray &frame)
     return crcMatches(frame) ? Check::Ok : Check::BadCrc;
 }
 
-bool answerFitsRead(const QByteArray &frame, quint16 requestKind)
-{
-    const int registers = registersAskedFor(requestKind);
-    return registers > 0 && frame.size() > 2 && quint8(frame[2]) == 2 * registers;
-}
 
 bool isCommandRequest(const QByteArray &request)
 {

@@ -24,10 +24,6 @@ QByteArray recordRead(quint8 address, int record);
 // Write of `count` (1 or 2) registers from `reg` with their values, sealed.
 QByteArray writeRegisters(quint8 address, quint16 reg, const quint16 *values, int count);
 
-// Registers that the read of a request kind asks for (0 for kinds that are
-// not reads).
-int registersAskedFor(quint16 requestKind);
-
 // Puts the address into byte 0 and the CRC into the last two bytes.
 QByteArray addressed(QByteArray frame, quint8 address);
 
@@ -52,11 +48,6 @@ Check checkAnswer(const QByteArray &frame);
 inline quint8 functionCode(const QByteArray &frame) { return frame.size() > 1 ? quint8(frame[1]) : 0; }
 inline bool isException(const QByteArray &frame) { return (functionCode(frame) & 0x80) != 0; }
 
-// True when a function-3 answer carries exactly the registers that the read
-// recorded in requestKind asked for. RTU frames carry no transaction id, so a
-// late answer to an earlier read must not be taken for the answer to the
-// current one (a monitoring answer stored as parameters, say).
-bool answerFitsRead(const QByteArray &frame, quint16 requestKind);
 
 // How an accepted frame relates to the request in flight (the frame last
 // sent, as sent). RTU frames carry no transaction number, so an answer is

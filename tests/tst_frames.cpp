@@ -79,25 +79,40 @@ private slots:
         if (result == Accepted && held.size() == 5)
             QVERIFY(Frames::isException(held));
     }
-    void answerFitsRead_data()
+    // Which frame answers the request in flight: the frames are literal
+    // bytes (requests of the Parts; answers with their CRC left at zero,
+    // which this decision does not look at).
+    void replyToRequest_data()
     {
-        QTest::addColumn<int>("dataBytes");
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<bool>("fits");
-        QTest::newRow("identity 46") << 46 << int(IdentityRead) << true;
-        QTest::newRow("monitoring 78") << 78 << int(MonitorRead) << true;
-        QTest::newRow("parameters 182") << 182 << int(ParameterRead) << true;
-        QTest::newRow("record 56") << 56 << int(DatalogRead) << true;
-        QTest::newRow("late monitoring answer, parameters asked") << 78 << int(ParameterRead) << false;
-        QTest::newRow("one register short") << 44 << int(IdentityRead) << false;
-        QTest::newRow("write is no read") << 0 << int(ParameterWrite) << false;
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("reply");
+        const int answer = int(Frames::Reply::Answer), refusal = int(Frames::Reply::Refusal),
+                  unrelated = int(Frames::Reply::Unrelated);
+        const QByteArray identity = hex("010300690017D5D8"), monitor = hex("01030000002705D0"),
+                         write67 = hex("011000430001020CE4ADE8"), readId = hex("1002007165");
+        QTest::newRow("identity 46") << readAnswer(1, 46) << identity << answer;
+        QTest::newRow("monitoring 78") << readAnswer(1, 78) << monitor << answer;
+        QTest::newRow("late monitoring answer, identity asked") << readAnswer(1, 78) << identity << unrelated;
+        QTest::newRow("other address") << readAnswer(2, 78) << monitor << unrelated;
+        QTest::newRow("read refused") << hex("0183020000") << monitor << refusal;
+        QTest::newRow("other function refused") << hex("0190020000") << monitor << unrelated;
+        QTest::newRow("write acknowledged") << hex("0110004300010000") << write67 << answer;
+        QTest::newRow("acknowledgement of another register") << hex("0110004400010000") << write67 << unrelated;
+        QTest::newRow("acknowledgement of two registers") << hex("0110004300020000") << write67 << unrelated;
+        QTest::newRow("write refused") << hex("0190040000") << write67 << refusal;
+        QTest::newRow("read answer to a write") << readAnswer(1, 2) << write67 << unrelated;
+        QTest::newRow("command answered") << hex("10020105 0000") << readId << answer;
+        QTest::newRow("other command") << hex("10030105 0000") << readId << unrelated;
+        QTest::newRow("read answer to a command") << readAnswer(1, 2) << readId << unrelated;
+        // A read of slave 16 is a Modbus request, not a command.
+        QTest::newRow("slave 16 read") << readAnswer(16, 78) << hex("100300000027 0691") << answer;
     }
-    void answerFitsRead()
+    void replyToRequest()
     {
-        QFETCH(int, dataBytes);
-        QFETCH(int, kind);
-        QFETCH(bool, fits);
-        QCOMPARE(Frames::answerFitsRead(readAnswer(1, dataBytes), quint16(kind)), fits);
+        QFETCH(QByteArray, answer);
+        QFETCH(QByteArray, request);
+        QTEST(int(Frames::replyTo(answer, request)), "reply");
     }
 };
 

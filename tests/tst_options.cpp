@@ -44,6 +44,8 @@ private slots:
         QTest::newRow("address 65") << QStringList{"--port", "ttyUSB0", "--address", "65"} << bad << "--address";
         QTest::newRow("address 5.0") << QStringList{"--address", "5.0"} << bad << "--address";
         QTest::newRow("port empty") << QStringList{"--port="} << bad << "--port";
+        QTest::newRow("option as port") << QStringList{"--port", "--monitor"} << bad << "--port needs a value";
+        QTest::newRow("poll 5") << QStringList{"--poll-ms", "5"} << bad << "--poll-ms";
         QTest::newRow("missing value") << QStringList{"--monitor", "--address"} << bad << "address";
         QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << bad << "speed";
         QTest::newRow("positional argument") << QStringList{"COM3"} << bad << "COM3";
