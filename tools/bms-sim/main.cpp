@@ -5,7 +5,10 @@
 //
 // Without --device it opens a pseudo-terminal and the tool opens the slave
 // side by name. The first line on stdout names the device: "DEVICE <path>".
-// Control lines on stdin: "silent on", "silent off", "quit".
+// Control lines on stdin: "silent on", "silent off", "unplug", "replug",
+// "quit". With --link PATH the device is reached through a symbolic link
+// that "unplug" removes (closing the pseudo-terminal, as a pulled adapter
+// would) and "replug" puts back, pointing at a new pseudo-terminal.
 
 #include "bmsmodel.h"
 #include "linewriter.h"
@@ -17,6 +20,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSerialPort>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -46,6 +50,8 @@ struct Options
     SlaveFaults faults;
     quint32 seed = 1;
     bool verbose = false;
+    QString link;
+    bool readException = false;
 };
 
 bool parseOptions(const QCoreApplication &app, Options &o)
@@ -67,8 +73,10 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     const QCommandLineOption writeException("write-exception", "Refuse register writes with a Modbus exception.");
     const QCommandLineOption seed("seed", "Seed of the pack's cell spread and noise.", "n", "1");
     const QCommandLineOption verbose("verbose", "Report every request and answer on stderr.");
+    const QCommandLineOption link("link", "Offer the pseudo-terminal through a symbolic link at PATH.", "path");
+    const QCommandLineOption readException("read-exception", "Refuse register reads with a Modbus exception.");
     p.addOptions({device, address, baud, model, version, serial, silent, badCrc, stray, wrongAddress,
-                  splitGap, writeException, seed, verbose});
+                  splitGap, writeException, seed, verbose, link, readException});
     p.process(app);
 
     bool ok = true;
@@ -96,6 +104,12 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     o.faults.writeException = p.isSet(writeException);
     o.seed = quint32(p.value(seed).toUInt());
     o.verbose = p.isSet(verbose);
+    o.link = p.value(link);
+    o.faults.readException = p.isSet(readException);
+    if (!o.link.isEmpty() && !o.device.isEmpty()) {
+        printLine(stderr, QStringLiteral("bms-sim: --link goes with a pseudo-terminal, not with --device"));
+        ok = false;
+    }
     return ok;
 }
 
@@ -138,18 +152,39 @@ int main(int argc, char *argv[])
         writer->enqueue(responder.receive(bytes, clock.elapsed()));
     };
 
-    if (options.device.isEmpty()) {
+    // Opens a pseudo-terminal (again) and, with --link, points the link at it.
+    auto plugIn = [&]() -> bool {
         if (!pty.open()) {
             printLine(stderr, QStringLiteral("bms-sim: cannot open a pseudo-terminal: %1").arg(pty.errorString()));
-            return 1;
+            return false;
         }
-        writer = std::make_unique<LineWriter>([&](const QByteArray &bytes) {
-            logWritten(bytes);
-            pty.write(bytes);
-        });
         ptyNotifier = std::make_unique<QSocketNotifier>(pty.masterFd(), QSocketNotifier::Read);
         QObject::connect(ptyNotifier.get(), &QSocketNotifier::activated, [&] { onBytes(pty.readAvailable()); });
-        printLine(stdout, QStringLiteral("DEVICE %1").arg(pty.slaveName()));
+        if (!options.link.isEmpty()) {
+            QFile::remove(options.link);
+            if (!QFile::link(pty.slaveName(), options.link)) {
+                printLine(stderr, QStringLiteral("bms-sim: cannot make the link %1").arg(options.link));
+                return false;
+            }
+        }
+        return true;
+    };
+    auto unplug = [&] {
+        ptyNotifier.reset();
+        pty.close();
+        if (!options.link.isEmpty())
+            QFile::remove(options.link);
+    };
+
+    if (options.device.isEmpty()) {
+        writer = std::make_unique<LineWriter>([&](const QByteArray &bytes) {
+            logWritten(bytes);
+            if (pty.isOpen())
+                pty.write(bytes);
+        });
+        if (!plugIn())
+            return 1;
+        printLine(stdout, QStringLiteral("DEVICE %1").arg(options.link.isEmpty() ? pty.slaveName() : options.link));
     } else {
         port.setPortName(options.device);
         if (!port.open(QIODevice::ReadWrite)) {
@@ -195,6 +230,10 @@ int main(int argc, char *argv[])
                 responder.faults().silent = true;
             else if (line == QLatin1String("silent off"))
                 responder.faults().silent = false;
+            else if (line == QLatin1String("unplug") && options.device.isEmpty())
+                unplug();
+            else if (line == QLatin1String("replug") && options.device.isEmpty() && !pty.isOpen())
+                plugIn();
             else if (line == QLatin1String("quit"))
                 QCoreApplication::quit();
             else if (!line.isEmpty())
@@ -205,6 +244,6 @@ int main(int argc, char *argv[])
     });
 
     const int rc = app.exec();
-    ptyNotifier.reset();
+    unplug();
     return rc;
 }

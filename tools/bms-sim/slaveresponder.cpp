@@ -174,7 +174,7 @@ QByteArray SlaveResponder::readAnswer(const QByteArray &request, qint64 nowMs)
     const int count = word(request, 4);
     if (count < 1 || count > MaxReadCount)
         return exception(m_address, ReadHolding, IllegalDataValue);
-    if (start + count > BmsModel::RegisterCount)
+    if (start + count > BmsModel::RegisterCount || m_faults.readException)
         return exception(m_address, ReadHolding, IllegalDataAddress);
     m_model.prepareRead(start, count, nowMs);
     QByteArray frame;

@@ -18,6 +18,7 @@ struct SlaveFaults
     int wrongAddressEvery = 0;  // answer from another slave address
     int splitGapMs = 0;         // every answer in three pieces this far apart
     bool writeException = false; // refuse function-16 writes with an exception
+    bool readException = false;  // refuse function-3 reads with an exception
 };
 
 // A stretch of bytes to put on the line, `delayMs` after the previous one.
