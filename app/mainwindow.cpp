@@ -33,8 +33,8 @@ const QStringList &MainWindow::baudRates()
     return rates;
 }
 
-MainWindow::MainWindow(QWidget *parent)
-    : QMainWindow(parent), ui(new Ui::MainWindow), m_link(new SerialLink(nullptr, this)), m_log(nullptr)
+MainWindow::MainWindow(QWidget *parent, LinkPort *port)
+    : QMainWindow(parent), ui(new Ui::MainWindow), m_link(new SerialLink(port, this)), m_log(nullptr)
 {
     ui->setupUi(this);
     m_log = CommLog(ui->textEdit);

@@ -25,7 +25,9 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    // `port` is the link's byte pipe; null for the serial port (a test rig
+    // or the fuzzer passes one of its own).
+    explicit MainWindow(QWidget *parent = nullptr, LinkPort *port = nullptr);
     ~MainWindow() override;
 
     bool isMonitoring() const { return m_monitoring; }
