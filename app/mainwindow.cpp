@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "gui/dialogs.h"
+#include "link/addresscommands.h"
 #include "link/crc16.h"
 #include "link/frames.h"
 #include "model/livedata.h"
@@ -13,6 +14,7 @@
 #include "pages/presetparameters.h"
 #include "ui_mainwindow.h"
 
+#include <QIcon>
 #include <QMessageBox>
 #include <QSerialPortInfo>
 #include <QTimer>
@@ -70,6 +72,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_addressPage, &PAndIdRW::txSend, this, &MainWindow::sendPageFrame);
 
     setupLanguageMenu();
+    setupToolsMenu();
 
     // Start in English; the index change re-labels the window and every page.
     ui->lgCB->setCurrentIndex(1);
@@ -311,6 +314,12 @@ void MainWindow::takeFrame(const QByteArray &bytes)
 
 void MainWindow::dispatchAnswer(const QByteArray &frame)
 {
+    // While idle only the answer to the address page's command last sent
+    // reaches the page; anything else (a late answer to a monitoring read,
+    // an answer to another command) goes no further and the command still
+    // awaits its answer.
+    if (!m_monitoring && !AddressCommands::answersRequest(requestInFlight(), frame))
+        return;
     m_unansweredCount = 0;
     m_inFlight.clear();
     BmsLiveData &live = liveData();
@@ -414,6 +423,22 @@ void MainWindow::setupLanguageMenu()
     connect(chinese, &QAction::triggered, this, [this] { ui->lgCB->setCurrentIndex(0); });
 }
 
+void MainWindow::setupToolsMenu()
+{
+    QMenu *menu = ui->menubar->addMenu(QStringLiteral("Tools"));
+    menu->setObjectName(QStringLiteral("toolsMenu"));
+    QAction *address = menu->addAction(QStringLiteral("Address and protocol…"));
+    address->setObjectName(QStringLiteral("addressPageAction"));
+    m_addressPage->setWindowIcon(QIcon(QStringLiteral(":/new/prefix1/app.ico")));
+    // The address page is a window of its own: shown on demand, brought to
+    // the front when it is already open.
+    connect(address, &QAction::triggered, this, [this] {
+        m_addressPage->show();
+        m_addressPage->raise();
+        m_addressPage->activateWindow();
+    });
+}
+
 void MainWindow::on_lgCB_currentIndexChanged(int index)
 {
     if (index == 0 || index == 1) {
@@ -435,6 +460,11 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         ui->tabWidget->setTabText(4, text("实时数据收发", "Communication"));
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("languageMenu")))
             menu->setTitle(text("语言", "Language"));
+        if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("toolsMenu")))
+            menu->setTitle(text("工具", "Tools"));
+        if (QAction *action = ui->menubar->findChild<QAction *>(QStringLiteral("addressPageAction")))
+            action->setText(text("地址与协议…", "Address and protocol…"));
+        m_addressPage->setWindowTitle(text("地址与协议", "Address and protocol"));
         // The button keeps its meaning in the other language.
         ui->monitorBtn->setText(en ? (m_monitoring ? StopEn : StartEn) : (m_monitoring ? StopZh : StartZh));
     }

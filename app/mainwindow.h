@@ -87,6 +87,7 @@ private:
     void showLinkBox(QMessageBox::Icon icon, const QString &title, const QString &text);
     void logFrame(CommLog::Direction direction, const QByteArray &bytes);
     void setupLanguageMenu();
+    void setupToolsMenu();
 
     Ui::MainWindow *ui;
     QSerialPort m_serial;
