@@ -25,10 +25,12 @@ QByteArray setRequest(Code code, quint8 value)
 
 bool answersRequest(const QByteArray &request, const QByteArray &answer)
 {
-    if (request.size() < 2 || answer.size() < 3)
+    if (request.size() < 3 || answer.size() < 3)
         return false;
     const quint8 code = quint8(request[1]);
-    return quint8(request[0]) == FirstByte && isCommandCode(code)
+    // A command is as long as its own byte count says; a Modbus request to
+    // slave 16 that starts alike is not.
+    return quint8(request[0]) == FirstByte && isCommandCode(code) && quint8(request[2]) + 5 == request.size()
         && quint8(answer[0]) == FirstByte && quint8(answer[1]) == code;
 }
 
