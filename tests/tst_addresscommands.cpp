@@ -92,13 +92,6 @@ private slots:
         QCOMPARE(limitedIdText(typed), shown);
         QTEST(idToSend(shown), "sent");
     }
-    void idAnswer()
-    {
-        QCOMPARE(idFromAnswer(hex("100201056400")), 5);
-        QCOMPARE(idFromAnswer(hex("10020100 0000")), 0);
-        QCOMPARE(idFromAnswer(hex("10020000 00")), -1);
-    }
-
     void protocolList_data()
     {
         QTest::addColumn<QByteArray>("frame");

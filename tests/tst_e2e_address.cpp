@@ -233,7 +233,6 @@ private slots:
         QTest::newRow("70") << "70" << "64";
         QTest::newRow("640") << "640" << "64";
         QTest::newRow("leading 0 refused") << "07" << "7";
-        QTest::newRow("in range") << "23" << "23";
     }
     void idEditorLimitsTyping()
     {
