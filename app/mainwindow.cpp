@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "gui/dialogs.h"
+#include "link/addresscommands.h"
 #include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
@@ -15,6 +16,7 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QIcon>
 #include <QMessageBox>
 #include <QSerialPortInfo>
 #include <QStatusBar>
@@ -93,6 +95,7 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
 
     setupLanguageMenu();
     setupConnectionMenu();
+    setupToolsMenu();
 
     // Start in English; the index change re-labels the window and every page.
     ui->lgCB->setCurrentIndex(1);
@@ -448,6 +451,22 @@ void MainWindow::setupLanguageMenu()
     connect(chinese, &QAction::triggered, this, [this] { ui->lgCB->setCurrentIndex(0); });
 }
 
+void MainWindow::setupToolsMenu()
+{
+    QMenu *menu = ui->menubar->addMenu(QStringLiteral("Tools"));
+    menu->setObjectName(QStringLiteral("toolsMenu"));
+    QAction *address = menu->addAction(QStringLiteral("Address and protocol…"));
+    address->setObjectName(QStringLiteral("addressPageAction"));
+    m_addressPage->setWindowIcon(QIcon(QStringLiteral(":/new/prefix1/app.ico")));
+    // The address page is a window of its own: shown on demand, brought to
+    // the front when it is already open.
+    connect(address, &QAction::triggered, this, [this] {
+        m_addressPage->show();
+        m_addressPage->raise();
+        m_addressPage->activateWindow();
+    });
+}
+
 void MainWindow::on_lgCB_currentIndexChanged(int index)
 {
     if (index == 0 || index == 1) {
@@ -472,6 +491,11 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("connectionMenu")))
             menu->setTitle(text("连接", "Connection"));
         m_reconnectAction->setText(text("自动重连", "Reconnect automatically"));
+        if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("toolsMenu")))
+            menu->setTitle(text("工具", "Tools"));
+        if (QAction *action = ui->menubar->findChild<QAction *>(QStringLiteral("addressPageAction")))
+            action->setText(text("地址与协议…", "Address and protocol…"));
+        m_addressPage->setWindowTitle(text("地址与协议", "Address and protocol"));
         // The button keeps its meaning in the other language.
         ui->monitorBtn->setText(en ? (m_monitoring ? StopEn : StartEn) : (m_monitoring ? StopZh : StartZh));
     }

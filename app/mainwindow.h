@@ -102,6 +102,7 @@ private:
     void setupLanguageMenu();
     void setupConnectionMenu();
     int language() const;
+    void setupToolsMenu();
 
     Ui::MainWindow *ui;
     SerialLink *m_link;

@@ -1,13 +1,192 @@
 #include "pages/pandidrw.h"
 
-// Placeholder for the address page: it receives the answers that arrive
-// while monitoring is off; its commands come with the address page itself.
-PAndIdRW::PAndIdRW(QWidget *parent) : QWidget(parent), txFrame(20, '\0')
+#include "gui/dialogs.h"
+#include "link/addresscommands.h"
+#include "model/livedata.h"
+#include "model/valueformat.h"
+#include "ui_pandidrw.h"
+
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+#include <QTimer>
+
+using namespace AddressCommands;
+
+PAndIdRW::PAndIdRW(QWidget *parent) : QWidget(parent), txFrame(20, '\0'), ui(new Ui::PAndIdRW)
 {
-    setObjectName(QStringLiteral("PAndIdRW"));
+    ui->setupUi(this);
+
+    // The ID is typed or picked: digits only, no leading zero, at most 64.
+    auto *idEdit = new QLineEdit(this);
+    idEdit->setAlignment(Qt::AlignCenter);
+    idEdit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[1-9]+[0-9]")), idEdit));
+    ui->rw_id_cb->setLineEdit(idEdit);
+    // Enter does not add a typed number to the list of IDs.
+    ui->rw_id_cb->setInsertPolicy(QComboBox::NoInsert);
+    connect(idEdit, &QLineEdit::textEdited, this, &PAndIdRW::limitId);
+
+    // The protocols can only be picked from the lists the pack sends.
+    for (QComboBox *list : {ui->rw_485_cb, ui->rw_can_cb}) {
+        auto *edit = new QLineEdit(this);
+        edit->setAlignment(Qt::AlignCenter);
+        edit->setReadOnly(true);
+        list->setLineEdit(edit);
+    }
+
+    m_confirmTimer = new QTimer(this);
+    m_confirmTimer->setSingleShot(true);
+    m_confirmTimer->setInterval(ConfirmTimeoutMs);
+    connect(m_confirmTimer, &QTimer::timeout, this, &PAndIdRW::unconfirmed);
+
     connect(this, &PAndIdRW::languageSwich, this, &PAndIdRW::languageChange);
 }
 
-void PAndIdRW::handleAnswer(const QByteArray &frame) { m_lastAnswer = frame; }
+PAndIdRW::~PAndIdRW()
+{
+    delete ui;
+}
 
-void PAndIdRW::languageChange() {}
+void PAndIdRW::limitId(const QString &text)
+{
+    const QString limited = limitedIdText(text);
+    if (limited != text)
+        ui->rw_id_cb->lineEdit()->setText(limited);
+}
+
+// --- Commands ---------------------------------------------------------------
+
+void PAndIdRW::send(const QByteArray &frame)
+{
+    txFrame.replace(0, frame.size(), frame);
+    txLength = quint16(frame.size());
+    emit txSend();
+}
+
+void PAndIdRW::search(quint8 code, QComboBox *list, QPushButton *modify)
+{
+    const QByteArray frame = readRequest(Code(code));
+    list->clear();
+    modify->setEnabled(false);
+    send(frame);
+}
+
+void PAndIdRW::sendSet(quint8 code, quint8 value)
+{
+    send(setRequest(Code(code), value));
+    // Started once the frame is out: a box about an unopenable port may
+    // have held the send up.
+    m_confirmTimer->start();
+}
+
+void PAndIdRW::on_current_id_clicked() { search(ReadId, ui->rw_id_cb, ui->select_id); }
+void PAndIdRW::on_current_485_clicked() { search(ReadRs485Protocol, ui->rw_485_cb, ui->select_485); }
+void PAndIdRW::on_current_can_clicked() { search(ReadCanProtocol, ui->rw_can_cb, ui->select_can); }
+
+void PAndIdRW::on_select_id_clicked()
+{
+    const int id = idToSend(ui->rw_id_cb->currentText());
+    if (id < 0) {
+        // A pack given an ID outside the tool's range could no longer be
+        // reached by it.
+        const int lang = liveData().language;
+        Dialogs::message(this, QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
+                         pickText(lang, QStringLiteral("ID必须在1到64之间!!!"),
+                                  QStringLiteral("The ID must be from 1 to 64!!!")));
+        return;
+    }
+    sendSet(SetId, quint8(id));
+}
+
+void PAndIdRW::on_select_485_clicked()
+{
+    // With nothing picked there is no index to send.
+    if (ui->rw_485_cb->currentIndex() >= 0)
+        sendSet(SetRs485Protocol, quint8(ui->rw_485_cb->currentIndex()));
+}
+
+void PAndIdRW::on_select_can_clicked()
+{
+    if (ui->rw_can_cb->currentIndex() >= 0)
+        sendSet(SetCanProtocol, quint8(ui->rw_can_cb->currentIndex()));
+}
+
+// --- Answers ----------------------------------------------------------------
+
+void PAndIdRW::handleAnswer(const QByteArray &frame)
+{
+    m_lastAnswer = frame;
+    if (frame.size() < 2)
+        return;
+    const quint8 code = quint8(frame[1]);
+    switch (code) {
+    case ReadId: {
+        for (int i = MinId; i <= MaxId; ++i)
+            ui->rw_id_cb->addItem(QString::number(i));
+        ui->select_id->setEnabled(true);
+        // Shown as received, even outside 1..64: Modify refuses to send it.
+        const int id = idFromAnswer(frame);
+        if (id >= 0)
+            ui->rw_id_cb->setEditText(QString::number(id));
+        break;
+    }
+    case ReadRs485Protocol:
+        fillProtocolList(frame, ui->rw_485_cb, ui->select_485);
+        break;
+    case ReadCanProtocol:
+        fillProtocolList(frame, ui->rw_can_cb, ui->select_can);
+        break;
+    case SetRs485Protocol:
+    case SetCanProtocol:
+    case SetId:
+        m_confirmTimer->stop();
+        // The pack only takes a new setting on its next start.
+        showBoxLater(QMessageBox::Information, QStringLiteral("Successful"),
+                     QStringLiteral("id modify successfully!!!\r\nPlease restart the battery.!!!"));
+        break;
+    default:
+        break;
+    }
+}
+
+void PAndIdRW::fillProtocolList(const QByteArray &frame, QComboBox *list, QPushButton *modify)
+{
+    const ProtocolList protocols = parseProtocolList(frame);
+    list->addItems(protocols.names);
+    list->setCurrentIndex(protocols.current);
+    modify->setEnabled(true);
+}
+
+void PAndIdRW::unconfirmed()
+{
+    const int lang = liveData().language;
+    showBoxLater(QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
+                 pickText(lang, QStringLiteral("电池没有确认修改!!!\r\n请检查连接后重试。"),
+                          QStringLiteral("The battery did not confirm the change!!!\r\nPlease check the connection and try again.")));
+}
+
+void PAndIdRW::showBoxLater(QMessageBox::Icon icon, const QString &title, const QString &text)
+{
+    // Answers arrive inside the window's dispatcher, which must not run a
+    // modal loop: the box opens once the event loop is back.
+    QTimer::singleShot(0, this, [this, icon, title, text] {
+        Dialogs::message(this, icon, title, text, QMessageBox::Ok);
+    });
+}
+
+// --- Language ---------------------------------------------------------------
+
+void PAndIdRW::languageChange()
+{
+    const int lang = liveData().language;
+    if (lang != 0 && lang != 1)
+        return;
+    ui->rw_id_lb->setText(QStringLiteral("ID"));
+    ui->rw_485_lb->setText(pickText(lang, QStringLiteral("485协议"), QStringLiteral("485 Protocol")));
+    ui->rw_can_lb->setText(pickText(lang, QStringLiteral("can协议"), QStringLiteral("CAN Protocol")));
+    const QString search = pickText(lang, QStringLiteral("查找"), QStringLiteral("Search"));
+    const QString modify = pickText(lang, QStringLiteral("修改"), QStringLiteral("Modify"));
+    for (QPushButton *button : {ui->current_id, ui->current_485, ui->current_can})
+        button->setText(search);
+    for (QPushButton *button : {ui->select_id, ui->select_485, ui->select_can})
+        button->setText(modify);
+}

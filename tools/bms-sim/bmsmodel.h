@@ -79,6 +79,9 @@ public:
     static QStringList canProtocols();
     int rs485Protocol = 0;
     int canProtocol = 0;
+    // The protocols this pack offers (names of at most 10 characters).
+    QStringList rs485ProtocolNames = rs485Protocols();
+    QStringList canProtocolNames = canProtocols();
 
 private:
     int paramTemp(int address) const { return qint16(m_regs.at(address)) - 50; }

@@ -5,7 +5,8 @@
 //
 // Without --device it opens a pseudo-terminal and the tool opens the slave
 // side by name. The first line on stdout names the device: "DEVICE <path>".
-// Control lines on stdin: "silent on", "silent off", "unplug", "replug",
+// Control lines on stdin: "silent on", "silent off", "restart" (the pack
+// is switched off and on: it takes an ID set since), "unplug", "replug",
 // "quit". With --link PATH the device is reached through a symbolic link
 // that "unplug" removes (closing the pseudo-terminal, as a pulled adapter
 // would) and "replug" puts back, pointing at a new pseudo-terminal.
@@ -48,6 +49,8 @@ struct Options
     QString version = QStringLiteral("V1.2.0");
     QString serial = QStringLiteral("PS2026120600001");
     SlaveFaults faults;
+    QStringList rs485Protocols = BmsModel::rs485Protocols();
+    QStringList canProtocols = BmsModel::canProtocols();
     quint32 seed = 1;
     bool verbose = false;
     QString link;
@@ -75,8 +78,17 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     const QCommandLineOption verbose("verbose", "Report every request and answer on stderr.");
     const QCommandLineOption link("link", "Offer the pseudo-terminal through a symbolic link at PATH.", "path");
     const QCommandLineOption readException("read-exception", "Refuse register reads with a Modbus exception.");
+    const QCommandLineOption rs485Protocols("rs485-protocols",
+                                            "RS485 protocols offered, comma-separated (10 characters each at most, 25 at most; empty: none).",
+                                            "names", o.rs485Protocols.join(','));
+    const QCommandLineOption canProtocols("can-protocols", "CAN protocols offered, as --rs485-protocols.", "names",
+                                          o.canProtocols.join(','));
+    const QCommandLineOption countSurplus("protocol-count-surplus",
+                                          "Protocol lists claim N records more than they carry.", "n", "0");
+    const QCommandLineOption ignoreSet("ignore-set-commands", "Neither act on nor answer the ID and protocol set commands.");
     p.addOptions({device, address, baud, model, version, serial, silent, badCrc, stray, wrongAddress,
                   splitGap, writeException, seed, verbose, link, readException});
+    p.addOptions({rs485Protocols, canProtocols, countSurplus, ignoreSet});
     p.process(app);
 
     bool ok = true;
@@ -103,6 +115,24 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     o.faults.splitGapMs = number(splitGap, 0, 10000);
     o.faults.writeException = p.isSet(writeException);
     o.seed = quint32(p.value(seed).toUInt());
+    // A name record is 10 bytes and a list answer carries at most 255.
+    auto protocols = [&p, &ok](const QCommandLineOption &option) {
+        const QString text = p.value(option);
+        const QStringList names = text.isEmpty() ? QStringList() : text.split(QLatin1Char(','));
+        bool good = names.size() <= 25;
+        for (const QString &name : names)
+            good = good && !name.isEmpty() && name.size() <= 10 && name.toLatin1() == name.toUtf8();
+        if (!good) {
+            printLine(stderr, QStringLiteral("bms-sim: --%1 wants at most 25 ASCII names of 1 to 10 characters")
+                                  .arg(option.names().first()));
+            ok = false;
+        }
+        return names;
+    };
+    o.rs485Protocols = protocols(rs485Protocols);
+    o.canProtocols = protocols(canProtocols);
+    o.faults.protocolCountSurplus = number(countSurplus, 0, 255);
+    o.faults.ignoreSetCommands = p.isSet(ignoreSet);
     o.verbose = p.isSet(verbose);
     o.link = p.value(link);
     o.faults.readException = p.isSet(readException);
@@ -127,6 +157,8 @@ int main(int argc, char *argv[])
     clock.start();
     BmsModel model(options.seed);
     model.setIdentity(options.model, options.version, options.serial);
+    model.rs485ProtocolNames = options.rs485Protocols;
+    model.canProtocolNames = options.canProtocols;
     SlaveResponder responder(model, quint8(options.address), options.faults, options.seed);
     if (options.verbose) {
         responder.onExchange = [&clock](const QByteArray &request, const QByteArray &answer) {
@@ -234,6 +266,8 @@ int main(int argc, char *argv[])
                 unplug();
             else if (line == QLatin1String("replug") && options.device.isEmpty() && !pty.isOpen())
                 plugIn();
+            else if (line == QLatin1String("restart"))
+                responder.restart();
             else if (line == QLatin1String("quit"))
                 QCoreApplication::quit();
             else if (!line.isEmpty())

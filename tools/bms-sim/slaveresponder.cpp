@@ -64,7 +64,7 @@ bool isCommand(quint8 code)
 } // namespace
 
 SlaveResponder::SlaveResponder(BmsModel &model, quint8 address, const SlaveFaults &faults, quint32 seed)
-    : m_model(model), m_address(address), m_faults(faults), m_random(seed)
+    : m_model(model), m_address(address), m_configuredAddress(address), m_faults(faults), m_random(seed)
 {
 }
 
@@ -220,10 +220,10 @@ QByteArray SlaveResponder::commandAnswer(const QByteArray &request)
     QByteArray frame;
     frame.append(char(CommandByte));
     frame.append(char(code));
-    auto protocolList = [&frame](int current, const QStringList &names) {
+    auto protocolList = [&frame, this](int current, const QStringList &names) {
         frame.append(char(2 + ProtocolNameBytes * names.size()));
         frame.append(char(current));
-        frame.append(char(names.size()));
+        frame.append(char(qMin(255, names.size() + m_faults.protocolCountSurplus)));
         for (const QString &name : names) {
             QByteArray field = name.toLatin1().left(ProtocolNameBytes);
             field.append(QByteArray(ProtocolNameBytes - field.size(), '\0'));
@@ -231,32 +231,34 @@ QByteArray SlaveResponder::commandAnswer(const QByteArray &request)
         }
     };
     const quint8 value = request.size() > 5 ? quint8(request[3]) : 0;
+    if (m_faults.ignoreSetCommands && code >= SetRs485Protocol && code <= SetId)
+        return QByteArray();
     switch (code) {
     case ReadId:
         frame.append(char(1));
-        frame.append(char(m_address));
+        frame.append(char(m_configuredAddress));
         break;
     case ReadRs485Protocol:
-        protocolList(m_model.rs485Protocol, BmsModel::rs485Protocols());
+        protocolList(m_model.rs485Protocol, m_model.rs485ProtocolNames);
         break;
     case ReadCanProtocol:
-        protocolList(m_model.canProtocol, BmsModel::canProtocols());
+        protocolList(m_model.canProtocol, m_model.canProtocolNames);
         break;
     case SetRs485Protocol:
-        if (value < BmsModel::rs485Protocols().size())
+        if (value < m_model.rs485ProtocolNames.size())
             m_model.rs485Protocol = value;
         frame.append(char(0));
         break;
     case SetCanProtocol:
-        if (value < BmsModel::canProtocols().size())
+        if (value < m_model.canProtocolNames.size())
             m_model.canProtocol = value;
         frame.append(char(0));
         break;
     case SetId:
-        // The new ID counts from the next request on; the tool asks the
-        // user to restart the pack, which a simulator need not wait for.
+        // The new ID is stored at once and reported by ReadId; Modbus
+        // requests reach the pack at it once the pack has been restarted.
         if (value >= 1 && value <= 247)
-            m_address = value;
+            m_configuredAddress = value;
         frame.append(char(0));
         break;
     default:

@@ -19,6 +19,8 @@ struct SlaveFaults
     int splitGapMs = 0;         // every answer in three pieces this far apart
     bool writeException = false; // refuse function-16 writes with an exception
     bool readException = false;  // refuse function-3 reads with an exception
+    int protocolCountSurplus = 0; // protocol lists claim this many records more than they carry
+    bool ignoreSetCommands = false; // neither act on nor answer the ID and protocol set commands
 };
 
 // A stretch of bytes to put on the line, `delayMs` after the previous one.
@@ -60,7 +62,12 @@ public:
     QByteArray answer(const QByteArray &request, qint64 nowMs);
 
     quint8 address() const { return m_address; }
-    void setAddress(quint8 address) { m_address = address; }
+    void setAddress(quint8 address) { m_address = m_configuredAddress = address; }
+    // The ID stored by the last confirmed SetId; the pack answers Modbus
+    // requests at it only after a restart.
+    quint8 configuredAddress() const { return m_configuredAddress; }
+    // The pack is switched off and on again: it takes its stored ID.
+    void restart() { m_address = m_configuredAddress; }
     SlaveFaults &faults() { return m_faults; }
     int answersGiven() const { return m_answers; }
     // Bytes held that do not yet make a whole request.
@@ -84,6 +91,7 @@ private:
 
     BmsModel &m_model;
     quint8 m_address;
+    quint8 m_configuredAddress;
     SlaveFaults m_faults;
     QRandomGenerator m_random;
     QByteArray m_held;
