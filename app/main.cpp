@@ -1,9 +1,11 @@
 #include "gui/dialogs.h"
+#include "app/appinfo.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
 #include <QTimer>
 #include <cstdio>
@@ -18,6 +20,7 @@ void setIdentity()
 
 int main(int argc, char *argv[])
 {
+    AppInfo::initResources();
     // The command line is read before any window system is touched, so that
     // --help, --version and bad values work on a machine without a display.
     Options options;
@@ -34,6 +37,13 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "packscope: %s\n", qPrintable(options.message));
         return 2;
     }
+    if (options.checkIcon) {
+        QCoreApplication probe(argc, argv);
+        QString report;
+        const bool ok = AppInfo::checkIcon(&report);
+        std::fprintf(ok ? stdout : stderr, "%s\n", qPrintable(report));
+        return ok ? 0 : 1;
+    }
 
     QApplication app(argc, argv);
     setIdentity();
@@ -45,7 +55,14 @@ int main(int argc, char *argv[])
             return int(QMessageBox::Ok);
         });
     }
-    if (!Startup::openDatabases(QCoreApplication::applicationDirPath()))
+    // Every window of the tool, boxes included, shows the battery icon.
+    QApplication::setWindowIcon(QIcon(AppInfo::iconPath()));
+    // Beside the program when it may write there, else the user's data
+    // folder; --data-dir overrides both. A folder that cannot be made shows
+    // up as the database box below.
+    const AppInfo::DataFolder data = AppInfo::dataFolder(options.dataDir);
+    QDir().mkpath(data.path);
+    if (!Startup::openDatabases(data.path))
         return 1;
 
     MainWindow window;

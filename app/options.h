@@ -10,6 +10,8 @@ struct Options
     int baud = 0;      // 0 = keep the window's default
     int address = 0;   // 0 = keep the window's default
     bool monitor = false;
+    QString dataDir;        // --data-dir: where the databases go (empty = the usual choice)
+    bool checkIcon = false; // hidden --check-icon: report the compiled-in icon and exit
 
     enum Outcome { Run, ExitOk, ExitError };
     Outcome outcome = Run;
