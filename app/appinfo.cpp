@@ -85,7 +85,7 @@ QString aboutTitle(int language)
 
 QString aboutText(int language, const QString &dataFolder)
 {
-    const QString version = QCoreApplication::applicationVersion();
+    const QString version = QStringLiteral(PACKSCOPE_VERSION);
     if (language == 0)
         return QStringLiteral("PackScope %1\n锂电池包 BMS 的 Modbus RTU 维护工具。\n\n数据文件夹：%2\nQt 版本：%3")
             .arg(version, QDir::toNativeSeparators(dataFolder), QString::fromLatin1(qVersion()));

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QIcon>
+#include <QSettings>
 #include <QTimer>
 #include <cstdio>
 
@@ -66,6 +67,15 @@ int main(int argc, char *argv[])
         return 1;
 
     MainWindow window;
+    window.setDataFolder(data.path);
+    // The last choices come back; the command line still has the last word.
+    // They are kept when monitoring starts and when the window closes.
+    QSettings settings(QStringLiteral("packscope"), QStringLiteral("packscope"));
+    window.restoreSettings(settings);
+    QObject::connect(&window, &MainWindow::monitoringChanged, &window, [&](bool on) {
+        if (on)
+            window.saveSettings(settings);
+    });
     if (!options.port.isEmpty())
         window.setPortName(options.port);
     if (options.baud)
@@ -75,5 +85,7 @@ int main(int argc, char *argv[])
     window.show();
     if (options.monitor)
         QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);
-    return app.exec();
+    const int code = app.exec();
+    window.saveSettings(settings);
+    return code;
 }

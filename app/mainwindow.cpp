@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/appinfo.h"
 #include "gui/dialogs.h"
 #include "link/crc16.h"
 #include "link/frames.h"
@@ -15,6 +16,7 @@
 
 #include <QMessageBox>
 #include <QSerialPortInfo>
+#include <QSettings>
 #include <QTimer>
 
 namespace {
@@ -70,6 +72,7 @@ MainWindow::MainWindow(QWidget *parent)
     connect(m_addressPage, &PAndIdRW::txSend, this, &MainWindow::sendPageFrame);
 
     setupLanguageMenu();
+    setupHelpMenu();
 
     // Start in English; the index change re-labels the window and every page.
     ui->lgCB->setCurrentIndex(1);
@@ -435,6 +438,11 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         ui->tabWidget->setTabText(4, text("实时数据收发", "Communication"));
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("languageMenu")))
             menu->setTitle(text("语言", "Language"));
+        if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("helpMenu")))
+            menu->setTitle(text("帮助", "Help"));
+        if (QAction *about = findChild<QAction *>(QStringLiteral("aboutAction")))
+            about->setText(text("关于", "About"));
+        ui->timeCB->setText(text("时间", "Time"));
         // The button keeps its meaning in the other language.
         ui->monitorBtn->setText(en ? (m_monitoring ? StopEn : StartEn) : (m_monitoring ? StopZh : StartZh));
     }
@@ -444,4 +452,49 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
     emit m_historyPage->languageSwich();
     emit m_datalogPage->languageSwich();
     emit m_addressPage->languageSwich();
+}
+
+// --- Help, time stamps, settings --------------------------------------------
+
+void MainWindow::setupHelpMenu()
+{
+    QMenu *menu = ui->menubar->addMenu(QStringLiteral("Help"));
+    menu->setObjectName(QStringLiteral("helpMenu"));
+    QAction *about = menu->addAction(QStringLiteral("About"));
+    about->setObjectName(QStringLiteral("aboutAction"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+}
+
+void MainWindow::showAbout()
+{
+    const int lang = ui->lgCB->currentIndex();
+    Dialogs::about(this, AppInfo::aboutTitle(lang), AppInfo::aboutText(lang, m_dataFolder));
+}
+
+void MainWindow::on_timeCB_toggled(bool checked)
+{
+    m_log.setShowTime(checked);
+}
+
+void MainWindow::saveSettings(QSettings &settings) const
+{
+    settings.setValue(QStringLiteral("language"), ui->lgCB->currentIndex());
+    settings.setValue(QStringLiteral("port"), ui->serialNumCB->currentText());
+    settings.setValue(QStringLiteral("baud"), ui->baudCB->currentText().toInt());
+    settings.setValue(QStringLiteral("address"), int(selectedAddress()));
+    settings.setValue(QStringLiteral("logTime"), ui->timeCB->isChecked());
+}
+
+void MainWindow::restoreSettings(const QSettings &settings)
+{
+    const int language = settings.value(QStringLiteral("language"), 1).toInt();
+    if (language == 0 || language == 1)
+        ui->lgCB->setCurrentIndex(language);
+    const QString port = settings.value(QStringLiteral("port")).toString();
+    if (!port.isEmpty())
+        setPortName(port);
+    setBaudRate(settings.value(QStringLiteral("baud"), 115200).toInt());
+    setSlaveAddress(settings.value(QStringLiteral("address"), 1).toInt());
+    ui->timeCB->setChecked(settings.value(QStringLiteral("logTime"), false).toBool());
 }

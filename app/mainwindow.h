@@ -10,6 +10,7 @@
 #include <QSerialPort>
 #include <functional>
 
+class QSettings;
 class QTimer;
 class BmsMonitoring;
 class PresetParameters;
@@ -57,6 +58,14 @@ public:
     // dispatched per request sent.
     const QByteArray &requestInFlight() const { return m_inFlight; }
 
+    // The user's last choices: language, port, baud rate, slave address and
+    // whether the log shows the time. Restoring an empty store keeps the
+    // first-start defaults (English, 115200, ID 1, no time).
+    void saveSettings(QSettings &settings) const;
+    void restoreSettings(const QSettings &settings);
+    // Where the databases are, for the About box.
+    void setDataFolder(const QString &folder) { m_dataFolder = folder; }
+
 signals:
     // The BMS answered the identity read: the pages are usable.
     void linkOnline();
@@ -75,6 +84,8 @@ public slots:
     void on_lgCB_currentIndexChanged(int index);
     void onFrameTimeout();
     void sendPageFrame();
+    void on_timeCB_toggled(bool checked);
+    void showAbout();
 
 private:
     void fillPortList();
@@ -87,6 +98,7 @@ private:
     void showLinkBox(QMessageBox::Icon icon, const QString &title, const QString &text);
     void logFrame(CommLog::Direction direction, const QByteArray &bytes);
     void setupLanguageMenu();
+    void setupHelpMenu();
 
     Ui::MainWindow *ui;
     QSerialPort m_serial;
@@ -101,6 +113,7 @@ private:
     QElapsedTimer m_elapsed;
     std::function<qint64()> m_clock;
     CommLog m_log;
+    QString m_dataFolder;
 
     BmsMonitoring *m_monitoringPage = nullptr;
     PresetParameters *m_parameterPage = nullptr;

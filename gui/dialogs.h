@@ -13,7 +13,7 @@ namespace Dialogs {
 
 struct Request
 {
-    enum Kind { Message, SaveFile };
+    enum Kind { Message, SaveFile, About };
     Kind kind = Message;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString title;   // box title or dialog caption
@@ -31,6 +31,9 @@ void clearHook();
 // A modal box with one button; returns the button pressed.
 int message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
             QMessageBox::StandardButton button = QMessageBox::Ok);
+
+// The About box: the application's icon, a title and a text; one OK button.
+void about(QWidget *parent, const QString &title, const QString &text);
 
 // The platform's save-file dialog; returns an empty string when cancelled.
 QString saveFileName(QWidget *parent, const QString &caption, const QString &filter);

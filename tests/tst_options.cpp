@@ -44,6 +44,7 @@ private slots:
         QTest::newRow("address 65") << QStringList{"--port", "ttyUSB0", "--address", "65"} << bad << "--address";
         QTest::newRow("address 5.0") << QStringList{"--address", "5.0"} << bad << "--address";
         QTest::newRow("port empty") << QStringList{"--port="} << bad << "--port";
+        QTest::newRow("data-dir empty") << QStringList{"--data-dir="} << bad << "--data-dir";
         QTest::newRow("missing value") << QStringList{"--monitor", "--address"} << bad << "address";
         QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << bad << "speed";
         QTest::newRow("positional argument") << QStringList{"COM3"} << bad << "COM3";
