@@ -2,6 +2,7 @@
 #include "app/appinfo.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
+#include "app/screenshotrig.h"
 #include "app/startup.h"
 
 #include <QApplication>
@@ -83,6 +84,7 @@ int main(int argc, char *argv[])
     if (options.address)
         window.setSlaveAddress(options.address);
     window.show();
+    ScreenshotRig::startIfAsked(&window);
     if (options.monitor)
         QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);
     const int code = app.exec();
