@@ -59,6 +59,8 @@ int main(int argc, char *argv[])
     }
     // Every window of the tool, boxes included, shows the battery icon.
     QApplication::setWindowIcon(QIcon(AppInfo::iconPath()));
+    // Ties the windows to the installed menu entry (packscope.desktop).
+    QGuiApplication::setDesktopFileName(QStringLiteral("packscope"));
     // Beside the program when it may write there, else the user's data
     // folder; --data-dir overrides both. A folder that cannot be made shows
     // up as the database box below.
