@@ -1,25 +1,48 @@
 #include "app/commlog.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QPlainTextEdit>
+#include <algorithm>
 
 namespace {
 
 // A line in the store: a header holding (length << 3) | tag in 7-bit groups,
 // low group first, the top bit of a byte saying that another follows; then
-// the frame bytes. The tag is direction | language << 1, or NoteTag for a
-// note of the tool's own, whose bytes are its UTF-8 text. An 8-byte request
-// takes a one-byte header, an 83-byte monitoring answer a two-byte one.
+// the milliseconds since the line before, zigzag-coded (a clock set back
+// gives a negative step) in the same 7-bit groups; then the frame bytes. The
+// tag is direction | language << 1, or NoteTag for a note of the tool's
+// own, whose bytes are its UTF-8 text. An 8-byte request takes a one-byte
+// header, an 83-byte monitoring answer a two-byte one; a step of up to 8 s
+// takes two bytes.
+void appendVarint(QByteArray &store, quint64 value)
+{
+    while (value >= 0x80) {
+        store.append(char(0x80 | (value & 0x7F)));
+        value >>= 7;
+    }
+    store.append(char(value));
+}
+
+quint64 readVarint(const char *data, int &pos)
+{
+    quint64 value = 0;
+    int shift = 0;
+    quint8 b;
+    do {
+        b = quint8(data[pos++]);
+        value |= quint64(b & 0x7F) << shift;
+        shift += 7;
+    } while (b & 0x80);
+    return value;
+}
+
 constexpr quint8 NoteTag = 4;
 
-void appendLine(QByteArray &store, quint8 tag, const QByteArray &bytes)
+void appendLine(QByteArray &store, quint8 tag, qint64 stepMs, const QByteArray &bytes)
 {
-    quint64 header = (quint64(bytes.size()) << 3) | tag;
-    while (header >= 0x80) {
-        store.append(char(0x80 | (header & 0x7F)));
-        header >>= 7;
-    }
-    store.append(char(header));
+    appendVarint(store, (quint64(bytes.size()) << 3) | tag);
+    appendVarint(store, (quint64(stepMs) << 1) ^ quint64(stepMs >> 63));
     store.append(bytes);
 }
 
@@ -28,23 +51,44 @@ struct StoredLine
     quint8 tag;
     const char *bytes;
     int size;
+    qint64 stepMs;
 };
 
 // Reads the line at `pos` and moves `pos` past it.
 StoredLine readLine(const char *data, int &pos)
 {
-    quint64 header = 0;
-    int shift = 0;
-    quint8 b;
-    do {
-        b = quint8(data[pos++]);
-        header |= quint64(b & 0x7F) << shift;
-        shift += 7;
-    } while (b & 0x80);
-    StoredLine line{quint8(header & 7), data + pos, int(header >> 3)};
+    const quint64 header = readVarint(data, pos);
+    const quint64 zigzag = readVarint(data, pos);
+    StoredLine line{quint8(header & 7), nullptr, int(header >> 3), qint64(zigzag >> 1) ^ -qint64(zigzag & 1)};
+    line.bytes = data + pos;
     pos += line.size;
     return line;
 }
+
+// "hh:mm:ss.zzz " in local time. Lines come many a second: the local time of
+// the second is worked out once for all of them.
+class TimeText
+{
+public:
+    void append(QByteArray &out, qint64 ms)
+    {
+        const qint64 second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+        if (second != m_second || m_text.isEmpty()) {
+            m_second = second;
+            m_text = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("hh:mm:ss.")).toLatin1();
+        }
+        const int milli = int(ms - second * 1000);
+        out.append(m_text);
+        out.append(char('0' + milli / 100));
+        out.append(char('0' + milli / 10 % 10));
+        out.append(char('0' + milli % 10));
+        out.append(' ');
+    }
+
+private:
+    qint64 m_second = 0;
+    QByteArray m_text;
+};
 
 // Prefixes in UTF-8 by tag (direction | language << 1).
 const QByteArray &prefixUtf8(quint8 tag)
@@ -78,7 +122,7 @@ void appendLineText(QByteArray &out, const StoredLine &line)
 
 } // namespace
 
-CommLog::CommLog(QPlainTextEdit *view) : m_view(view)
+CommLog::CommLog(QPlainTextEdit *view) : m_view(view), m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
     if (m_view) {
         // Without this the document would keep every appended line a second
@@ -103,7 +147,7 @@ QString CommLog::formatLine(Direction direction, const QByteArray &bytes, int la
         return QString();
     // The view and the saved file share one way of writing a line.
     QByteArray text;
-    appendLineText(text, StoredLine{quint8((direction & 1) | (language << 1)), bytes.constData(), bytes.size()});
+    appendLineText(text, StoredLine{quint8((direction & 1) | (language << 1)), bytes.constData(), bytes.size(), 0});
     return QString::fromUtf8(text);
 }
 
@@ -111,29 +155,30 @@ void CommLog::logFrame(Direction direction, const QByteArray &bytes, int languag
 {
     if (language != 0 && language != 1)
         return;
-    appendLine(m_open, quint8((direction & 1) | (language << 1)), bytes);
-    ++m_lineCount;
-    if (m_lineCount % BlockLines == 0)
-        sealOpenBlock();
-    if (m_view) {
-        m_view->appendPlainText(formatLine(direction, bytes, language));
-        if (m_view->blockCount() > ViewLines)
-            trimView();
-        moveCursorToEnd();
-    }
+    appendStored(quint8((direction & 1) | (language << 1)), bytes);
 }
 
 void CommLog::logNote(const QString &text)
 {
-    const QByteArray utf8 = text.toUtf8();
-    appendLine(m_open, NoteTag, utf8);
+    appendStored(NoteTag, text.toUtf8());
+}
+
+void CommLog::appendStored(quint8 tag, const QByteArray &bytes)
+{
+    const qint64 now = m_clock();
+    if (m_open.isEmpty())
+        m_openStartMs = m_lastMs;
+    appendLine(m_open, tag, now - m_lastMs, bytes);
+    m_lastMs = now;
     ++m_lineCount;
     if (m_lineCount % BlockLines == 0)
         sealOpenBlock();
     if (m_view) {
-        QByteArray line;
-        appendLineText(line, StoredLine{NoteTag, utf8.constData(), utf8.size()});
-        m_view->appendPlainText(QString::fromUtf8(line));
+        QByteArray text;
+        if (m_showTime)
+            TimeText().append(text, now);
+        appendLineText(text, StoredLine{tag, bytes.constData(), bytes.size(), 0});
+        m_view->appendPlainText(QString::fromUtf8(text));
         if (m_view->blockCount() > ViewLines)
             trimView();
         moveCursorToEnd();
@@ -143,6 +188,7 @@ void CommLog::logNote(const QString &text)
 void CommLog::sealOpenBlock()
 {
     Block block;
+    block.startMs = m_openStartMs;
     // Level 1 already packs a monitoring log several times over; higher
     // levels cost more time for little gain.
     QByteArray packed = qCompress(m_open, 1);
@@ -178,19 +224,81 @@ QByteArray CommLog::blockBytes(const Block &block) const
     return block.packed ? qUncompress(block.data) : block.data;
 }
 
+template <typename Take>
+void CommLog::forEachLine(qint64 first, Take take) const
+{
+    if (first < 0)
+        first = 0;
+    TimeText time;
+    QByteArray text;
+    const size_t blockCount = m_blocks.size();
+    for (size_t b = size_t(first / BlockLines); b <= blockCount; ++b) {
+        const QByteArray data = b < blockCount ? blockBytes(m_blocks[b]) : m_open;
+        qint64 ms = b < blockCount ? m_blocks[b].startMs : m_openStartMs;
+        qint64 index = qint64(b) * BlockLines;
+        int pos = 0;
+        while (pos < data.size()) {
+            const StoredLine line = readLine(data.constData(), pos);
+            ms += line.stepMs;
+            if (index++ < first)
+                continue;
+            text.resize(0);
+            if (m_showTime)
+                time.append(text, ms);
+            appendLineText(text, line);
+            if (!take(text, ms))
+                return;
+        }
+    }
+}
+
 QString CommLog::line(qint64 index) const
 {
-    if (index < 0 || index >= m_lineCount)
-        return QString();
-    const size_t blockIndex = size_t(index / BlockLines);
-    const QByteArray data = blockIndex < m_blocks.size() ? blockBytes(m_blocks[blockIndex]) : m_open;
-    int pos = 0;
-    StoredLine line{};
-    for (int i = int(index % BlockLines); i >= 0; --i)
-        line = readLine(data.constData(), pos);
-    QByteArray text;
-    appendLineText(text, line);
-    return QString::fromUtf8(text);
+    QString result;
+    if (index >= 0 && index < m_lineCount)
+        forEachLine(index, [&](const QByteArray &text, qint64) {
+            result = QString::fromUtf8(text);
+            return false;
+        });
+    return result;
+}
+
+qint64 CommLog::lineTime(qint64 index) const
+{
+    qint64 result = -1;
+    if (index >= 0 && index < m_lineCount)
+        forEachLine(index, [&](const QByteArray &, qint64 ms) {
+            result = ms;
+            return false;
+        });
+    return result;
+}
+
+void CommLog::setShowTime(bool show)
+{
+    if (show == m_showTime)
+        return;
+    m_showTime = show;
+    refillView();
+}
+
+// Writes the lines the view holds again, in the current way.
+void CommLog::refillView()
+{
+    if (!m_view || m_lineCount == 0)
+        return;
+    const qint64 shown = std::min<qint64>(m_lineCount, m_view->document()->blockCount());
+    QByteArray all;
+    bool first = true;
+    forEachLine(m_lineCount - shown, [&](const QByteArray &text, qint64) {
+        if (!first)
+            all.append('\n');
+        first = false;
+        all.append(text);
+        return true;
+    });
+    m_view->setPlainText(QString::fromUtf8(all));
+    moveCursorToEnd();
 }
 
 bool CommLog::appendTo(const QString &fileName) const
@@ -199,29 +307,24 @@ bool CommLog::appendTo(const QString &fileName) const
     if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
         return false;
 
-    // The text goes out block by block through one buffer; the whole log is
-    // never held as text.
+    // The text goes out through one buffer, flushed once it holds a
+    // megabyte; the whole log is never held as text.
     constexpr int FlushAt = 1 << 20;
     QByteArray out;
     out.reserve(FlushAt + 4096);
     bool ok = true;
     bool first = true;
-    auto writeLines = [&](const QByteArray &data) {
-        int pos = 0;
-        while (ok && pos < data.size()) {
-            if (!first)
-                out.append('\n');
-            first = false;
-            appendLineText(out, readLine(data.constData(), pos));
-            if (out.size() >= FlushAt) {
-                ok = file.write(out) == out.size();
-                out.resize(0);
-            }
+    forEachLine(0, [&](const QByteArray &text, qint64) {
+        if (!first)
+            out.append('\n');
+        first = false;
+        out.append(text);
+        if (out.size() >= FlushAt) {
+            ok = file.write(out) == out.size();
+            out.resize(0);
         }
-    };
-    for (const Block &block : m_blocks)
-        writeLines(blockBytes(block));
-    writeLines(m_open);
+        return ok;
+    });
     out.append("\r\n");
     if (ok)
         ok = file.write(out) == out.size();
@@ -236,6 +339,7 @@ void CommLog::clear()
     m_blocks.shrink_to_fit();
     m_open.clear();
     m_lineCount = 0;
+    m_lastMs = 0;
     if (m_view)
         m_view->clear();
 }

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 #include <vector>
 
 class QPlainTextEdit;
@@ -12,11 +13,16 @@ class QPlainTextEdit;
 // A technician may leave the tool polling for days, some 170,000 lines a day.
 // Every line is kept, but not as text: the frame bytes go into a store of
 // their own, in blocks of BlockLines lines, each line a one- or two-byte
-// header (direction, language, length) followed by its raw bytes. A full
+// header (direction, language, length), the time since the line before in
+// milliseconds (one or two bytes while polling), then its raw bytes. A full
 // block is packed with zlib, so a day of monitoring costs a few megabytes.
 // The view shows only the newest lines, at most ViewLines of them, so neither
 // its memory nor its relayout grows with the log. Save and Clear act on the
 // whole log.
+//
+// Every line keeps the time it was logged. With the time shown, the view and
+// the saved file start each line with the local time to the millisecond,
+// "hh:mm:ss.zzz" and a blank; by default it is not shown.
 class CommLog
 {
 public:
@@ -39,8 +45,20 @@ public:
     void logNote(const QString &text);
 
     qint64 lineCount() const { return m_lineCount; }
-    // Line `index` (0 = oldest) as text; empty when out of range.
+    // Line `index` (0 = oldest) as text, as the view shows it; empty when out
+    // of range.
     QString line(qint64 index) const;
+    // When line `index` was logged, in milliseconds since 1970 (UTC); -1
+    // when out of range.
+    qint64 lineTime(qint64 index) const;
+
+    // Shows the time at the start of each line or not, in the saved file and
+    // in the view; the lines already in the view are written again.
+    void setShowTime(bool show);
+    bool showTime() const { return m_showTime; }
+    // The clock giving the time of a line (milliseconds since 1970, UTC);
+    // tests put a clock of their own here.
+    void setClock(std::function<qint64()> clock) { m_clock = std::move(clock); }
 
     // All lines separated by a line feed, followed by CR LF, appended to the
     // file (created when missing). UTF-8, so the Chinese prefixes survive
@@ -63,15 +81,26 @@ private:
     struct Block
     {
         QByteArray data;
+        qint64 startMs = 0; // the time the first line's delta counts from
         bool packed = false;
     };
 
+    void appendStored(quint8 tag, const QByteArray &bytes);
     void sealOpenBlock();
     void trimView();
     QByteArray blockBytes(const Block &block) const;
+    // Calls `take` with the text of each line from `first` on, oldest first,
+    // without a separator; `take` returns false to stop.
+    template <typename Take>
+    void forEachLine(qint64 first, Take take) const;
+    void refillView();
 
     QPlainTextEdit *m_view;
     std::vector<Block> m_blocks; // full blocks, oldest first
     QByteArray m_open;           // the lines after the full blocks, unpacked
     qint64 m_lineCount = 0;
+    qint64 m_openStartMs = 0;  // startMs of the open block
+    qint64 m_lastMs = 0;       // the time of the newest line
+    bool m_showTime = false;
+    std::function<qint64()> m_clock;
 };

@@ -1,10 +1,14 @@
 #include "gui/dialogs.h"
+#include "app/appinfo.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
+#include "app/screenshotrig.h"
 #include "app/startup.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QIcon>
+#include <QSettings>
 #include <QTimer>
 #include <cstdio>
 
@@ -18,6 +22,7 @@ void setIdentity()
 
 int main(int argc, char *argv[])
 {
+    AppInfo::initResources();
     // The command line is read before any window system is touched, so that
     // --help, --version and bad values work on a machine without a display.
     Options options;
@@ -34,6 +39,13 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "packscope: %s\n", qPrintable(options.message));
         return 2;
     }
+    if (options.checkIcon) {
+        QCoreApplication probe(argc, argv);
+        QString report;
+        const bool ok = AppInfo::checkIcon(&report);
+        std::fprintf(ok ? stdout : stderr, "%s\n", qPrintable(report));
+        return ok ? 0 : 1;
+    }
 
     QApplication app(argc, argv);
     setIdentity();
@@ -45,10 +57,28 @@ int main(int argc, char *argv[])
             return int(QMessageBox::Ok);
         });
     }
-    if (!Startup::openDatabases(QCoreApplication::applicationDirPath()))
+    // Every window of the tool, boxes included, shows the battery icon.
+    QApplication::setWindowIcon(QIcon(AppInfo::iconPath()));
+    // Ties the windows to the installed menu entry (packscope.desktop).
+    QGuiApplication::setDesktopFileName(QStringLiteral("packscope"));
+    // Beside the program when it may write there, else the user's data
+    // folder; --data-dir overrides both. A folder that cannot be made shows
+    // up as the database box below.
+    const AppInfo::DataFolder data = AppInfo::dataFolder(options.dataDir);
+    QDir().mkpath(data.path);
+    if (!Startup::openDatabases(data.path))
         return 1;
 
     MainWindow window;
+    window.setDataFolder(data.path);
+    // The last choices come back; the command line still has the last word.
+    // They are kept when monitoring starts and when the window closes.
+    QSettings settings(QStringLiteral("packscope"), QStringLiteral("packscope"));
+    window.restoreSettings(settings);
+    QObject::connect(&window, &MainWindow::monitoringChanged, &window, [&](bool on) {
+        if (on)
+            window.saveSettings(settings);
+    });
     if (!options.port.isEmpty())
         window.setPortName(options.port);
     if (options.baud)
@@ -58,9 +88,11 @@ int main(int argc, char *argv[])
     if (options.pollMs)
         window.setPollInterval(options.pollMs);
     window.show();
+    ScreenshotRig::startIfAsked(&window);
     if (options.monitor)
         QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);
     const int rc = app.exec();
+    window.saveSettings(settings);
     // An unattended run leaves its link figures behind.
     if (options.monitor)
         std::fprintf(stderr, "packscope: %s\n", qPrintable(window.countersText()));

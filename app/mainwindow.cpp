@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 
+#include "app/appinfo.h"
 #include "gui/dialogs.h"
 #include "link/addresscommands.h"
 #include "link/frames.h"
@@ -20,6 +21,8 @@
 #include <QMessageBox>
 #include <QSerialPortInfo>
 #include <QStatusBar>
+#include <QSettings>
+#include <QTimer>
 
 namespace {
 const QString StartZh = QStringLiteral("开始监控");
@@ -96,6 +99,7 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     setupLanguageMenu();
     setupConnectionMenu();
     setupToolsMenu();
+    setupHelpMenu();
 
     // Start in English; the index change re-labels the window and every page.
     ui->lgCB->setCurrentIndex(1);
@@ -188,9 +192,10 @@ void MainWindow::setLinkControlsLocked(bool locked)
     ui->comboBox->setEnabled(!locked);
     ui->btnRefresh->setEnabled(!locked);
     // The menus choose what must not change under a running link; the
-    // connection menu holds a setting that may change at any time.
+    // connection setting and the About box may be used at any time.
     for (QAction *action : ui->menubar->actions()) {
-        if (!action->menu() || action->menu()->objectName() != QLatin1String("connectionMenu"))
+        const QString menu = action->menu() ? action->menu()->objectName() : QString();
+        if (menu != QLatin1String("connectionMenu") && menu != QLatin1String("helpMenu"))
             action->setEnabled(!locked);
     }
 }
@@ -496,6 +501,11 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         if (QAction *action = ui->menubar->findChild<QAction *>(QStringLiteral("addressPageAction")))
             action->setText(text("地址与协议…", "Address and protocol…"));
         m_addressPage->setWindowTitle(text("地址与协议", "Address and protocol"));
+        if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("helpMenu")))
+            menu->setTitle(text("帮助", "Help"));
+        if (QAction *about = findChild<QAction *>(QStringLiteral("aboutAction")))
+            about->setText(text("关于", "About"));
+        ui->timeCB->setText(text("时间", "Time"));
         // The button keeps its meaning in the other language.
         ui->monitorBtn->setText(en ? (m_monitoring ? StopEn : StartEn) : (m_monitoring ? StopZh : StartZh));
     }
@@ -506,4 +516,49 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
     emit m_historyPage->languageSwich();
     emit m_datalogPage->languageSwich();
     emit m_addressPage->languageSwich();
+}
+
+// --- Help, time stamps, settings --------------------------------------------
+
+void MainWindow::setupHelpMenu()
+{
+    QMenu *menu = ui->menubar->addMenu(QStringLiteral("Help"));
+    menu->setObjectName(QStringLiteral("helpMenu"));
+    QAction *about = menu->addAction(QStringLiteral("About"));
+    about->setObjectName(QStringLiteral("aboutAction"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
+}
+
+void MainWindow::showAbout()
+{
+    const int lang = ui->lgCB->currentIndex();
+    Dialogs::about(this, AppInfo::aboutTitle(lang), AppInfo::aboutText(lang, m_dataFolder));
+}
+
+void MainWindow::on_timeCB_toggled(bool checked)
+{
+    m_log.setShowTime(checked);
+}
+
+void MainWindow::saveSettings(QSettings &settings) const
+{
+    settings.setValue(QStringLiteral("language"), ui->lgCB->currentIndex());
+    settings.setValue(QStringLiteral("port"), ui->serialNumCB->currentText());
+    settings.setValue(QStringLiteral("baud"), ui->baudCB->currentText().toInt());
+    settings.setValue(QStringLiteral("address"), int(selectedAddress()));
+    settings.setValue(QStringLiteral("logTime"), ui->timeCB->isChecked());
+}
+
+void MainWindow::restoreSettings(const QSettings &settings)
+{
+    const int language = settings.value(QStringLiteral("language"), 1).toInt();
+    if (language == 0 || language == 1)
+        ui->lgCB->setCurrentIndex(language);
+    const QString port = settings.value(QStringLiteral("port")).toString();
+    if (!port.isEmpty())
+        setPortName(port);
+    setBaudRate(settings.value(QStringLiteral("baud"), 115200).toInt());
+    setSlaveAddress(settings.value(QStringLiteral("address"), 1).toInt());
+    ui->timeCB->setChecked(settings.value(QStringLiteral("logTime"), false).toBool());
 }

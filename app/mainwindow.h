@@ -10,6 +10,7 @@
 class QAction;
 class QLabel;
 class SampleQueue;
+class QSettings;
 class BmsMonitoring;
 class PresetParameters;
 class HistoryMonitoring;
@@ -66,6 +67,14 @@ public:
     // dispatched per request sent.
     const QByteArray &requestInFlight() const { return m_link->requestInFlight(); }
 
+    // The user's last choices: language, port, baud rate, slave address and
+    // whether the log shows the time. Restoring an empty store keeps the
+    // first-start defaults (English, 115200, ID 1, no time).
+    void saveSettings(QSettings &settings) const;
+    void restoreSettings(const QSettings &settings);
+    // Where the databases are, for the About box.
+    void setDataFolder(const QString &folder) { m_dataFolder = folder; }
+
 signals:
     // The BMS answered the identity read: the pages are usable.
     void linkOnline();
@@ -84,6 +93,8 @@ public slots:
     void on_lgCB_currentIndexChanged(int index);
     void onFrameTimeout();
     void sendPageFrame();
+    void on_timeCB_toggled(bool checked);
+    void showAbout();
 
 private:
     void fillPortList();
@@ -103,6 +114,7 @@ private:
     void setupConnectionMenu();
     int language() const;
     void setupToolsMenu();
+    void setupHelpMenu();
 
     Ui::MainWindow *ui;
     SerialLink *m_link;
@@ -113,6 +125,7 @@ private:
     QLabel *m_storeLabel = nullptr;
     QAction *m_reconnectAction = nullptr;
     int m_lastStoreFault = 0;
+    QString m_dataFolder;
 
     BmsMonitoring *m_monitoringPage = nullptr;
     PresetParameters *m_parameterPage = nullptr;

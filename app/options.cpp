@@ -1,5 +1,6 @@
 #include "app/options.h"
 
+#include "app/appinfo.h"
 #include "app/mainwindow.h"
 
 #include <QCommandLineParser>
@@ -53,6 +54,13 @@ Options Options::parse(const QStringList &arguments)
     const QCommandLineOption pollOption(QStringLiteral("poll-ms"),
         QStringLiteral("Poll period in milliseconds, for test rigs (default 1000)."), QStringLiteral("MS"));
     parser.addOptions({portOption, baudOption, addressOption, monitorOption, pollOption});
+    const QCommandLineOption dataDirOption(QStringLiteral("data-dir"),
+        QStringLiteral("Folder for the databases my1.db and my2.db (created if needed)."), QStringLiteral("DIR"));
+    parser.addOption(dataDirOption);
+    // For the build's own checks: is the icon compiled into this program?
+    QCommandLineOption checkIconOption(QStringLiteral("check-icon"));
+    checkIconOption.setFlags(QCommandLineOption::HiddenFromHelp);
+    parser.addOption(checkIconOption);
 
     if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
@@ -63,7 +71,9 @@ Options Options::parse(const QStringList &arguments)
     // caller: without this it would fall through and start the window.
     if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
         o.outcome = ExitOk;
-        o.message = parser.helpText();
+        o.message = parser.helpText()
+            + QStringLiteral("\nThe databases my1.db and my2.db are kept in %1\n")
+                  .arg(AppInfo::dataFolder(parser.value(dataDirOption)).path);
         return o;
     }
     if (parser.isSet(versionOption)) {
@@ -126,5 +136,14 @@ Options Options::parse(const QStringList &arguments)
         o.pollMs = ms;
     }
     o.monitor = parser.isSet(monitorOption);
+    if (parser.isSet(dataDirOption)) {
+        o.dataDir = parser.value(dataDirOption);
+        if (o.dataDir.trimmed().isEmpty()) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("--data-dir needs a folder");
+            return o;
+        }
+    }
+    o.checkIcon = parser.isSet(checkIconOption);
     return o;
 }

@@ -11,6 +11,8 @@ struct Options
     int address = 0;   // 0 = keep the window's default
     bool monitor = false;
     int pollMs = 0;    // 0 = the poll period of a real bus, 1000 ms
+    QString dataDir;        // --data-dir: where the databases go (empty = the usual choice)
+    bool checkIcon = false; // hidden --check-icon: report the compiled-in icon and exit
 
     enum Outcome { Run, ExitOk, ExitError };
     Outcome outcome = Run;

@@ -50,6 +50,16 @@ void notify(QWidget *parent, QMessageBox::Icon icon, const QString &title, const
     });
 }
 
+void about(QWidget *parent, const QString &title, const QString &text)
+{
+    if (hook()) {
+        Request r{Request::About, QMessageBox::Information, title, text, parent};
+        hook()(r, nullptr);
+        return;
+    }
+    QMessageBox::about(parent, title, text);
+}
+
 QString saveFileName(QWidget *parent, const QString &caption, const QString &filter)
 {
     if (hook()) {

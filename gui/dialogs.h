@@ -13,7 +13,7 @@ namespace Dialogs {
 
 struct Request
 {
-    enum Kind { Message, SaveFile };
+    enum Kind { Message, SaveFile, About };
     Kind kind = Message;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString title;   // box title or dialog caption
@@ -38,6 +38,9 @@ int message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const
 // would let the next bytes be handled before the current ones.
 void notify(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
             std::function<void()> closed = nullptr);
+
+// The About box: the application's icon, a title and a text; one OK button.
+void about(QWidget *parent, const QString &title, const QString &text);
 
 // The platform's save-file dialog; returns an empty string when cancelled.
 QString saveFileName(QWidget *parent, const QString &caption, const QString &filter);

@@ -98,6 +98,42 @@ private slots:
         QVERIFY(log.appendTo(name + QStringLiteral(".cleared")));
         QCOMPARE(readAll(name + QStringLiteral(".cleared")), InEn + "01 10 00 43 00 01 F0 1D\r\n");
     }
+    void timeStamps()
+    {
+        // Local times, written out by hand: a step back (the clock was set
+        // back) and the turn of a day are kept as they were.
+        const qint64 t0 = QDateTime(QDate(2026, 12, 6), QTime(23, 59, 59, 998)).toMSecsSinceEpoch();
+        const qint64 steps[] = {0, 5, 1000, -2000, 3600000};
+        const char *times[] = {"23:59:59.998", "00:00:00.003", "00:00:01.003", "23:59:59.003", "00:59:59.003"};
+        qint64 now = t0;
+        QPlainTextEdit view;
+        CommLog log(&view);
+        log.setClock([&] { return now; });
+        QByteArray timed;
+        for (int i = 0; i < 5; ++i) {
+            now += steps[i];
+            log.logFrame(CommLog::Sent, Read, 1);
+            timed += QByteArray(times[i]) + ' ' + OutEn + "01 03 00 00 00 27 05 D0" + (i < 4 ? "\n" : "\r\n");
+        }
+        for (int i = 5; i < CommLog::BlockLines + 3; ++i) // into a packed block and out again
+            now += 250, log.logFrame(CommLog::Received, Ack, 0);
+        QCOMPARE(view.toPlainText().split('\n').first(), OutEn + "01 03 00 00 00 27 05 D0"); // off by default
+        log.setShowTime(true); // the lines in view are written again
+        QCOMPARE(view.toPlainText().split('\n').first(), QString::fromUtf8(QByteArray(times[0]) + ' ' + OutEn) + "01 03 00 00 00 27 05 D0");
+        QCOMPARE(log.lineTime(4), t0 + 5 + 1000 - 2000 + 3600000);
+        QCOMPARE(log.lineTime(CommLog::BlockLines + 2), now);
+        now += 7;
+        log.logFrame(CommLog::Received, Ack, 1);
+        const QString last = QDateTime::fromMSecsSinceEpoch(now).toString("hh:mm:ss.zzz ") + "IN←◆01 10 00 43 00 01 F0 1D";
+        QCOMPARE(view.toPlainText().split('\n').last(), last);
+        QCOMPARE(log.line(log.lineCount() - 1), last);
+        const QString name = m_dir.filePath(QStringLiteral("timed.txt"));
+        QVERIFY(log.appendTo(name));
+        const QByteArray saved = readAll(name);
+        QVERIFY(saved.startsWith(timed.left(timed.size() - 2) + '\n'));
+        QVERIFY(saved.endsWith('\n' + last.toUtf8() + "\r\n"));
+        QCOMPARE(saved.count('\n'), CommLog::BlockLines + 4);
+    }
     void windowSaveAndClear()
     {
         TestEnv::resetLiveData();

@@ -46,6 +46,7 @@ private slots:
         QTest::newRow("port empty") << QStringList{"--port="} << bad << "--port";
         QTest::newRow("option as port") << QStringList{"--port", "--monitor"} << bad << "--port needs a value";
         QTest::newRow("poll 5") << QStringList{"--poll-ms", "5"} << bad << "--poll-ms";
+        QTest::newRow("data-dir empty") << QStringList{"--data-dir="} << bad << "--data-dir";
         QTest::newRow("missing value") << QStringList{"--monitor", "--address"} << bad << "address";
         QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << bad << "speed";
         QTest::newRow("positional argument") << QStringList{"COM3"} << bad << "COM3";

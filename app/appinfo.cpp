@@ -1,0 +1,97 @@
+#include "app/appinfo.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QStandardPaths>
+#include <QStringList>
+
+// Q_INIT_RESOURCE declares a function of the global namespace: it cannot be
+// used inside a namespace.
+static void initPackscopeResources()
+{
+    Q_INIT_RESOURCE(packscope);
+}
+
+namespace AppInfo {
+
+void initResources()
+{
+    initPackscopeResources();
+}
+
+bool checkIcon(QString *report)
+{
+    QFile file(iconPath());
+    if (!file.exists()) {
+        *report = QStringLiteral("%1 is not in the program").arg(iconPath());
+        return false;
+    }
+    QImageReader reader(iconPath());
+    QStringList sizes;
+    do {
+        const QImage image = reader.read();
+        if (image.isNull())
+            break;
+        sizes << QStringLiteral("%1x%2").arg(image.width()).arg(image.height());
+    } while (reader.jumpToNextImage());
+    if (sizes.isEmpty()) {
+        *report = QStringLiteral("%1 does not decode: %2").arg(iconPath(), reader.errorString());
+        return false;
+    }
+    *report = QStringLiteral("%1 %2 bytes, %3").arg(iconPath()).arg(file.size()).arg(sizes.join(QLatin1Char(' ')));
+    return true;
+}
+
+namespace {
+bool inSystemProgramTree(const QString &folder)
+{
+    const QString clean = QDir::cleanPath(folder);
+    for (const char *root : {"/usr", "/bin", "/sbin"}) {
+        const QString r = QString::fromLatin1(root);
+        if (clean == r || clean.startsWith(r + QLatin1Char('/')))
+            return true;
+    }
+    return false;
+}
+} // namespace
+
+DataFolder chooseDataFolder(const QString &requested, const QString &programFolder, bool programFolderWritable,
+                            const QString &userDataFolder)
+{
+    if (!requested.isEmpty())
+        return {QDir::cleanPath(QDir(requested).absolutePath()), DataFolder::CommandLine};
+    if (programFolderWritable && !inSystemProgramTree(programFolder))
+        return {QDir::cleanPath(programFolder), DataFolder::BesideProgram};
+    return {QDir::cleanPath(userDataFolder), DataFolder::UserFolder};
+}
+
+DataFolder dataFolder(const QString &requested)
+{
+    // Symbolic links are followed: /usr/local/bin/packscope pointing into a
+    // build tree keeps the build tree's databases.
+    const QString program = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
+    const QString folder = program.isEmpty() ? QCoreApplication::applicationDirPath() : program;
+    return chooseDataFolder(requested, folder, QFileInfo(folder).isWritable(),
+                            QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+}
+
+QString aboutTitle(int language)
+{
+    return language == 0 ? QStringLiteral("关于 PackScope") : QStringLiteral("About PackScope");
+}
+
+QString aboutText(int language, const QString &dataFolder)
+{
+    const QString version = QStringLiteral(PACKSCOPE_VERSION);
+    if (language == 0)
+        return QStringLiteral("PackScope %1\n锂电池包 BMS 的 Modbus RTU 维护工具。\n\n数据文件夹：%2\nQt 版本：%3")
+            .arg(version, QDir::toNativeSeparators(dataFolder), QString::fromLatin1(qVersion()));
+    return QStringLiteral("PackScope %1\nService tool for the BMS of a lithium battery pack over Modbus RTU.\n\n"
+                          "Data folder: %2\nQt version: %3")
+        .arg(version, QDir::toNativeSeparators(dataFolder), QString::fromLatin1(qVersion()));
+}
+
+} // namespace AppInfo

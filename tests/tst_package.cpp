@@ -1,0 +1,128 @@
+// The Debian package, made with cpack from this build tree and unpacked
+// into a temporary root: its files, its desktop entry, its dependencies, and
+// the unpacked program running.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+struct Run
+{
+    int code = -1;
+    QString out, err;
+};
+Run run(const QString &program, const QStringList &args, const QString &dir = QString())
+{
+    QProcess p;
+    if (!dir.isEmpty())
+        p.setWorkingDirectory(dir);
+    p.start(program, args);
+    Run r;
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
+        return r;
+    r.code = p.exitCode();
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+} // namespace
+
+class TestPackage : public QObject
+{
+    Q_OBJECT
+    QTemporaryDir m_work;
+    QString m_deb, m_root;
+
+private slots:
+    void initTestCase()
+    {
+        const Run arch = run(QStringLiteral("dpkg"), {QStringLiteral("--print-architecture")});
+        QCOMPARE(arch.code, 0);
+        const Run made = run(QStringLiteral(CPACK_PATH),
+                             {"--config", QStringLiteral(PACKSCOPE_BUILD_DIR "/CPackConfig.cmake"), "-B", m_work.path()},
+                             QStringLiteral(PACKSCOPE_BUILD_DIR));
+        QVERIFY2(made.code == 0, qPrintable(made.out + made.err));
+        m_deb = m_work.filePath(QStringLiteral("packscope_" PACKSCOPE_VERSION "_") + arch.out.trimmed() + ".deb");
+        QVERIFY2(QFile::exists(m_deb), qPrintable(m_deb));
+        m_root = m_work.filePath(QStringLiteral("root"));
+        QCOMPARE(run(QStringLiteral("dpkg-deb"), {"-x", m_deb, m_root}).code, 0);
+    }
+
+    void files_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("iconSize"); // 0: not an icon
+        QTest::newRow("packscope") << "usr/bin/packscope" << 0;
+        QTest::newRow("bms-sim") << "usr/bin/bms-sim" << 0;
+        QTest::newRow("desktop entry") << "usr/share/applications/packscope.desktop" << 0;
+        for (int size : {16, 32, 48, 64, 128, 256})
+            QTest::newRow(qPrintable(QString("icon %1").arg(size)))
+                << QString("usr/share/icons/hicolor/%1x%1/apps/packscope.png").arg(size) << size;
+    }
+    void files()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, iconSize);
+        const QFileInfo info(m_root + '/' + path);
+        QVERIFY2(info.isFile(), qPrintable(path));
+        if (path.startsWith("usr/bin/"))
+            QVERIFY(info.isExecutable());
+        if (iconSize) {
+            const QImage icon(info.filePath());
+            QCOMPARE(icon.size(), QSize(iconSize, iconSize));
+            QVERIFY(icon.hasAlphaChannel());
+            // The battery's body is green at its centre-left, whatever the size.
+            const QColor body = icon.pixelColor(iconSize * 12 / 32, iconSize / 2);
+            QVERIFY2(body.green() > 120 && body.red() < 100, qPrintable(body.name()));
+        }
+    }
+
+    void desktopEntry()
+    {
+        const QString file = m_root + "/usr/share/applications/packscope.desktop";
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QMap<QString, QString> keys;
+        for (const QByteArray &line : f.readAll().split('\n'))
+            if (line.contains('='))
+                keys.insert(QString::fromUtf8(line.left(line.indexOf('='))), QString::fromUtf8(line.mid(line.indexOf('=') + 1)));
+        QCOMPARE(keys.value("Name"), QStringLiteral("PackScope"));
+        QCOMPARE(keys.value("Exec"), QStringLiteral("packscope"));
+        QCOMPARE(keys.value("Icon"), QStringLiteral("packscope"));
+        QVERIFY(keys.value("Categories").endsWith(';'));
+        QVERIFY(!keys.value("Comment").isEmpty());
+        QVERIFY(keys.value("Comment[zh_CN]").contains(QStringLiteral("电池")));
+        const QString validate = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
+        if (validate.isEmpty())
+            QSKIP("desktop-file-validate is not installed");
+        const Run v = run(validate, {file});
+        QVERIFY2(v.code == 0 && v.out.isEmpty(), qPrintable(v.out + v.err));
+    }
+
+    void dependencies()
+    {
+        const Run depends = run(QStringLiteral("dpkg-deb"), {"-f", m_deb, "Depends"});
+        QCOMPARE(depends.code, 0);
+        for (const char *package : {"libqt5core5a", "libqt5widgets5", "libqt5serialport5", "libqt5sql5-sqlite"})
+            QVERIFY2(depends.out.contains(QLatin1String(package)), qPrintable(depends.out));
+    }
+
+    void unpackedProgramRuns()
+    {
+        const QString program = m_root + "/usr/bin/packscope";
+        const Run version = run(program, {"--version"});
+        QCOMPARE(version.code, 0);
+        QCOMPARE(version.out, QStringLiteral("packscope " PACKSCOPE_VERSION "\n"));
+        const Run icon = run(program, {"--check-icon"});
+        QVERIFY2(icon.code == 0 && icon.out.startsWith(":/new/prefix1/app.ico"), qPrintable(icon.out + icon.err));
+        QCOMPARE(run(m_root + "/usr/bin/bms-sim", {"--help"}).code, 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPackage)
+#include "tst_package.moc"
