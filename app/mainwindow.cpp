@@ -3,6 +3,7 @@
 #include "gui/dialogs.h"
 #include "link/crc16.h"
 #include "link/frames.h"
+#include "link/recordread.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "model/valueformat.h"
@@ -185,7 +186,7 @@ void MainWindow::startMonitoring()
     m_gate.reset();
     liveData().nextRequest = IdentityRead;
     m_inFlight.clear();
-    pollTimer->start(1000);
+    pollTimer->start(m_pollMs);
     emit monitoringChanged(true);
 }
 
@@ -236,6 +237,23 @@ void MainWindow::vsSerialSend()
     case TickDecision::Nothing:
         break;
     }
+}
+
+void MainWindow::pollSoon(int delayMs)
+{
+    // An extra tick for a read that need not wait for the next second (the
+    // datalog's fast read, after the answer has been taken and the line has
+    // been quiet for the gap). It sends only while no request awaits its
+    // answer and no bytes are arriving, and the regular ticks count again
+    // from it, so the two never send one right after the other. A request
+    // it sends that finds no answer is sent again by the regular tick and
+    // counts towards the silent link like any other.
+    QTimer::singleShot(std::max(0, delayMs), Qt::PreciseTimer, this, [this] {
+        if (!m_monitoring || !m_inFlight.isEmpty() || m_gate.pending() || m_rxBuffer.available() > 0)
+            return;
+        pollTimer->start();
+        vsSerialSend();
+    });
 }
 
 void MainWindow::sendPageFrame()
@@ -312,6 +330,7 @@ void MainWindow::takeFrame(const QByteArray &bytes)
 void MainWindow::dispatchAnswer(const QByteArray &frame)
 {
     m_unansweredCount = 0;
+    const QByteArray answered = m_inFlight;
     m_inFlight.clear();
     BmsLiveData &live = liveData();
     if (!m_monitoring) {
@@ -341,9 +360,13 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
             live.nextRequest = MonitorRead;
             break;
         case DatalogRead:
+            // The record an answer carries is the one its request asked for.
+            m_datalogPage->setAnsweredRequest(answered);
             m_datalogPage->storeRecordAnswer(frame);
             m_datalogPage->insertRecord();
             m_datalogPage->prepareNextRequest();
+            if (m_datalogPage->wantsPollSoon())
+                pollSoon(RecordRead::fastGapMs(ui->baudCB->currentText().toInt()));
             break;
         default:
             break;

@@ -57,6 +57,13 @@ public:
     // dispatched per request sent.
     const QByteArray &requestInFlight() const { return m_inFlight; }
 
+    // Milliseconds between poll ticks (1000 unless a test rig asks for
+    // quicker ticks); takes effect when monitoring starts.
+    void setPollPeriod(int ms) { m_pollMs = ms > 0 ? ms : 1000; }
+    int pollPeriod() const { return m_pollMs; }
+    // Runs one extra poll tick delayMs from now (see the definition).
+    void pollSoon(int delayMs);
+
 signals:
     // The BMS answered the identity read: the pages are usable.
     void linkOnline();
@@ -96,6 +103,7 @@ private:
     quint8 m_unansweredCount = 0;
     bool m_monitoring = false;
     bool m_boxOpen = false;
+    int m_pollMs = 1000;
     QByteArray m_inFlight;
     SilenceGate m_gate;
     QElapsedTimer m_elapsed;
