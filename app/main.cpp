@@ -1,4 +1,5 @@
 #include "gui/dialogs.h"
+#include "app/datalogjob.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
 #include "app/startup.h"
@@ -35,8 +36,14 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // Reading the log from the command line shows no window and needs no
+    // display.
+    if (options.readDatalog && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     setIdentity();
+    if (options.readDatalog)
+        return DatalogJob::run(options);
     // For unattended runs (scripts, tests): every box is written to stderr
     // and answered at once instead of waiting for a click.
     if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS")) {
@@ -55,6 +62,8 @@ int main(int argc, char *argv[])
         window.setBaudRate(options.baud);
     if (options.address)
         window.setSlaveAddress(options.address);
+    if (options.pollMs)
+        window.setPollPeriod(options.pollMs);
     window.show();
     if (options.monitor)
         QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);

@@ -2,8 +2,11 @@
 
 #include "app/mainwindow.h"
 
+#include "link/recordread.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 namespace {
 // The toolkit's own options (-platform offscreen, -style fusion, ...) are
@@ -51,6 +54,18 @@ Options Options::parse(const QStringList &arguments)
     const QCommandLineOption monitorOption(QStringLiteral("monitor"),
         QStringLiteral("Start monitoring once the window is shown."));
     parser.addOptions({portOption, baudOption, addressOption, monitorOption});
+    const QCommandLineOption readDatalogOption(QStringLiteral("read-datalog"),
+        QStringLiteral("Read records BEGIN to END (1..680) of the BMS's log into my2.db and export them; "
+                       "no window is shown. Needs --port and --export."),
+        QStringLiteral("BEGIN-END"));
+    const QCommandLineOption fastOption(QStringLiteral("fast"),
+        QStringLiteral("With --read-datalog: ask for each record as soon as the last one is in."));
+    const QCommandLineOption exportOption(QStringLiteral("export"),
+        QStringLiteral("With --read-datalog: the file the records read are written to."), QStringLiteral("FILE"));
+    QCommandLineOption pollMsOption(QStringLiteral("poll-ms"), QStringLiteral("Poll period in milliseconds."),
+                                    QStringLiteral("MS"));
+    pollMsOption.setFlags(QCommandLineOption::HiddenFromHelp); // for test rigs
+    parser.addOptions({readDatalogOption, fastOption, exportOption, pollMsOption});
 
     if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
@@ -104,5 +119,48 @@ Options Options::parse(const QStringList &arguments)
         o.address = address;
     }
     o.monitor = parser.isSet(monitorOption);
+
+    if (parser.isSet(pollMsOption)) {
+        bool ok = false;
+        const QString value = parser.value(pollMsOption);
+        const int ms = value.toInt(&ok);
+        if (!ok || ms < 10 || ms > 60000) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("Invalid --poll-ms '%1': use a number from 10 to 60000").arg(value);
+            return o;
+        }
+        o.pollMs = ms;
+    }
+    o.fast = parser.isSet(fastOption);
+    o.exportFile = parser.value(exportOption);
+    if (!parser.isSet(readDatalogOption)) {
+        if (o.fast || parser.isSet(exportOption)) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("--fast and --export go with --read-datalog");
+        }
+        return o;
+    }
+    const QString range = parser.value(readDatalogOption);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(\\d{1,4})-(\\d{1,4})$")).match(range);
+    o.datalogBegin = m.hasMatch() ? m.captured(1).toInt() : 0;
+    o.datalogEnd = m.hasMatch() ? m.captured(2).toInt() : 0;
+    if (o.datalogBegin < RecordRead::FirstRecord || o.datalogEnd > RecordRead::LastRecord
+        || o.datalogBegin > o.datalogEnd) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("Invalid --read-datalog '%1': use BEGIN-END with 1 <= BEGIN <= END <= 680")
+                        .arg(range);
+        return o;
+    }
+    if (o.port.isEmpty()) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-datalog needs --port");
+        return o;
+    }
+    if (o.exportFile.isEmpty()) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-datalog needs --export FILE");
+        return o;
+    }
+    o.readDatalog = true;
     return o;
 }

@@ -10,6 +10,14 @@ struct Options
     int baud = 0;      // 0 = keep the window's default
     int address = 0;   // 0 = keep the window's default
     bool monitor = false;
+    int pollMs = 0;    // 0 = the window's default period (test rigs only)
+
+    // Reading the BMS's log from the command line, without a window.
+    bool readDatalog = false;
+    int datalogBegin = 0;
+    int datalogEnd = 0;
+    bool fast = false;
+    QString exportFile;
 
     enum Outcome { Run, ExitOk, ExitError };
     Outcome outcome = Run;

@@ -46,6 +46,7 @@ struct Options
     SlaveFaults faults;
     quint32 seed = 1;
     bool verbose = false;
+    int byteTimeBaud = 0; // 0: bytes go out at once
 };
 
 bool parseOptions(const QCoreApplication &app, Options &o)
@@ -67,8 +68,13 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     const QCommandLineOption writeException("write-exception", "Refuse register writes with a Modbus exception.");
     const QCommandLineOption seed("seed", "Seed of the pack's cell spread and noise.", "n", "1");
     const QCommandLineOption verbose("verbose", "Report every request and answer on stderr.");
+    const QCommandLineOption byteTime("byte-time",
+        "Time the line like a real one at RATE baud: each byte takes 11/RATE s, an answer starts 10 ms "
+        "after its request.", "rate", "0");
+    const QCommandLineOption answerTwice("answer-twice",
+        "Answer every read of a log record twice, the second time 30 ms after the first.");
     p.addOptions({device, address, baud, model, version, serial, silent, badCrc, stray, wrongAddress,
-                  splitGap, writeException, seed, verbose});
+                  splitGap, writeException, seed, verbose, byteTime, answerTwice});
     p.process(app);
 
     bool ok = true;
@@ -96,6 +102,8 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     o.faults.writeException = p.isSet(writeException);
     o.seed = quint32(p.value(seed).toUInt());
     o.verbose = p.isSet(verbose);
+    o.byteTimeBaud = p.isSet(byteTime) ? number(byteTime, 50, 4000000) : 0;
+    o.faults.recordsTwice = p.isSet(answerTwice);
     return ok;
 }
 
@@ -169,6 +177,9 @@ int main(int argc, char *argv[])
         QObject::connect(&port, &QSerialPort::readyRead, [&] { onBytes(port.readAll()); });
         printLine(stdout, QStringLiteral("DEVICE %1").arg(options.device));
     }
+
+    if (options.byteTimeBaud > 0)
+        writer->setLineTiming(options.byteTimeBaud, 10);
 
     // Control lines on stdin. The end of a pipe means the controlling
     // process went away, which ends the simulator too; a stdin that is a

@@ -18,6 +18,7 @@ struct SlaveFaults
     int wrongAddressEvery = 0;  // answer from another slave address
     int splitGapMs = 0;         // every answer in three pieces this far apart
     bool writeException = false; // refuse function-16 writes with an exception
+    bool recordsTwice = false;  // every read of a log record answered twice
 };
 
 // A stretch of bytes to put on the line, `delayMs` after the previous one.
@@ -47,6 +48,9 @@ public:
     // are dropped: the next byte after such a silence starts a new frame.
     static constexpr int ResyncSilenceMs = 50;
     static constexpr int StrayDelayMs = 3;
+    // The repeated answer to a record read follows the first after this
+    // silence, long enough for the master to take them as two answers.
+    static constexpr int RepeatGapMs = 30;
 
     SlaveResponder(BmsModel &model, quint8 address, const SlaveFaults &faults = {}, quint32 seed = 1);
 
