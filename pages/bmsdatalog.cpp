@@ -148,6 +148,8 @@ void BmsDatalog::finishRun(bool complete)
     m_awaitFast = false;
     setButtonText();
     showProgress();
+    // The widths were set by the first row; the run has shown the rest.
+    fitColumns();
     emit readingEnded(complete);
 }
 

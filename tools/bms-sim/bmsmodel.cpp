@@ -315,7 +315,7 @@ void BmsModel::fillRecords()
         r[1] = quint16(time & 0xFFFF);
         r[2] = status;
         r[3] = n % 4 == 0 ? quint16(1u << (n / 4 % 16)) : 0;
-        r[4] = (status & StatusProtection) ? quint16(1u << (n % 16)) : 0;
+        r[4] = (status & StatusProtection) ? quint16(1u << (n / 8 % 16)) : 0;
         r[5] = n % 10 == 0 ? quint16(1u << (n / 10 % 16)) : 0;
         r[6] = quint16(s.totalCentiVolt());
         r[7] = quint16(qint16(current));
