@@ -251,7 +251,7 @@ private slots:
             QCOMPARE(readFile(dir.filePath("out.xlsx")), HeaderLine + expectedLine(2) + expectedLine(1));
         } else {
             QVERIFY(!QFile::exists(dir.filePath("out.xlsx")));
-            QCOMPARE(err.count('\n') - err.count("packscope: connecting") - err.count("XDG_RUNTIME_DIR"), 1);
+            QVERIFY(err.trimmed().split('\n').last().contains(says)); // the reason ends the report
         }
     }
 };
