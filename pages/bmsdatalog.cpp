@@ -166,7 +166,7 @@ void BmsDatalog::storeRecordAnswer(const QByteArray &frame)
         return;
     }
     const int byteCount = frame.size() > 2 ? quint8(frame[2]) : 0;
-    const int registers = qMin(qMin(byteCount, frame.size() - 3) / 2, RecordRead::Registers);
+    const int registers = qBound(0, qMin(byteCount, frame.size() - 3) / 2, RecordRead::Registers);
     const QByteArray data = frame.mid(3, 2 * registers);
     // A read sent at once after an answer can be met by a repetition of that
     // answer coming late: the same bytes again are read once more on a tick.
