@@ -1,5 +1,6 @@
 #include "gui/dialogs.h"
 #include "app/appinfo.h"
+#include "app/datalogjob.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
 #include "app/screenshotrig.h"
@@ -47,8 +48,19 @@ int main(int argc, char *argv[])
         return ok ? 0 : 1;
     }
 
+    // Reading the log from the command line shows no window and needs no
+    // display.
+    if (options.readDatalog && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     setIdentity();
+    // Beside the program when it may write there, else the user's data
+    // folder; --data-dir overrides both. A folder that cannot be made shows
+    // up as the database box below.
+    const AppInfo::DataFolder data = AppInfo::dataFolder(options.dataDir);
+    QDir().mkpath(data.path);
+    if (options.readDatalog)
+        return DatalogJob::run(options, data.path);
     // For unattended runs (scripts, tests): every box is written to stderr
     // and answered at once instead of waiting for a click.
     if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS")) {
@@ -61,11 +73,6 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(AppInfo::iconPath()));
     // Ties the windows to the installed menu entry (packscope.desktop).
     QGuiApplication::setDesktopFileName(QStringLiteral("packscope"));
-    // Beside the program when it may write there, else the user's data
-    // folder; --data-dir overrides both. A folder that cannot be made shows
-    // up as the database box below.
-    const AppInfo::DataFolder data = AppInfo::dataFolder(options.dataDir);
-    QDir().mkpath(data.path);
     if (!Startup::openDatabases(data.path))
         return 1;
 

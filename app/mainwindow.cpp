@@ -4,6 +4,7 @@
 #include "gui/dialogs.h"
 #include "link/addresscommands.h"
 #include "link/frames.h"
+#include "link/recordread.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "model/valueformat.h"
@@ -300,9 +301,13 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
             live.nextRequest = MonitorRead;
             break;
         case DatalogRead:
+            // The record an answer carries is the one its request asked for.
+            m_datalogPage->setAnsweredRequest(m_link->answeredRequest());
             m_datalogPage->storeRecordAnswer(frame);
             m_datalogPage->insertRecord();
             m_datalogPage->prepareNextRequest();
+            if (m_datalogPage->wantsPollSoon())
+                pollSoon(RecordRead::fastGapMs(ui->baudCB->currentText().toInt()));
             break;
         default:
             break;

@@ -75,6 +75,9 @@ public:
     // Where the databases are, for the About box.
     void setDataFolder(const QString &folder) { m_dataFolder = folder; }
 
+    // Runs one extra poll tick delayMs from now (the datalog's fast read).
+    void pollSoon(int delayMs) { m_link->pollSoon(delayMs); }
+
 signals:
     // The BMS answered the identity read: the pages are usable.
     void linkOnline();

@@ -3,8 +3,11 @@
 #include "app/appinfo.h"
 #include "app/mainwindow.h"
 
+#include "link/recordread.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 
 namespace {
 // The toolkit's own options (-platform offscreen, -style fusion, ...) are
@@ -61,6 +64,15 @@ Options Options::parse(const QStringList &arguments)
     QCommandLineOption checkIconOption(QStringLiteral("check-icon"));
     checkIconOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(checkIconOption);
+    const QCommandLineOption readDatalogOption(QStringLiteral("read-datalog"),
+        QStringLiteral("Read records BEGIN to END (1..680) of the BMS's log into my2.db and export them; "
+                       "no window is shown. Needs --port and --export."),
+        QStringLiteral("BEGIN-END"));
+    const QCommandLineOption fastOption(QStringLiteral("fast"),
+        QStringLiteral("With --read-datalog: ask for each record as soon as the last one is in."));
+    const QCommandLineOption exportOption(QStringLiteral("export"),
+        QStringLiteral("With --read-datalog: the file the records read are written to."), QStringLiteral("FILE"));
+    parser.addOptions({readDatalogOption, fastOption, exportOption});
 
     if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
@@ -145,5 +157,36 @@ Options Options::parse(const QStringList &arguments)
         }
     }
     o.checkIcon = parser.isSet(checkIconOption);
+    o.fast = parser.isSet(fastOption);
+    o.exportFile = parser.value(exportOption);
+    if (!parser.isSet(readDatalogOption)) {
+        if (o.fast || parser.isSet(exportOption)) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("--fast and --export go with --read-datalog");
+        }
+        return o;
+    }
+    const QString range = parser.value(readDatalogOption);
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(\\d{1,4})-(\\d{1,4})$")).match(range);
+    o.datalogBegin = m.hasMatch() ? m.captured(1).toInt() : 0;
+    o.datalogEnd = m.hasMatch() ? m.captured(2).toInt() : 0;
+    if (o.datalogBegin < RecordRead::FirstRecord || o.datalogEnd > RecordRead::LastRecord
+        || o.datalogBegin > o.datalogEnd) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("Invalid --read-datalog '%1': use BEGIN-END with 1 <= BEGIN <= END <= 680")
+                        .arg(range);
+        return o;
+    }
+    if (o.port.isEmpty()) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-datalog needs --port");
+        return o;
+    }
+    if (o.exportFile.isEmpty()) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-datalog needs --export FILE");
+        return o;
+    }
+    o.readDatalog = true;
     return o;
 }

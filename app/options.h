@@ -14,6 +14,13 @@ struct Options
     QString dataDir;        // --data-dir: where the databases go (empty = the usual choice)
     bool checkIcon = false; // hidden --check-icon: report the compiled-in icon and exit
 
+    // Reading the BMS's log from the command line, without a window.
+    bool readDatalog = false;
+    int datalogBegin = 0;
+    int datalogEnd = 0;
+    bool fast = false;
+    QString exportFile;
+
     enum Outcome { Run, ExitOk, ExitError };
     Outcome outcome = Run;
     QString message; // printed on stdout (help, version) or stderr (errors)

@@ -247,6 +247,7 @@ void SerialLink::takeFrame(const QByteArray &bytes)
     // An answer proves the BMS alive; a refused write ends its sequence in
     // the dispatcher.
     m_unanswered = 0;
+    m_answered = m_inFlight;
     m_inFlight.clear();
     emit countersChanged();
     m_dispatching = true;

@@ -88,6 +88,9 @@ public:
     quint8 unansweredCount() const { return m_unanswered; }
     // The frame last sent, as sent; empty once its answer was dispatched.
     const QByteArray &requestInFlight() const { return m_inFlight; }
+    // The request that the answer being dispatched belongs to (the datalog
+    // takes the record number from it).
+    const QByteArray &answeredRequest() const { return m_answered; }
     const LinkCounters &counters() const { return m_counters; }
     void resetCounters();
 
@@ -154,6 +157,7 @@ private:
     State m_state = Idle;
     quint8 m_unanswered = 0;
     QByteArray m_inFlight;
+    QByteArray m_answered;
     bool m_inFlightIsCommand = false;
     bool m_dispatching = false;
     QString m_error;

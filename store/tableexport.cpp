@@ -156,6 +156,40 @@ Result exportRows(const RecordViewSnapshot &view, const QStringList &headers, in
     return Result::Written;
 }
 
+Result exportIdRange(const RecordTable::Definition &definition, const QString &databaseName, qint64 firstId,
+                     qint64 lastId, const QStringList &headers, int headerCount, int language,
+                     const QString &fileName)
+{
+    Writer writer(fileName);
+    if (!writer.open())
+        return Result::Failed;
+    writeHeader(writer, headers, headerCount);
+    const int columns = definition.columnCount();
+    bool ok;
+    {
+        PrivateConnection connection(databaseName);
+        QSqlQuery query(connection.database());
+        query.setForwardOnly(true);
+        ok = connection.isOpen()
+             && query.prepare(definition.selectList() + QStringLiteral(" where id between ? and ? order by id desc"));
+        if (ok) {
+            query.addBindValue(firstId);
+            query.addBindValue(lastId);
+            ok = query.exec();
+        }
+        while (ok && query.next()) {
+            for (int c = 0; c < columns; ++c)
+                writer.field(definition.columns.at(c).rule, query.value(c + 1), language);
+            ok = writer.endLine();
+        }
+    }
+    if (!ok || !writer.commit()) {
+        writer.discard();
+        return Result::Failed;
+    }
+    return Result::Written;
+}
+
 Result exportModel(const QAbstractItemModel &model, const QStringList &headers, int headerCount,
                    const QString &fileName)
 {

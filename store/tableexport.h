@@ -30,6 +30,13 @@ Result exportRows(const RecordViewSnapshot &view, const QStringList &headers, in
                   const QString &fileName, const Progress &progress = Progress(),
                   const std::atomic_bool *cancel = nullptr);
 
+// Writes the rows with ids firstId..lastId of the table of `definition` in
+// file `databaseName`, newest first as a page shows them, with the texts of
+// `language`: the rows stored by one run of a reader.
+Result exportIdRange(const RecordTable::Definition &definition, const QString &databaseName, qint64 firstId,
+                     qint64 lastId, const QStringList &headers, int headerCount, int language,
+                     const QString &fileName);
+
 // The same for any table model, read on the calling thread.
 Result exportModel(const QAbstractItemModel &model, const QStringList &headers, int headerCount,
                    const QString &fileName);

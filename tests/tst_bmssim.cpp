@@ -115,6 +115,38 @@ private slots:
         }
         QVERIFY(charge && discharge && negative);
     }
+
+    // The log a pack brings back: every state, heater and flag bit, currents
+    // and temperatures below zero, dates over months; a record read is
+    // answered twice on request, the second time after a silence.
+    void recordLog()
+    {
+        BmsModel model(1, ClockStart);
+        quint16 status = 0, flags[3] = {};
+        int minCurrent = 0, minTemp = 0;
+        for (int n = 1; n <= BmsModel::RecordCount; ++n) {
+            const auto r = [&](int i) { return model.reg((n + 15) * 32 + i); };
+            status |= r(2), flags[0] |= r(3), flags[1] |= r(4), flags[2] |= r(5);
+            minCurrent = qMin(minCurrent, int(qint16(r(7))));
+            minTemp = std::min({minTemp, int(qint8(r(9) >> 8)), int(qint8(r(10) & 0xFF))});
+        }
+        QCOMPARE(QString::number(status, 16) + ' ' + QString::number(flags[0], 16) + ' '
+                     + QString::number(flags[1], 16) + ' ' + QString::number(flags[2], 16),
+                 QStringLiteral("800f ffff ffff ffff"));
+        QVERIFY(minCurrent < 0 && minTemp < 0);
+        const auto time = [&](int n) { return quint32(model.reg((n + 15) * 32)) << 16 | model.reg((n + 15) * 32 + 1); };
+        QCOMPARE(BmsModel::clockTime(time(1)), QDateTime(QDate(2025, 6, 1), QTime(0, 0)));
+        QVERIFY(BmsModel::clockTime(time(680)) > QDateTime(QDate(2025, 11, 1), QTime(0, 0)));
+
+        SlaveFaults twice;
+        twice.recordsTwice = true;
+        SlaveResponder slave(model, 1, twice);
+        const QVector<LinePiece> record = slave.receive(hex("01030200001C45BB"), 1000);
+        QCOMPARE(record.size(), 2);
+        QCOMPARE(record[1].bytes, record[0].bytes);
+        QCOMPARE(record[1].delayMs, SlaveResponder::RepeatGapMs);
+        QCOMPARE(slave.receive(hex("01030000002705D0"), 2000).size(), 1); // other reads once
+    }
 };
 QTEST_GUILESS_MAIN(TstBmsSim)
 #include "tst_bmssim.moc"

@@ -284,10 +284,13 @@ private slots:
         QVERIFY(child<QPushButton>(w.parameterPage(), "collect")->isEnabled());
         QVERIFY(child<QPushButton>(w.datalogPage(), "pushButton")->isEnabled());
         QVERIFY(!child<QComboBox>(&w, "lgCB")->isEnabled());
-        liveData().nextRequest = DatalogRead;
+        w.datalogPage()->on_pushButton_clicked();
+        QCOMPARE(liveData().nextRequest, quint16(DatalogRead));
+        QCOMPARE(child<QPushButton>(w.datalogPage(), "pushButton")->text(), QStringLiteral("Stop Reading"));
         w.on_monitorBtn_clicked();
         QVERIFY(!w.isMonitoring());
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+        QCOMPARE(child<QPushButton>(w.datalogPage(), "pushButton")->text(), QStringLiteral("Start Reading"));
         QCOMPARE(child<QPushButton>(&w, "monitorBtn")->text(), QStringLiteral("Start Monitoring"));
         QVERIFY(!child<QPushButton>(w.parameterPage(), "collect")->isEnabled());
         QVERIFY(!child<QPushButton>(w.datalogPage(), "pushButton")->isEnabled());

@@ -53,6 +53,26 @@ private slots:
         QTest::newRow("help") << QStringList{"--address", "5", "--help"} << ok << "--monitor";
         QTest::newRow("help-all") << QStringList{"--help-all"} << ok << "--port";
         QTest::newRow("version") << QStringList{"--version"} << ok << "9.8.7";
+        const QStringList withPort{"--port", "ttyUSB0", "--export", "log.xlsx"};
+        QTest::newRow("datalog from 0") << withPort + QStringList{"--read-datalog", "0-5"} << bad << "--read-datalog";
+        QTest::newRow("datalog past 680") << withPort + QStringList{"--read-datalog", "1-681"} << bad << "--read-datalog";
+        QTest::newRow("datalog backwards") << withPort + QStringList{"--read-datalog", "9-8"} << bad << "--read-datalog";
+        QTest::newRow("datalog one number") << withPort + QStringList{"--read-datalog", "5"} << bad << "--read-datalog";
+        QTest::newRow("datalog without export") << QStringList{"--port", "p", "--read-datalog", "1-2"} << bad << "--export";
+        QTest::newRow("datalog without port") << QStringList{"--read-datalog", "1-2", "--export", "f"} << bad << "--port";
+        QTest::newRow("fast alone") << QStringList{"--fast"} << bad << "--read-datalog";
+        QTest::newRow("poll period 5 ms") << QStringList{"--poll-ms", "5"} << bad << "--poll-ms";
+        QTest::newRow("poll period hidden") << QStringList{"--help"} << ok << "--read-datalog";
+    }
+    void datalogJob()
+    {
+        const Options o = parse({"--port", "ttyUSB0", "--read-datalog", "679-680", "--fast", "--export", "f.xlsx",
+                                 "--poll-ms", "250"});
+        QCOMPARE(o.outcome, Options::Run);
+        QVERIFY(o.readDatalog && o.fast);
+        QCOMPARE(QStringList({QString::number(o.datalogBegin), QString::number(o.datalogEnd), o.exportFile,
+                              QString::number(o.pollMs)}),
+                 QStringList({"679", "680", "f.xlsx", "250"}));
     }
     void exits()
     {

@@ -286,26 +286,42 @@ void BmsModel::storeMonitoring(const State &s)
 
 void BmsModel::fillRecords()
 {
-    // The log holds a snapshot every five minutes, the newest (record 680)
-    // taken five minutes before the clock's start. The snapshots reuse the
-    // pack's cycle at staggered times so that the records differ.
+    // The log as a pack brings it back from the field: a snapshot every
+    // 7 h 13 min 17 s from 2025-06-01 on, so the dates step through half a
+    // year. The cells and SOC come from the pack's cycle at staggered times;
+    // state, heater and flags run through every bit, currents are negative
+    // while discharging and the temperatures span -20..45 degC. The log
+    // does not depend on the start time, so a test can work out any record.
+    static constexpr quint16 States[8] = {StatusCharging, StatusDischarging, StatusProtection, StatusCurrentLimit,
+                                          0, StatusCharging | StatusCurrentLimit,
+                                          StatusDischarging | StatusProtection, 0x000F};
+    const QDateTime first(QDate(2025, 6, 1), QTime(0, 0));
     auto temp8 = [](int c) { return quint16(quint8(qint8(qBound(-128, c, 127)))); };
     for (int n = 1; n <= RecordCount; ++n) {
         const State s = stateAt(qint64(n) * 37 * 1000);
-        const quint32 time = clockCode(m_clockBase.addSecs(-300LL * (RecordCount + 1 - n)));
+        const quint32 time = clockCode(first.addSecs(qint64(n - 1) * (7 * 3600 + 13 * 60 + 17)));
+        const quint16 status = quint16(States[n % 8] | (n % 3 == 0 ? StatusHeater : 0));
+        int current = 0;
+        if (status & StatusCharging)
+            current = 500 + (n * 37) % 2500;
+        else if (status & StatusDischarging)
+            current = -(1 + (n * 53) % 3000); // down to -0.01 A
+        int sensor[4];
+        for (int k = 0; k < 4; ++k)
+            sensor[k] = (n * 7 + k * 11) % 66 - 20;
         const int base = (n + 15) * 32;
         quint16 *r = m_regs.data() + base;
         r[0] = quint16(time >> 16);
         r[1] = quint16(time & 0xFFFF);
-        r[2] = s.status;
-        r[3] = s.warnings;
-        r[4] = s.protections;
-        r[5] = s.errors;
+        r[2] = status;
+        r[3] = n % 4 == 0 ? quint16(1u << (n / 4 % 16)) : 0;
+        r[4] = (status & StatusProtection) ? quint16(1u << (n / 8 % 16)) : 0;
+        r[5] = n % 10 == 0 ? quint16(1u << (n / 10 % 16)) : 0;
         r[6] = quint16(s.totalCentiVolt());
-        r[7] = quint16(qint16(s.current));
+        r[7] = quint16(qint16(current));
         r[8] = quint16(std::lround(s.soc));
-        r[9] = quint16(temp8(s.sensor[0]) << 8 | temp8(s.sensor[1]));
-        r[10] = quint16(temp8(s.sensor[2]) << 8 | temp8(s.sensor[3]));
+        r[9] = quint16(temp8(sensor[0]) << 8 | temp8(sensor[1]));
+        r[10] = quint16(temp8(sensor[2]) << 8 | temp8(sensor[3]));
         r[11] = 0;
         for (int i = 0; i < Cells; ++i)
             r[12 + i] = quint16(s.cellMv[i]);

@@ -15,7 +15,8 @@
 // monitoring answer. The parameter registers (45..135) start at plausible
 // factory values and keep whatever is written; registers 45 and 46 hold the
 // BMS clock, which runs on from the value last written. The record slots
-// (record n at register (n + 15) * 32) hold a log of earlier snapshots.
+// (record n at register (n + 15) * 32) hold a log of earlier snapshots, the
+// same for every start.
 class BmsModel
 {
 public:

@@ -55,6 +55,7 @@ struct Options
     bool verbose = false;
     QString link;
     bool readException = false;
+    int byteTimeBaud = 0; // 0: bytes go out at once
 };
 
 bool parseOptions(const QCoreApplication &app, Options &o)
@@ -76,6 +77,11 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     const QCommandLineOption writeException("write-exception", "Refuse register writes with a Modbus exception.");
     const QCommandLineOption seed("seed", "Seed of the pack's cell spread and noise.", "n", "1");
     const QCommandLineOption verbose("verbose", "Report every request and answer on stderr.");
+    const QCommandLineOption byteTime("byte-time",
+        "Time the line like a real one at RATE baud: each byte takes 11/RATE s, an answer starts 10 ms "
+        "after its request.", "rate", "0");
+    const QCommandLineOption answerTwice("answer-twice",
+        "Answer every read of a log record twice, the second time 30 ms after the first.");
     const QCommandLineOption link("link", "Offer the pseudo-terminal through a symbolic link at PATH.", "path");
     const QCommandLineOption readException("read-exception", "Refuse register reads with a Modbus exception.");
     const QCommandLineOption rs485Protocols("rs485-protocols",
@@ -87,7 +93,7 @@ bool parseOptions(const QCoreApplication &app, Options &o)
                                           "Protocol lists claim N records more than they carry.", "n", "0");
     const QCommandLineOption ignoreSet("ignore-set-commands", "Neither act on nor answer the ID and protocol set commands.");
     p.addOptions({device, address, baud, model, version, serial, silent, badCrc, stray, wrongAddress,
-                  splitGap, writeException, seed, verbose, link, readException});
+                  splitGap, writeException, seed, verbose, link, readException, byteTime, answerTwice});
     p.addOptions({rs485Protocols, canProtocols, countSurplus, ignoreSet});
     p.process(app);
 
@@ -140,6 +146,8 @@ bool parseOptions(const QCoreApplication &app, Options &o)
         printLine(stderr, QStringLiteral("bms-sim: --link goes with a pseudo-terminal, not with --device"));
         ok = false;
     }
+    o.byteTimeBaud = p.isSet(byteTime) ? number(byteTime, 50, 4000000) : 0;
+    o.faults.recordsTwice = p.isSet(answerTwice);
     return ok;
 }
 
@@ -236,6 +244,9 @@ int main(int argc, char *argv[])
         QObject::connect(&port, &QSerialPort::readyRead, [&] { onBytes(port.readAll()); });
         printLine(stdout, QStringLiteral("DEVICE %1").arg(options.device));
     }
+
+    if (options.byteTimeBaud > 0)
+        writer->setLineTiming(options.byteTimeBaud, 10);
 
     // Control lines on stdin. The end of a pipe means the controlling
     // process went away, which ends the simulator too; a stdin that is a

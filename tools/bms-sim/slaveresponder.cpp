@@ -56,6 +56,14 @@ int modbusLength(const QByteArray &held)
     return -1;
 }
 
+// A read of the first 28 registers of a record slot (record n at register
+// (n + 15) * 32).
+bool isRecordRead(const QByteArray &request)
+{
+    return request.size() == 8 && quint8(request[1]) == ReadHolding && word(request, 4) == 28
+           && word(request, 2) >= 512 && word(request, 2) % 32 == 0;
+}
+
 bool isCommand(quint8 code)
 {
     return code >= ReadId && code <= SetId;
@@ -139,6 +147,8 @@ QVector<LinePiece> SlaveResponder::receive(const QByteArray &bytes, qint64 nowMs
             onExchange(request, plain);
         if (!plain.isEmpty())
             out += withFaults(plain);
+        if (!plain.isEmpty() && m_faults.recordsTwice && isRecordRead(request))
+            out.append({RepeatGapMs, plain});
     }
     return out;
 }

@@ -21,6 +21,7 @@ struct SlaveFaults
     bool readException = false;  // refuse function-3 reads with an exception
     int protocolCountSurplus = 0; // protocol lists claim this many records more than they carry
     bool ignoreSetCommands = false; // neither act on nor answer the ID and protocol set commands
+    bool recordsTwice = false;  // every read of a log record answered twice
 };
 
 // A stretch of bytes to put on the line, `delayMs` after the previous one.
@@ -50,6 +51,9 @@ public:
     // are dropped: the next byte after such a silence starts a new frame.
     static constexpr int ResyncSilenceMs = 50;
     static constexpr int StrayDelayMs = 3;
+    // The repeated answer to a record read follows the first after this
+    // silence, long enough for the master to take them as two answers.
+    static constexpr int RepeatGapMs = 30;
 
     SlaveResponder(BmsModel &model, quint8 address, const SlaveFaults &faults = {}, quint32 seed = 1);
 

@@ -1,0 +1,181 @@
+#include "app/datalogjob.h"
+
+#include "app/mainwindow.h"
+#include "app/startup.h"
+#include "gui/dialogs.h"
+#include "model/datalog.h"
+#include "model/livedata.h"
+#include "pages/bmsdatalog.h"
+#include "store/recordtablemodel.h"
+#include "store/tableexport.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QSqlDatabase>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+void say(const QString &line)
+{
+    std::fprintf(stderr, "packscope: %s\n", qPrintable(line));
+    std::fflush(stderr);
+}
+
+// A box's text on one line.
+QString oneLine(const QString &text)
+{
+    return text.simplified();
+}
+
+} // namespace
+
+DatalogJob::DatalogJob(const Options &options, QObject *parent) : QObject(parent), m_options(options) {}
+
+DatalogJob::~DatalogJob()
+{
+    Dialogs::clearHook();
+}
+
+int DatalogJob::run(const Options &options, const QString &dataFolder)
+{
+    // The database drivers' and tables' chatter is no progress report.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
+    // A failure to open a database is reported here, not in a box.
+    Dialogs::setHook([](const Dialogs::Request &r, QString *) {
+        say(QStringLiteral("%1: %2").arg(r.title, oneLine(r.text)));
+        return int(QMessageBox::Cancel);
+    });
+    if (!Startup::openDatabases(dataFolder)) {
+        Dialogs::clearHook();
+        return 1;
+    }
+    DatalogJob job(options);
+    return job.exec();
+}
+
+int DatalogJob::exec()
+{
+    // No one is there to close a box: whatever the window would ask or
+    // report ends the job with its text as the reason.
+    Dialogs::setHook([this](const Dialogs::Request &r, QString *fileName) {
+        if (fileName)
+            fileName->clear();
+        fail(QStringLiteral("%1: %2").arg(r.title, oneLine(r.text)));
+        return int(QMessageBox::Ok);
+    });
+
+    m_window = std::make_unique<MainWindow>();
+    MainWindow &w = *m_window;
+    w.setPortName(m_options.port);
+    if (m_options.baud)
+        w.setBaudRate(m_options.baud);
+    if (m_options.address)
+        w.setSlaveAddress(m_options.address);
+    if (m_options.pollMs)
+        w.setPollInterval(m_options.pollMs);
+    BmsDatalog *page = w.datalogPage();
+    page->setFastRead(m_options.fast);
+    page->setRangeText(QString::number(m_options.datalogBegin), QString::number(m_options.datalogEnd));
+
+    connect(&w, &MainWindow::linkOnline, this, [this, page] {
+        if (m_started)
+            return;
+        m_started = true;
+        m_clock.start();
+        say(QStringLiteral("reading records %1-%2%3")
+                .arg(m_options.datalogBegin)
+                .arg(m_options.datalogEnd)
+                .arg(m_options.fast ? QStringLiteral(" (fast)") : QString()));
+        page->on_pushButton_clicked();
+    });
+    connect(&w, &MainWindow::linkLost, this, [this] {
+        fail(m_started ? QStringLiteral("link lost: the BMS stopped answering")
+                       : QStringLiteral("no answer from the BMS on %1").arg(m_options.port));
+    });
+    connect(page, &BmsDatalog::recordStored, this, &DatalogJob::onRecordStored);
+    connect(page, &BmsDatalog::readingEnded, this, &DatalogJob::onReadingEnded);
+
+    say(QStringLiteral("connecting to %1").arg(m_options.port));
+    w.on_monitorBtn_clicked();
+    if (m_code < 0 && !w.isMonitoring())
+        fail(QStringLiteral("cannot open %1").arg(m_options.port));
+    if (m_code < 0)
+        m_loop.exec();
+    stopLink();
+    return m_code;
+}
+
+void DatalogJob::onRecordStored(int record, qint64 id)
+{
+    ++m_done;
+    if (id > 0) {
+        if (m_firstId == 0)
+            m_firstId = id;
+        m_lastId = id;
+    } else {
+        ++m_notStored;
+        say(QStringLiteral("record %1 could not be stored").arg(record));
+    }
+    const int total = m_options.datalogEnd - m_options.datalogBegin + 1;
+    const qint64 left = m_clock.elapsed() * (total - m_done) / m_done;
+    say(QStringLiteral("%1 (No. %2)").arg(Datalog::progressText(m_done, total, left, 1)).arg(record));
+}
+
+void DatalogJob::onReadingEnded(bool complete)
+{
+    if (m_code >= 0)
+        return;
+    if (!complete) {
+        fail(QStringLiteral("the reading was stopped"));
+        return;
+    }
+    // Whatever happens now, the link has nothing more to do.
+    QTimer::singleShot(0, this, [this] {
+        stopLink();
+        const RecordTable::Definition &def = RecordTable::datalog();
+        const QString database = QSqlDatabase::database(def.connectionName).databaseName();
+        const TableExport::Result written =
+            TableExport::exportIdRange(def, database, m_firstId, m_firstId ? m_lastId : -1, def.chineseHeaders(),
+                                       def.columnCount(), liveData().language, m_options.exportFile);
+        if (written != TableExport::Result::Written) {
+            fail(QStringLiteral("cannot write %1").arg(m_options.exportFile));
+            return;
+        }
+        if (m_notStored > 0) {
+            fail(QStringLiteral("%1 of %2 records could not be stored; the others are in %3")
+                     .arg(m_notStored)
+                     .arg(m_done)
+                     .arg(m_options.exportFile));
+            return;
+        }
+        say(QStringLiteral("%1 records read in %2 s, written to %3")
+                .arg(m_done)
+                .arg(m_clock.elapsed() / 1000.0, 0, 'f', 1)
+                .arg(m_options.exportFile));
+        m_code = 0;
+        m_loop.quit();
+    });
+}
+
+void DatalogJob::fail(const QString &reason)
+{
+    if (m_code >= 0)
+        return;
+    m_code = 1;
+    say(reason);
+    // Called from within the link's handling: the port is closed after it
+    // has returned.
+    QTimer::singleShot(0, this, [this] {
+        stopLink();
+        m_loop.quit();
+    });
+}
+
+void DatalogJob::stopLink()
+{
+    if (m_window && m_window->isMonitoring())
+        m_window->on_monitorBtn_clicked();
+}

@@ -1,0 +1,261 @@
+// The datalog page without a link: the record reads byte for byte, the range fields' clamps (on leaving a
+// field and at Start), a record answer stored and shown by its columns' rules, and the answers that are
+// not stored (late, repeated, unwritable) while the run goes on.
+#include "link/recordread.h"
+#include "model/livedata.h"
+#include "model/monitordata.h"
+#include "pages/bmsdatalog.h"
+#include "store/recordtablemodel.h"
+#include "store/schema.h"
+#include "support/fakebms.h"
+#include "support/testenv.h"
+
+#include <QBrush>
+#include <QLineEdit>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+QVariant stored(int column, qint64 id)
+{
+    QSqlQuery q(QSqlDatabase::database(QStringLiteral("connection2")));
+    q.prepare("select " + RecordTable::datalog().columns.at(column).name + " from record where id=?");
+    q.addBindValue(id);
+    return q.exec() && q.next() ? q.value(0) : QVariant(QStringLiteral("<no row>"));
+}
+
+void exec(const QString &sql) { QSqlQuery(QSqlDatabase::database(QStringLiteral("connection2"))).exec(sql); }
+
+} // namespace
+
+class TestDatalog : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<BmsDatalog> page;
+    QLineEdit *field(const char *name) const { return page->findChild<QLineEdit *>(name); }
+    QString cell(int row, int column) const { return page->model()->index(row, column).data().toString(); }
+    int rows() const { return page->model()->rowCount(); }
+
+    void start(int begin, int end)
+    {
+        page->setRangeText(QString::number(begin), QString::number(end));
+        page->on_pushButton_clicked();
+    }
+    // What the dispatcher does with an answer to `request`.
+    void answer(const QByteArray &request, const QVector<quint16> &registers)
+    {
+        page->setAnsweredRequest(request);
+        page->storeRecordAnswer(readAnswer(1, registers));
+        page->insertRecord();
+        page->prepareNextRequest();
+    }
+    void answerPrepared(const QVector<quint16> &registers) { answer(page->requestFrame(), registers); }
+
+private slots:
+    void initTestCase()
+    {
+        TestEnv::openFreshDatabases();
+    }
+    void init()
+    {
+        TestEnv::resetLiveData();
+        liveData().language = 1;
+        page.reset();
+        exec(QStringLiteral("drop table if exists record"));
+        exec(QString::fromLatin1(Schema::CreateRecordTable));
+        page = std::make_unique<BmsDatalog>();
+    }
+
+    void requestFrames_data()
+    {
+        QTest::addColumn<int>("record");
+        QTest::addColumn<QByteArray>("frame");
+        QTest::newRow("1") << 1 << QByteArray::fromHex("01030200001C45BB");
+        QTest::newRow("2") << 2 << QByteArray::fromHex("01030220001C4471");
+        QTest::newRow("679") << 679 << QByteArray::fromHex("010356C0001C55B7");
+        QTest::newRow("680") << 680 << QByteArray::fromHex("010356E0001C547D");
+    }
+    void requestFrames()
+    {
+        QFETCH(int, record);
+        QFETCH(QByteArray, frame);
+        start(record, record);
+        QCOMPARE(liveData().nextRequest, quint16(DatalogRead));
+        QCOMPARE(page->requestFrame().toHex(), frame.toHex());
+        QCOMPARE(RecordRead::recordOfRequest(frame), record);
+    }
+
+    void rangeFields_data()
+    {
+        QTest::addColumn<QString>("left"); // the field left, or "start"
+        QTest::addColumn<QString>("begin");
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("end 999") << "end" << "1" << "999" << "1-680";
+        QTest::newRow("begin 0") << "begin" << "0" << "680" << "1-680";
+        QTest::newRow("begin above end") << "begin" << "50" << "20" << "20-20";
+        QTest::newRow("end below begin") << "end" << "50" << "20" << "50-50";
+        QTest::newRow("begin and end above 680") << "end" << "999" << "999" << "999-680";
+        QTest::newRow("start, empty begin") << "start" << "" << "20" << "1-20";
+        QTest::newRow("start, empty end") << "start" << "50" << "" << "50-50";
+        QTest::newRow("start, both empty") << "start" << "" << "" << "1-1";
+        QTest::newRow("start, beyond the log") << "start" << "999" << "999" << "680-680";
+    }
+    void rangeFields()
+    {
+        QFETCH(QString, left);
+        QFETCH(QString, begin);
+        QFETCH(QString, end);
+        page->setRangeText(begin, end);
+        if (left == "begin")
+            page->on_begin_num_le_editingFinished();
+        else if (left == "end")
+            page->on_end_num_le_editingFinished();
+        else
+            page->on_pushButton_clicked();
+        QTEST(field("begin_num_le")->text() + '-' + field("end_num_le")->text(), "expected");
+        if (left == "start") { // the run reads what the fields show
+            QCOMPARE(RecordRead::recordOfRequest(page->requestFrame()), field("begin_num_le")->text().toInt());
+            QCOMPARE(page->endRecord(), field("end_num_le")->text().toUShort());
+        }
+    }
+
+    // One register of a record answer: stored as an integer in its column,
+    // shown by the column's rule.
+    void recordColumn_data()
+    {
+        QTest::addColumn<int>("reg");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QVariant>("storedValue");
+        QTest::addColumn<QString>("shown");
+        // 23/9/5 3:50:37 packed: 23<<26 | 9<<22 | 5<<17 | 3<<12 | 50<<6 | 37
+        const quint32 time = 0x5E4A3CA5;
+        QTest::newRow("date-time") << -1 << int(time) << 1 << QVariant(QString::number(time)) << "2023-09-05 03:50:37";
+        QTest::newRow("current -200") << 7 << 0xFF38 << 8 << QVariant(-200) << "-2.00";
+        QTest::newRow("current -50") << 7 << 0xFFCE << 8 << QVariant(-50) << "-0.50";
+        QTest::newRow("temperature 1 0xFB") << 9 << 0xFB19 << 10 << QVariant(-5) << "-5";
+        QTest::newRow("temperature 2 0x19") << 9 << 0xFB19 << 11 << QVariant(25) << "25";
+        QTest::newRow("cell 1 3301") << 12 << 3301 << 14 << QVariant(3301) << "3.301";
+        QTest::newRow("protection state") << 2 << 0x8004 << 2 << QVariant(4) << "Protection";
+        QTest::newRow("heater") << 2 << 0x8004 << 3 << QVariant(1) << "on";
+        QTest::newRow("protection flags") << 4 << 171 << 5 << QVariant(171) << "00AB";
+    }
+    void recordColumn()
+    {
+        QFETCH(int, reg);
+        QFETCH(int, value);
+        QFETCH(int, column);
+        QFETCH(QVariant, storedValue);
+        QFETCH(QString, shown);
+        QVector<quint16> registers(28, 0);
+        if (reg < 0)
+            registers[0] = quint16(quint32(value) >> 16), registers[1] = quint16(value & 0xFFFF);
+        else
+            registers[reg] = quint16(value);
+        start(17, 17);
+        answerPrepared(registers);
+        QCOMPARE(rows(), 1);
+        QCOMPARE(stored(0, 1).toInt(), 17);
+        QCOMPARE(stored(column, 1).toString(), storedValue.toString());
+        QCOMPARE(cell(0, column), shown);
+        QCOMPARE(page->model()->index(0, column).data(Qt::BackgroundRole).value<QBrush>(),
+                 shown == "Protection" ? QBrush(Qt::red) : QBrush());
+        QVERIFY(!page->isReading()); // range 17..17 is done
+        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+    }
+
+    // The pack's serial number, quotes included, is stored as it is; after
+    // Clear the next record gets id 1.
+    void serialNumberAndClear()
+    {
+        const QByteArray serial = QByteArray("O'Hara \"7\"").leftJustified(16, '\0');
+        for (int i = 0; i < 16; i += 2)
+            liveData().registerImage[Reg::SerialText + i / 2] = quint16(quint8(serial[i]) << 8 | quint8(serial[i + 1]));
+        start(1, 2);
+        answerPrepared(QVector<quint16>(28, 1));
+        answerPrepared(QVector<quint16>(28, 2));
+        QCOMPARE(stored(30, 2).toString(), QStringLiteral("O'Hara \"7\""));
+        QCOMPARE(cell(0, 30) + '|' + cell(0, 0) + '|' + cell(1, 0), QStringLiteral("O'Hara \"7\"|2|1"));
+        page->on_clearBtn_clicked();
+        QCOMPARE(rows(), 0);
+        start(5, 5);
+        answerPrepared(QVector<quint16>(28, 5));
+        QCOMPARE(page->model()->idAt(0), qint64(1));
+        QCOMPARE(stored(0, 1).toInt(), 5);
+    }
+
+    // Answers that are no answer to the awaited read store nothing, and the
+    // awaited read is sent again; an answer the database refuses shows no
+    // row, and the run goes on with the next record.
+    void answersNotStored()
+    {
+        start(5, 7);
+        const QByteArray read5 = page->requestFrame();
+        answer(RecordRead::requestFrame(4), QVector<quint16>(28, 4)); // late, from an earlier run
+        answer(QByteArray(), QVector<quint16>(28, 4));                 // nothing in flight
+        QCOMPARE(rows(), 0);
+        QCOMPARE(page->requestFrame(), read5);
+        answer(read5, QVector<quint16>(28, 5));
+        QCOMPARE(cell(0, 0), QStringLiteral("5"));
+        answer(read5, QVector<quint16>(28, 5)); // the same answer twice
+        QCOMPARE(rows(), 1);
+
+        exec(QStringLiteral("drop table record")); // the database refuses record 6
+        QSignalSpy storedSpy(page.get(), &BmsDatalog::recordStored);
+        answerPrepared(QVector<quint16>(28, 6));
+        QCOMPARE(rows(), 1);
+        QCOMPARE(storedSpy.count(), 1);
+        QCOMPARE(storedSpy.at(0).at(1).toLongLong(), qint64(-1));
+        QCOMPARE(RecordRead::recordOfRequest(page->requestFrame()), 7);
+        exec(QString::fromLatin1(Schema::RecreateRecordTable));
+        // More registers than a record has: the first 28 are the record.
+        QVector<quint16> longer(30, 7);
+        longer[27] = 3301;
+        answerPrepared(longer);
+        QCOMPARE(cell(0, 0) + ' ' + cell(0, 29), QStringLiteral("7 3.301"));
+        QCOMPARE(liveData().recordRegisters[27], quint16(3301));
+        QVERIFY(!page->isReading());
+    }
+
+    // A read sent at once after an answer that is met by that answer again
+    // stores nothing; the record is read again on a tick, where an equal
+    // answer is taken.
+    void fastReadRepeatedAnswer()
+    {
+        page->setFastRead(true);
+        start(1, 3);
+        QVERIFY(!page->wantsPollSoon()); // the first read goes out on a tick
+        answerPrepared(QVector<quint16>(28, 1));
+        QVERIFY(page->wantsPollSoon());
+        answerPrepared(QVector<quint16>(28, 1)); // record 2's read met by record 1's answer
+        QCOMPARE(rows(), 1);
+        QVERIFY(!page->wantsPollSoon());
+        QCOMPARE(RecordRead::recordOfRequest(page->requestFrame()), 2);
+        answerPrepared(QVector<quint16>(28, 1)); // read on a tick: record 2 is like record 1
+        QCOMPARE(cell(0, 0), QStringLiteral("2"));
+        QVERIFY(page->wantsPollSoon());
+    }
+
+    void fastGap_data()
+    {
+        QTest::addColumn<int>("baud");
+        QTest::addColumn<int>("ms");
+        // 3.5 characters of 11 bits, rounded up to whole milliseconds.
+        QTest::newRow("1200") << 1200 << 33;   // 32.08 ms
+        QTest::newRow("9600") << 9600 << 5;    // 4.01 ms
+        QTest::newRow("115200") << 115200 << 1; // 0.33 ms
+    }
+    void fastGap()
+    {
+        QFETCH(int, baud);
+        QTEST(RecordRead::fastGapMs(baud), "ms");
+    }
+};
+
+QTEST_MAIN(TestDatalog)
+#include "tst_datalog.moc"

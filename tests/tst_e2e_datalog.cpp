@@ -1,0 +1,260 @@
+// The datalog read end to end against the BMS simulator (quick ticks): one record and back to monitoring
+// reads, two records newest on top and their export byte for byte, answers repeated by the pack, Stop and
+// a silent pack in the middle of a run, and the command line's read and export.
+#include "app/mainwindow.h"
+#include "bmsmodel.h"
+#include "gui/dialogs.h"
+#include "model/livedata.h"
+#include "pages/bmsdatalog.h"
+#include "store/recordtablemodel.h"
+#include "store/tableexport.h"
+#include "support/simprocess.h"
+#include "support/testenv.h"
+
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cstdlib>
+
+namespace {
+
+const QByteArray HeaderLine =
+    "记录数\t时间\t状态\t加热\t警告\t保护\t错误码\t总电压\t总电流\tSOC\t温度01\t温度02\t温度03\t温度04\t"
+    "电压01\t电压02\t电压03\t电压04\t电压05\t电压06\t电压07\t电压08\t电压09\t电压10\t电压11\t电压12\t电压13\t"
+    "电压14\t电压15\t电压16\t序列号\t\r\n";
+const char *const Serial = "O'Hara-9";
+
+QByteArray fixed(int value, int digits)
+{
+    const int scale = digits == 2 ? 100 : 1000;
+    return QString::asprintf("%s%d.%0*d", value < 0 ? "-" : "", std::abs(value) / scale, digits,
+                             std::abs(value) % scale).toUtf8();
+}
+
+// The export line of record n as the simulator holds it, in English.
+QByteArray expectedLine(int n)
+{
+    static const BmsModel model;
+    const auto r = [n](int i) { return model.reg((n + 15) * 32 + i); };
+    const quint32 t = quint32(r(0)) << 16 | r(1);
+    const quint16 s = r(2);
+    const char *state = s & 1 ? "Charge" : s & 2 ? "Discharge" : s & 4 ? "Protection"
+                      : s & 8 ? "Charge current limiting" : "Standby";
+    QByteArray line = QString::asprintf("%d\t%04u-%02u-%02u %02u:%02u:%02u\t%s\t%s\t%04X\t%04X\t%04X\t", n,
+                                        (t >> 26) + 2000, t >> 22 & 15, t >> 17 & 31, t >> 12 & 31, t >> 6 & 63,
+                                        t & 63, state, s & 0x8000 ? "on" : "off", r(3), r(4), r(5))
+                          .toUtf8();
+    line += fixed(r(6), 2) + '\t' + fixed(qint16(r(7)), 2) + '\t' + QByteArray::number(r(8)) + '\t';
+    for (int i : {r(9) >> 8, r(9) & 0xFF, r(10) >> 8, r(10) & 0xFF})
+        line += QByteArray::number(qint8(quint8(i))) + '\t';
+    for (int k = 0; k < 16; ++k)
+        line += fixed(r(12 + k), 3) + '\t';
+    return line + Serial + "\t\r\n";
+}
+
+QString outLine(const char *hex) { return QStringLiteral("OUT→◇") + QString::fromLatin1(QByteArray::fromHex(hex).toHex(' ').toUpper()); }
+
+QByteArray readFile(const QString &name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+}
+
+} // namespace
+
+class TestE2eDatalog : public QObject
+{
+    Q_OBJECT
+
+    SimProcess sim;
+    std::unique_ptr<MainWindow> w;
+    BmsDatalog *page() const { return w->datalogPage(); }
+    int rows() const { return page()->model()->rowCount(); }
+    QString cell(int row, int column) const { return page()->model()->index(row, column).data().toString(); }
+    QStringList outLines() const
+    {
+        QStringList lines;
+        for (qint64 i = 0; i < w->commLog().lineCount(); ++i)
+            if (w->commLog().line(i).startsWith(QStringLiteral("OUT")))
+                lines << w->commLog().line(i);
+        return lines;
+    }
+
+    // The simulator with `arguments`, the window monitoring it with quick
+    // ticks, online.
+    bool online(const QStringList &arguments, int pollMs = 100)
+    {
+        if (!sim.start(QStringList{"--serial", Serial} + arguments))
+            return qWarning() << sim.errorString(), false;
+        w = std::make_unique<MainWindow>();
+        w->setPollInterval(pollMs);
+        w->setPortName(sim.deviceName());
+        QSignalSpy up(w.get(), &MainWindow::linkOnline);
+        w->on_monitorBtn_clicked();
+        return up.wait(20000);
+    }
+    void read(int begin, int end)
+    {
+        page()->setRangeText(QString::number(begin), QString::number(end));
+        page()->on_pushButton_clicked();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TestEnv::openFreshDatabases();
+        Dialogs::setHook([](const Dialogs::Request &r, QString *) {
+            return qWarning() << "unexpected box" << r.title << r.text, int(QMessageBox::Ok);
+        });
+    }
+    void init()
+    {
+        TestEnv::resetLiveData();
+        QSqlQuery(QSqlDatabase::database(QStringLiteral("connection2"))).exec(QStringLiteral("delete from record"));
+    }
+    void cleanup()
+    {
+        w.reset();
+        sim.stop();
+    }
+
+    void oneRecordThenMonitoring()
+    {
+        QVERIFY(online({}));
+        read(1, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), 20000);
+        QCOMPARE(rows(), 1);
+        QCOMPARE(page()->findChild<QPushButton *>("pushButton")->text(), QStringLiteral("Start Reading"));
+        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+        // The record read went out once; the tick after it reads the monitoring registers.
+        const QString recordRead = outLine("01030200001C45BB");
+        QTRY_VERIFY_WITH_TIMEOUT(outLines().indexOf(recordRead) >= 0
+                                     && outLines().indexOf(recordRead) + 1 < outLines().size(), 20000);
+        QCOMPARE(outLines().count(recordRead), 1);
+        QCOMPARE(outLines().at(outLines().indexOf(recordRead) + 1), outLine("010300000027 05D0"));
+    }
+
+    void twoRecordsNewestOnTopAndTheirExport()
+    {
+        QVERIFY(online({}));
+        read(679, 680);
+        QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), 20000);
+        QCOMPARE(cell(0, 0) + ',' + cell(1, 0), QStringLiteral("680,679"));
+        QVERIFY(outLines().contains(outLine("010356C0001C55B7")));
+        QVERIFY(outLines().contains(outLine("010356E0001C547D")));
+        QTemporaryDir dir;
+        const QString file = dir.filePath("log.xlsx");
+        QCOMPARE(TableExport::exportRows(page()->model()->snapshot(), page()->chineseHeaders, 31, file),
+                 TableExport::Result::Written);
+        QCOMPARE(readFile(file), HeaderLine + expectedLine(680) + expectedLine(679));
+    }
+
+    // A pack that answers every record read twice: every record is stored
+    // once, with its own data, at one a tick and when read fast over a line
+    // with real timing.
+    void repeatedAnswers_data()
+    {
+        QTest::addColumn<bool>("fast");
+        QTest::newRow("one a tick") << false;
+        QTest::newRow("fast, 19200 baud timing") << true;
+    }
+    void repeatedAnswers()
+    {
+        QFETCH(bool, fast);
+        // Ticks well apart from the repetitions: a read sent on a tick right
+        // as a repetition starts is answered into it and goes unanswered.
+        QVERIFY(online(fast ? QStringList{"--answer-twice", "--byte-time", "19200"} : QStringList{"--answer-twice"},
+                       fast ? 330 : 100));
+        page()->setFastRead(fast);
+        read(1, 6);
+        QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), 30000);
+        QTemporaryDir dir;
+        QCOMPARE(TableExport::exportRows(page()->model()->snapshot(), page()->chineseHeaders, 31, dir.filePath("f")),
+                 TableExport::Result::Written);
+        QByteArray expected = HeaderLine;
+        for (int n = 6; n >= 1; --n)
+            expected += expectedLine(n);
+        QCOMPARE(readFile(dir.filePath("f")), expected);
+    }
+
+    void stopMidRun()
+    {
+        QVERIFY(online({}));
+        read(1, 680);
+        QTRY_VERIFY_WITH_TIMEOUT(rows() >= 2, 20000);
+        page()->on_pushButton_clicked();
+        const int atStop = rows();
+        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+        QCOMPARE(page()->findChild<QPushButton *>("pushButton")->text(), QStringLiteral("Start Reading"));
+        QTest::qWait(600); // six ticks: monitoring reads only
+        QVERIFY(rows() <= atStop + 1); // at most the answer that was on its way
+        QCOMPARE(cell(0, 0), QString::number(rows()));
+    }
+
+    void silentPackMidRun()
+    {
+        QVERIFY(online({}));
+        auto *button = page()->findChild<QPushButton *>("pushButton");
+        QSignalSpy lost(w.get(), &MainWindow::linkLost);
+        QSignalSpy back(w.get(), &MainWindow::linkOnline);
+        read(1, 680);
+        QTRY_VERIFY_WITH_TIMEOUT(rows() >= 2, 20000);
+        QVERIFY(sim.send("silent on"));
+        QVERIFY(lost.wait(20000));
+        QVERIFY(!button->isEnabled());
+        QCOMPARE(button->text(), QStringLiteral("Stop Reading"));
+        const int atLoss = rows();
+        QVERIFY(sim.send("silent off"));
+        QVERIFY(back.wait(20000));
+        QVERIFY(button->isEnabled());
+        QCOMPARE(liveData().nextRequest, quint16(MonitorRead)); // the run was abandoned
+        QTest::qWait(300);
+        QCOMPARE(rows(), atLoss);
+        button->click(); // stops the abandoned run
+        QCOMPARE(button->text(), QStringLiteral("Start Reading"));
+        QVERIFY(!page()->isReading());
+    }
+
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("simArguments");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("says");
+        QTest::newRow("read and export") << QStringList{} << 0 << QByteArray("2 records read");
+        QTest::newRow("silent pack") << QStringList{"--silent"} << 1 << QByteArray("no answer from the BMS");
+    }
+    void commandLine()
+    {
+        QFETCH(QStringList, simArguments);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, says);
+        QVERIFY2(sim.start(QStringList{"--serial", Serial} + simArguments), qPrintable(sim.errorString()));
+        // The program keeps its databases next to itself: run a copy.
+        QTemporaryDir dir;
+        const QString exe = dir.filePath("packscope");
+        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM")); // no window, whatever the display
+        p.setProcessEnvironment(env);
+        p.start(exe, {"--port", sim.deviceName(), "--read-datalog", "1-2", "--export", dir.filePath("out.xlsx"),
+                      "--poll-ms", "100"});
+        QVERIFY(p.waitForFinished(60000));
+        const QByteArray err = p.readAllStandardError();
+        QVERIFY2(err.contains(says), err.constData());
+        QCOMPARE(p.exitCode(), exitCode);
+        if (exitCode == 0) {
+            QVERIFY(err.contains("Record 2 of 2"));
+            QCOMPARE(readFile(dir.filePath("out.xlsx")), HeaderLine + expectedLine(2) + expectedLine(1));
+        } else {
+            QVERIFY(!QFile::exists(dir.filePath("out.xlsx")));
+            QVERIFY(err.trimmed().split('\n').last().contains(says)); // the reason ends the report
+        }
+    }
+};
+
+QTEST_MAIN(TestE2eDatalog)
+#include "tst_e2e_datalog.moc"
