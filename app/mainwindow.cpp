@@ -185,7 +185,7 @@ void MainWindow::startMonitoring()
     m_gate.reset();
     liveData().nextRequest = IdentityRead;
     m_inFlight.clear();
-    pollTimer->start(1000);
+    pollTimer->start(m_pollMs);
     emit monitoringChanged(true);
 }
 
@@ -210,6 +210,7 @@ void MainWindow::stopMonitoring()
     m_gate.reset();
     m_rxBuffer.clear();
     m_inFlight.clear();
+    m_parameterPage->linkStopped();
     emit monitoringChanged(false);
 }
 
@@ -223,10 +224,11 @@ void MainWindow::vsSerialSend()
         m_parameterPage->disableButtons();
         m_datalogPage->disableReadButton();
         m_inFlight.clear();
+        m_parameterPage->linkStopped();
         emit linkLost();
         break;
     case TickDecision::AbandonWrite:
-        m_parameterPage->waitBox()->close();
+        m_parameterPage->abandonWrite();
         break;
     case TickDecision::Send:
         m_serial.write(d.frame);
@@ -306,6 +308,11 @@ void MainWindow::takeFrame(const QByteArray &bytes)
     if (m_monitoring && Frames::functionCode(bytes) == Frames::ReadHolding
         && !Frames::answerFitsRead(bytes, liveData().requestKind))
         return;
+    // Likewise a write acknowledgement that echoes another frame than the
+    // one in flight (logged above, not dispatched).
+    if (m_monitoring && Frames::functionCode(bytes) == Frames::WriteMultiple
+        && !Frames::ackFitsWrite(bytes, m_inFlight))
+        return;
     dispatchAnswer(bytes);
 }
 
@@ -361,6 +368,7 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
         // Set before the box opens: the ticks that run while it is open must
         // not repeat the refused request.
         live.nextRequest = MonitorRead;
+        m_parameterPage->writeRefused();
         showLinkBox(QMessageBox::Critical, pickText(lang, QStringLiteral("失败"), QStringLiteral("error")),
                     pickText(lang, QStringLiteral("参数修改失败!!!"),
                              QStringLiteral("Parameter modification was failed!!!")));

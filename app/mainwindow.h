@@ -52,6 +52,10 @@ public:
 
     static const QStringList &baudRates();
 
+    // The poll period in milliseconds (1000 unless a test rig asks for
+    // shorter ticks); takes effect when monitoring starts.
+    void setPollPeriod(int ms) { m_pollMs = ms; }
+
     // The request whose answer is awaited: the frame last sent, as sent;
     // empty once an answer to it has been dispatched. At most one answer is
     // dispatched per request sent.
@@ -97,6 +101,7 @@ private:
     bool m_monitoring = false;
     bool m_boxOpen = false;
     QByteArray m_inFlight;
+    int m_pollMs = 1000;
     SilenceGate m_gate;
     QElapsedTimer m_elapsed;
     std::function<qint64()> m_clock;

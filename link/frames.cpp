@@ -122,4 +122,10 @@ QString hexText(const QByteArray &bytes)
     return QString::fromLatin1(bytes.toHex(' ').toUpper());
 }
 
+bool ackFitsWrite(const QByteArray &ack, const QByteArray &request)
+{
+    return ack.size() >= 6 && request.size() >= 6 && functionCode(ack) == WriteMultiple
+           && functionCode(request) == WriteMultiple && ack.mid(2, 4) == request.mid(2, 4);
+}
+
 } // namespace Frames

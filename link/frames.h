@@ -58,6 +58,13 @@ inline bool isException(const QByteArray &frame) { return (functionCode(frame) &
 // current one (a monitoring answer stored as parameters, say).
 bool answerFitsRead(const QByteArray &frame, quint16 requestKind);
 
+// True when a write acknowledgement echoes the start register and count of
+// the write in flight. RTU answers carry no transaction id: a late or
+// repeated acknowledgement of an earlier frame must not count for the frame
+// now in flight, or a write sequence would move past a register that was
+// never written.
+bool ackFitsWrite(const QByteArray &ack, const QByteArray &request);
+
 // Upper-case hexadecimal bytes separated by single blanks.
 QString hexText(const QByteArray &bytes);
 
