@@ -18,6 +18,9 @@ struct SlaveFaults
     int wrongAddressEvery = 0;  // answer from another slave address
     int splitGapMs = 0;         // every answer in three pieces this far apart
     bool writeException = false; // refuse function-16 writes with an exception
+    bool writeNoAck = false;     // store function-16 writes, never acknowledge them
+    bool ackTwice = false;       // acknowledge every write again, DuplicateAckDelayMs later
+    bool wrongEcho = false;      // acknowledge writes echoing the next register
 };
 
 // A stretch of bytes to put on the line, `delayMs` after the previous one.
@@ -47,6 +50,7 @@ public:
     // are dropped: the next byte after such a silence starts a new frame.
     static constexpr int ResyncSilenceMs = 50;
     static constexpr int StrayDelayMs = 3;
+    static constexpr int DuplicateAckDelayMs = 300;
 
     SlaveResponder(BmsModel &model, quint8 address, const SlaveFaults &faults = {}, quint32 seed = 1);
 
