@@ -1,6 +1,7 @@
 #include "gui/dialogs.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
+#include "app/parametersetjob.h"
 #include "app/startup.h"
 
 #include <QApplication>
@@ -35,11 +36,21 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // A parameter job shows no window, so it needs no display either.
+    if (options.isParameterJob() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     setIdentity();
     // For unattended runs (scripts, tests): every box is written to stderr
     // and answered at once instead of waiting for a click.
     if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS")) {
+        Dialogs::setHook([](const Dialogs::Request &r, QString *) {
+            std::fprintf(stderr, "packscope: box \"%s\": %s\n", qPrintable(r.title), qPrintable(r.text));
+            return int(QMessageBox::Ok);
+        });
+    }
+    if (options.isParameterJob()) {
+        // No window and nobody to click: every box is written to stderr.
         Dialogs::setHook([](const Dialogs::Request &r, QString *) {
             std::fprintf(stderr, "packscope: box \"%s\": %s\n", qPrintable(r.title), qPrintable(r.text));
             return int(QMessageBox::Ok);
@@ -55,6 +66,21 @@ int main(int argc, char *argv[])
         window.setBaudRate(options.baud);
     if (options.address)
         window.setSlaveAddress(options.address);
+    window.setPollPeriod(options.pollMs);
+    if (options.isParameterJob()) {
+        ParameterSetJob job(window, options.readSet.isEmpty() ? ParameterSetJob::WriteSet : ParameterSetJob::ReadSet,
+                            options.readSet.isEmpty() ? options.writeSet : options.readSet);
+        app.setQuitOnLastWindowClosed(false);
+        int exitCode = 1;
+        QObject::connect(&job, &ParameterSetJob::finished, [&exitCode](int code, const QString &reason) {
+            std::fprintf(stderr, "packscope: %s\n", qPrintable(reason));
+            exitCode = code;
+            QCoreApplication::exit(code);
+        });
+        QTimer::singleShot(0, &job, &ParameterSetJob::start);
+        app.exec();
+        return exitCode;
+    }
     window.show();
     if (options.monitor)
         QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);

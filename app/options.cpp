@@ -51,6 +51,13 @@ Options Options::parse(const QStringList &arguments)
     const QCommandLineOption monitorOption(QStringLiteral("monitor"),
         QStringLiteral("Start monitoring once the window is shown."));
     parser.addOptions({portOption, baudOption, addressOption, monitorOption});
+    const QCommandLineOption readSetOption(QStringLiteral("read-set"),
+        QStringLiteral("Read the pack's parameters into a parameter set file and exit (needs --port)."), QStringLiteral("FILE"));
+    const QCommandLineOption writeSetOption(QStringLiteral("write-set"),
+        QStringLiteral("Write a parameter set file into the pack, read it back and exit (needs --port)."), QStringLiteral("FILE"));
+    const QCommandLineOption pollOption(QStringLiteral("poll-ms"),
+        QStringLiteral("Poll period in milliseconds, 50..10000 (default 1000)."), QStringLiteral("MS"));
+    parser.addOptions({readSetOption, writeSetOption, pollOption});
 
     if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
@@ -104,5 +111,33 @@ Options Options::parse(const QStringList &arguments)
         o.address = address;
     }
     o.monitor = parser.isSet(monitorOption);
+    if (parser.isSet(pollOption)) {
+        bool ok = false;
+        const QString value = parser.value(pollOption);
+        o.pollMs = value.toInt(&ok);
+        if (!ok || o.pollMs < 50 || o.pollMs > 10000) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("Invalid --poll-ms '%1': use a number from 50 to 10000").arg(value);
+            return o;
+        }
+    }
+    o.readSet = parser.value(readSetOption);
+    o.writeSet = parser.value(writeSetOption);
+    if ((parser.isSet(readSetOption) && o.readSet.isEmpty()) || (parser.isSet(writeSetOption) && o.writeSet.isEmpty())) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-set and --write-set need a file name");
+        return o;
+    }
+    if (!o.readSet.isEmpty() && !o.writeSet.isEmpty()) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-set and --write-set cannot be used together");
+        return o;
+    }
+    if (o.isParameterJob() && (o.port.isEmpty() || o.monitor)) {
+        o.outcome = ExitError;
+        o.message = o.port.isEmpty() ? QStringLiteral("--read-set and --write-set need --port")
+                                     : QStringLiteral("--monitor cannot be used with --read-set or --write-set");
+        return o;
+    }
     return o;
 }

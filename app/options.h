@@ -10,6 +10,12 @@ struct Options
     int baud = 0;      // 0 = keep the window's default
     int address = 0;   // 0 = keep the window's default
     bool monitor = false;
+    // Parameter sets from the command line: read the pack's parameters into
+    // a set file, or write a set file into the pack; no window is shown.
+    QString readSet;
+    QString writeSet;
+    int pollMs = 1000; // poll period (shorter for test rigs)
+    bool isParameterJob() const { return !readSet.isEmpty() || !writeSet.isEmpty(); }
 
     enum Outcome { Run, ExitOk, ExitError };
     Outcome outcome = Run;

@@ -40,6 +40,8 @@ PresetParameters::PresetParameters(QWidget *parent)
     clockTimer->start(1000);
 
     connect(this, &PresetParameters::languageSwich, this, &PresetParameters::languageChange);
+    // A time typed by the user is written as typed.
+    connect(ui->BMS_TIME, &QLineEdit::textEdited, this, [this] { m_clockFromPc = false; });
 
     m_waitBox = new QMessageBox(QMessageBox::Information, QStringLiteral("正在写入"),
                                 QStringLiteral("请稍后..."), QMessageBox::Ok, this,
@@ -95,6 +97,7 @@ void PresetParameters::storeParameterAnswer(const QByteArray &frame)
 
 void PresetParameters::showParameters()
 {
+    m_clockFromPc = false; // the field now shows the pack's clock
     const quint16 *image = liveData().registerImage;
     for (const Param::Field &f : Param::fields()) {
         QLineEdit *edit = m_fields.value(latin(f.name));
@@ -245,6 +248,7 @@ void PresetParameters::startSequence()
     live.writeRegister = Param::ChainStart;
     live.nextRequest = ParameterWrite;
     m_writing = true;
+    m_failure.clear();
     prepareNextWrite();
 }
 
@@ -255,6 +259,13 @@ void PresetParameters::prepareNextWrite()
     const Param::WriteStep step = Param::nextWrite(live.writeRegister, tickedGroups());
     live.writeRegister = step.nextRegister;
     if (step.hasFrame) {
+        if (step.reg == Param::ClockHigh && m_clockFromPc) {
+            const QString now = formatClock(QDateTime::currentDateTime());
+            const quint32 code = Param::clockCode(now);
+            live.registerImage[Param::ClockHigh] = quint16(code >> 16);
+            live.registerImage[Param::ClockLow] = quint16(code & 0xFFFF);
+            ui->BMS_TIME->setText(now);
+        }
         m_writeFrame = Param::writeFrame(step, live.registerImage);
         return;
     }
@@ -266,8 +277,10 @@ void PresetParameters::prepareNextWrite()
     }
 }
 
-void PresetParameters::failSequence(bool showBox)
+void PresetParameters::failSequence(bool showBox, const QString &reason)
 {
+    if (m_writing && m_writeFrame.size() > 3)
+        m_failure = reason.arg(quint8(m_writeFrame[3]));
     m_waitBox->close();
     m_writeFrame.clear();
     const bool wasWriting = m_writing;
@@ -287,9 +300,9 @@ void PresetParameters::failSequence(bool showBox)
     });
 }
 
-void PresetParameters::abandonWrite() { failSequence(true); }
-void PresetParameters::linkStopped() { failSequence(true); }
-void PresetParameters::writeRefused() { failSequence(false); }
+void PresetParameters::abandonWrite() { failSequence(true, QStringLiteral("register %1 was sent three times without an acknowledgement")); }
+void PresetParameters::linkStopped() { failSequence(true, QStringLiteral("the link stopped while register %1 was being written")); }
+void PresetParameters::writeRefused() { failSequence(false, QStringLiteral("the BMS refused the write of register %1")); }
 
 void PresetParameters::showHint()
 {
@@ -350,7 +363,8 @@ QString PresetParameters::openSetFrom(const QString &fileName)
         m_fields.value(it.key())->setText(it.value());
     const unsigned mask = ParamSet::groupMask(set);
     // A stored time would be stale: the clock is set from the PC's.
-    if (mask & (1u << Param::timeSetGroup()))
+    m_clockFromPc = mask & (1u << Param::timeSetGroup());
+    if (m_clockFromPc)
         ui->BMS_TIME->setText(formatClock(QDateTime::currentDateTime()));
     tickGroups(mask);
     return QString();

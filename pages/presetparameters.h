@@ -55,6 +55,8 @@ public:
     // The BMS refused a frame: the dispatcher shows the failure box itself.
     void writeRefused();
     bool isWriting() const { return m_writing; }
+    // Why the last sequence failed, in English (for the command line).
+    QString failureReason() const { return m_failure; }
 
     // Starts a write of the ticked groups (the Write button): false, with a
     // warning box naming the field, when a text cannot be written, or with
@@ -97,7 +99,7 @@ private:
     bool refuseUnsafe(unsigned mask, bool factory);
     void startSequence();
     void showHint();
-    void failSequence(bool showBox);
+    void failSequence(bool showBox, const QString &reason);
     void showRefusal(QLineEdit *field, const QString &label, const QString &text, const QString &why);
     QString setFileProblem(const QString &fileName, const QString &where, const QString &what);
 
@@ -109,4 +111,8 @@ private:
     QVector<QCheckBox *> m_groupBoxes; // by group index of the map
     QHash<QString, QLineEdit *> m_fields;
     bool m_writing = false;
+    // The clock is to be set from the PC's when its frame is prepared (a
+    // set that lists TIME_SET), not from a time that went stale meanwhile.
+    bool m_clockFromPc = false;
+    QString m_failure;
 };
