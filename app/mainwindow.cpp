@@ -228,6 +228,7 @@ void MainWindow::vsSerialSend()
         emit linkLost();
         break;
     case TickDecision::AbandonWrite:
+        m_inFlight.clear(); // a late acknowledgement no longer counts
         m_parameterPage->abandonWrite();
         break;
     case TickDecision::Send:

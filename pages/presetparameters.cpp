@@ -254,6 +254,10 @@ void PresetParameters::startSequence()
 
 void PresetParameters::prepareNextWrite()
 {
+    // An acknowledgement after the sequence has ended (given up, refused,
+    // link stopped) neither reopens it nor reports success.
+    if (!m_writing)
+        return;
     m_waitBox->show();
     BmsLiveData &live = liveData();
     const Param::WriteStep step = Param::nextWrite(live.writeRegister, tickedGroups());
@@ -287,6 +291,7 @@ void PresetParameters::failSequence(bool showBox, const QString &reason)
     m_writing = false;
     if (!wasWriting)
         return;
+    liveData().writeRegister = 0; // not the end marker: nothing to report as success
     emit writeSequenceEnded(false);
     const int lang = liveData().language;
     if (!showBox || (lang != 0 && lang != 1))

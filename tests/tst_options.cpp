@@ -50,6 +50,20 @@ private slots:
         QTest::newRow("help") << QStringList{"--address", "5", "--help"} << ok << "--monitor";
         QTest::newRow("help-all") << QStringList{"--help-all"} << ok << "--port";
         QTest::newRow("version") << QStringList{"--version"} << ok << "9.8.7";
+        QTest::newRow("set without port") << QStringList{"--write-set", "a.json"} << bad << "--port";
+        QTest::newRow("read and write set") << QStringList{"--port", "p", "--read-set", "a", "--write-set", "b"} << bad << "together";
+        QTest::newRow("set while monitoring") << QStringList{"--port", "p", "--read-set", "a", "--monitor"} << bad << "--monitor";
+        QTest::newRow("poll 49 ms") << QStringList{"--poll-ms", "49"} << bad << "--poll-ms";
+        QTest::newRow("help names the sets") << QStringList{"--help"} << ok << "--write-set";
+    }
+    void parameterJob()
+    {
+        const Options o = parse({"--port", "ttyUSB0", "--read-set", "pack.json", "--poll-ms", "200"});
+        QCOMPARE(int(o.outcome), int(Options::Run));
+        QVERIFY(o.isParameterJob());
+        QCOMPARE(o.readSet, QStringLiteral("pack.json"));
+        QCOMPARE(o.pollMs, 200);
+        QVERIFY(!parse({"--port", "ttyUSB0"}).isParameterJob());
     }
     void exits()
     {
