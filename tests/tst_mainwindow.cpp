@@ -13,6 +13,7 @@
 #include "support/fakebms.h"
 #include "support/testenv.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -174,12 +175,13 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("next");
+        QTest::addColumn<bool>("writing"); // the answer acknowledges a clock write in flight
         // A Modbus exception answer (illegal data address) is complete at 5 bytes.
         QTest::newRow("exception") << hex("0183020000") << int(QMessageBox::Critical) << "error"
-                                   << "Parameter modification was failed!!!" << int(MonitorRead);
-        QTest::newRow("last write acknowledged") << hex("0110004300010000") << int(QMessageBox::Information)
+                                   << "Parameter modification was failed!!!" << int(MonitorRead) << false;
+        QTest::newRow("last write acknowledged") << hex("0110002D00020000") << int(QMessageBox::Information)
                                                  << "successful" << "Parameter modification was successful!!!"
-                                                 << int(ParameterRead);
+                                                 << int(ParameterRead) << true;
     }
     void answerOutcomeBoxes()
     {
@@ -188,6 +190,14 @@ private slots:
         MainWindow w;
         FakeBms bms;
         goOnline(w, bms);
+        QFETCH(bool, writing);
+        if (writing) {
+            PresetParameters *page = w.parameterPage();
+            child<QCheckBox>(page, "TIME_SET")->setChecked(true);
+            page->field(QStringLiteral("BMS_TIME"))->setText(QStringLiteral("2026-12-13 09:43:53"));
+            QVERIFY(page->startWrite());
+            QCOMPARE(bms.waitForBytes(13), hex("0110002D0002046B1A9AF5A72A"));
+        }
         const int before = inLines(w);
         bms.answer(answer);
         QTRY_COMPARE_WITH_TIMEOUT(boxes.shown.size(), 1, 10000);
