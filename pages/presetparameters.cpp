@@ -148,7 +148,8 @@ void PresetParameters::tickGroups(unsigned mask)
 void PresetParameters::on_set_clicked() { startWrite(); }
 void PresetParameters::on_factory_reset_clicked() { startFactoryReset(); }
 
-void PresetParameters::showRefusal(QLineEdit *field, const QString &label, const QString &text, const QString &why)
+void PresetParameters::showRefusal(QLineEdit *field, const QString &label, const QString &text, const QString &why,
+                                   bool saving)
 {
     const int lang = liveData().language;
     field->setFocus();
@@ -156,11 +157,13 @@ void PresetParameters::showRefusal(QLineEdit *field, const QString &label, const
     if (lang != 0 && lang != 1)
         return;
     Dialogs::message(window(), QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
-                     pickText(lang, QStringLiteral("%1 \"%2\"：%3。未发送任何参数。"),
-                              QStringLiteral("%1 \"%2\": %3. Nothing was sent.")).arg(label, text, why));
+                     saving ? pickText(lang, QStringLiteral("%1 \"%2\"：%3。参数组未保存。"),
+                                       QStringLiteral("%1 \"%2\": %3. The set was not saved.")).arg(label, text, why)
+                            : pickText(lang, QStringLiteral("%1 \"%2\"：%3。未发送任何参数。"),
+                                       QStringLiteral("%1 \"%2\": %3. Nothing was sent.")).arg(label, text, why));
 }
 
-bool PresetParameters::refuseUnsafe(unsigned mask, bool factory)
+bool PresetParameters::refuseUnsafe(unsigned mask, bool factory, bool saving)
 {
     const int lang = liveData().language;
     for (const Param::Group &g : Param::groups()) {
@@ -182,7 +185,7 @@ bool PresetParameters::refuseUnsafe(unsigned mask, bool factory)
             }
             const Param::Parsed p = Param::parseField(f.scale, edit->text());
             if (!p.ok()) {
-                showRefusal(edit, label, edit->text(), Param::errorText(p.error, lang));
+                showRefusal(edit, label, edit->text(), Param::errorText(p.error, lang), saving);
                 return true;
             }
         }
@@ -337,7 +340,7 @@ QString PresetParameters::saveSetTo(const QString &fileName)
 {
     const unsigned mask = tickedGroups();
     const int lang = liveData().language;
-    if (refuseUnsafe(mask & ~(1u << Param::timeSetGroup()), false))
+    if (refuseUnsafe(mask & ~(1u << Param::timeSetGroup()), false, true))
         return pickText(lang, QStringLiteral("字段无效"), QStringLiteral("a field cannot be saved"));
     ParamSet::Set set;
     set.model = modelText();

@@ -96,11 +96,11 @@ public slots:
 private:
     // Checks the texts that a sequence for `mask` would write; on refusal
     // a warning box names the field and it gets the focus.
-    bool refuseUnsafe(unsigned mask, bool factory);
+    bool refuseUnsafe(unsigned mask, bool factory, bool saving = false);
     void startSequence();
     void showHint();
     void failSequence(bool showBox, const QString &reason);
-    void showRefusal(QLineEdit *field, const QString &label, const QString &text, const QString &why);
+    void showRefusal(QLineEdit *field, const QString &label, const QString &text, const QString &why, bool saving);
     QString setFileProblem(const QString &fileName, const QString &where, const QString &what);
 
     Ui::PresetParameters *ui;

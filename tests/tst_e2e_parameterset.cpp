@@ -27,7 +27,6 @@ class TstE2eParameterSet : public QObject
         m_stderr = QString::fromLocal8Bit(p.readAllStandardError());
         return p.exitCode();
     }
-    QString lastLine() const { return m_stderr.trimmed().section(QLatin1Char('\n'), -1); }
     QString writeFile(const char *name, const QByteArray &bytes)
     {
         QFile f(m_dir.filePath(QLatin1String(name)));
@@ -57,7 +56,7 @@ private slots:
         QVERIFY(m_sim.start({}));
         const QString name = m_dir.filePath("read.json");
         QCOMPARE(run(link() << "--read-set" << name), 0);
-        QCOMPARE(lastLine(), QStringLiteral("packscope: parameters saved to ") + name);
+        QVERIFY(m_stderr.endsWith(QStringLiteral("packscope: parameters saved to %1\n").arg(name)));
         QFile f(name);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
@@ -107,19 +106,6 @@ private slots:
             expected[56 - 47] = 3370; // taken, though never acknowledged
         }
         QCOMPARE(m_sim.registers(47, 89), expected);
-    }
-
-    void badUsage_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::newRow("no port") << QStringList{"--read-set", "x.json"};
-        QTest::newRow("both") << QStringList{"--port", "p", "--read-set", "x.json", "--write-set", "y.json"};
-        QTest::newRow("poll") << QStringList{"--port", "p", "--read-set", "x.json", "--poll-ms", "5"};
-    }
-    void badUsage()
-    {
-        QFETCH(QStringList, arguments);
-        QCOMPARE(run(arguments), 2);
     }
 };
 

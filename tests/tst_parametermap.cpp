@@ -27,15 +27,12 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::addColumn<QString>("text");
         QTest::newRow("balance 3400") << "BALANCE_OPEN_V" << 3400 << "3.400";
-        QTest::newRow("milli 2050") << "CUVP" << 2050 << "2.050";
         QTest::newRow("milli 5") << "CUVW" << 5 << "0.005";
         QTest::newRow("centi 0") << "UVW" << 0 << "0.00";
         QTest::newRow("centi 6205") << "OCC_I" << 6205 << "62.05";
-        QTest::newRow("centi max") << "LD" << 65535 << "655.35";
         QTest::newRow("temp 45") << "UCTP" << 45 << "-5";
         QTest::newRow("temp 115") << "OCTW" << 115 << "65";
         QTest::newRow("temp 65535") << "ODTR" << 65535 << "-51";
-        QTest::newRow("plain") << "OCC_CNT" << 65535 << "65535";
     }
     void shownText()
     {
@@ -52,28 +49,21 @@ private slots:
         QTest::addColumn<int>("value");
         QTest::newRow("3.4") << "COVR" << "3.4" << Parsed::None << 3400;
         QTest::newRow("half up") << "COVR" << "3.4005" << Parsed::None << 3401;
-        QTest::newRow("2.3") << "CUVP" << "2.3" << Parsed::None << 2300;
-        QTest::newRow("43.2") << "UVP" << "43.2" << Parsed::None << 4320;
         QTest::newRow("62.004") << "UVR" << "62.004" << Parsed::None << 6200;
         QTest::newRow("80 A") << "ODC_I" << "80" << Parsed::None << 8000;
         QTest::newRow("655.35") << "LD" << "655.35" << Parsed::None << 65535;
         QTest::newRow("65.535 V") << "CUVW" << "65.535" << Parsed::None << 65535;
         QTest::newRow("-20") << "UDTP" << "-20" << Parsed::None << 30;
         QTest::newRow("-60") << "UDTP" << "-60" << Parsed::None << 65526;
-        QTest::newRow("plus sign") << "OCCR" << "+7" << Parsed::None << 7;
         QTest::newRow("abc") << "COVR" << "abc" << Parsed::NotNumber << 0;
         QTest::newRow("empty") << "UVW" << "" << Parsed::NotNumber << 0;
         QTest::newRow("comma") << "COVR" << "3,4" << Parsed::NotNumber << 0;
-        QTest::newRow("empty temp") << "UCTW" << "" << Parsed::NotNumber << 0;
         QTest::newRow("negative volt") << "COVW" << "-3.4" << Parsed::Negative << 0;
-        QTest::newRow("negative count") << "OCC_CNT" << "-1" << Parsed::Negative << 0;
         QTest::newRow("65.536 V") << "COVW" << "65.536" << Parsed::TooLarge << 0;
-        QTest::newRow("655.36 A") << "LD" << "655.36" << Parsed::TooLarge << 0;
         QTest::newRow("70000") << "OCC_CNT" << "70000" << Parsed::TooLarge << 0;
         QTest::newRow("fraction count") << "OCC_CNT" << "5.0" << Parsed::Fraction << 0;
         QTest::newRow("fraction temp") << "UCTW" << "-2.5" << Parsed::Fraction << 0;
         QTest::newRow("temp wraps") << "OCTP" << "40000" << Parsed::NotStorable << 0;
-        QTest::newRow("temp low edge") << "OCTP" << "-32818" << Parsed::None << 32768;
         QTest::newRow("temp below") << "OCTP" << "-32819" << Parsed::NotStorable << 0;
     }
     void typedText()
@@ -95,16 +85,12 @@ private slots:
         QTest::addColumn<quint32>("code");
         QTest::newRow("example") << "2026-12-13 09:43:53" << true << 0x6B1A9AF5u;
         QTest::newRow("part's text") << "2026-12-05 09:47:01" << true << 0x6B0A9BC1u;
-        QTest::newRow("first") << "2000-01-01 00:00:00" << true << 0x00420000u;
         QTest::newRow("last") << "2063-12-31 23:59:59" << true << 0xFF3F7EFBu;
         QTest::newRow("no seconds") << "2026-12-05 09:47" << false << 0u;
         QTest::newRow("1999") << "1999-12-31 23:59:59" << false << 0u;
         QTest::newRow("2064") << "2064-01-01 00:00:00" << false << 0u;
         QTest::newRow("feb 30") << "2026-02-30 10:00:00" << false << 0u;
-        QTest::newRow("hour 24") << "2026-02-03 24:00:00" << false << 0u;
         QTest::newRow("one-digit month") << "2026-2-03 10:00:00" << false << 0u;
-        QTest::newRow("slashes") << "2026/02/03 10:00:00" << false << 0u;
-        QTest::newRow("empty") << "" << false << 0u;
     }
     void clock()
     {
@@ -124,7 +110,6 @@ private slots:
         QCOMPARE(digitsToNumber("2026-12-05 09:47"), Q_UINT64_C(202612050947));
         const quint32 c = clockCode("2026-12-05 09:47");
         QCOMPARE(clockText(quint16(c >> 16), quint16(c)), QStringLiteral("2005-10-12 05:09:47"));
-        QCOMPARE(digitsToNumber("abc"), Q_UINT64_C(0));
         QCOMPARE(digitsToNumber("99999999999999999999"), Q_UINT64_C(0));
     }
 
@@ -135,11 +120,8 @@ private slots:
         QTest::newRow("BALANCE") << ticks({"BALANCE"}) << QVector<quint16>{56, 57, 58};
         QTest::newRow("OV+UCT") << ticks({"OV", "UCT"}) << QVector<quint16>{70, 71, 72, 90, 91, 92};
         QTest::newRow("OCC") << ticks({"OCC"}) << QVector<quint16>{80, 85, 83, 86, 78, 76};
-        QTest::newRow("ODC") << ticks({"ODC"}) << QVector<quint16>{81, 87, 84, 88, 79, 77, 82};
         QTest::newRow("TIME_SET") << ticks({"TIME_SET"}) << QVector<quint16>{45};
         QTest::newRow("BALANCE+TIME_SET") << ticks({"BALANCE", "TIME_SET"}) << QVector<quint16>{56, 57, 58, 45};
-        QTest::newRow("CUV+COV+UV") << ticks({"UV", "CUV", "COV"})
-                                    << QVector<quint16>{61, 62, 63, 67, 68, 69, 64, 65, 66};
         QTest::newRow("nothing") << 0u << QVector<quint16>{};
     }
     void writeWalk()
@@ -188,16 +170,9 @@ private slots:
     {
         const QVector<Default> d = factoryDefaults();
         QCOMPARE(d.size(), 49);
-        QVERIFY(!fieldByRegister(128) || fieldByRegister(128)->factory < 0);
-        int valueFields = 0;
-        for (const Field &f : fields())
-            valueFields += f.scale != Scale::Clock;
-        QCOMPARE(valueFields, 51);
-        QCOMPARE(groupCount(), 16);
-        QCOMPARE(d.first().reg, quint16(56));
-        QCOMPARE(d.first().value, quint16(3400));
-        QCOMPARE(d.last().reg, quint16(135));
-        QCOMPARE(d.last().value, quint16(110));
+        QCOMPARE(fields().size(), 52); // 51 value fields and the clock
+        QCOMPARE(QString("%1=%2 %3=%4").arg(d.first().reg).arg(d.first().value).arg(d.last().reg).arg(d.last().value),
+                 QStringLiteral("56=3400 135=110"));
     }
 };
 

@@ -57,11 +57,9 @@ private slots:
         QTest::newRow("warn label") << "LB_CUVW" << "单串欠压告警" << "单串欠压警告" << "Cell UV Warn";
         QTest::newRow("low cap") << "LB_LOW_CAP" << "低容量警告" << "低容量告警" << "Low Capcity Warn";
         QTest::newRow("heat on") << "LB_HEATING_ON" << "加热开关开启" << "加热开启温度" << "Heat Opening";
-        QTest::newRow("protect") << "LB_ODTP" << "放电高温保护" << "放电高温保护" << "Disarge OT Protect";
         QTest::newRow("group") << "HEATING_ON_OFF" << "加热开关温度" << "加热开关温度" << "Heating Switch";
         QTest::newRow("set") << "set" << " 设置参数" << "设置参数" << "Write";
         QTest::newRow("restore") << "factory_reset" << " 恢复出厂数据 " << "恢复出厂设置" << "Restore Factory Date";
-        QTest::newRow("clock") << "LB_CURRENT_TIME" << "当前时间" << "当前时间" << "Now Time";
         QTest::newRow("unit") << "LB_UCTW_UNIT" << "℃" << "℃" << "℃";
     }
     void formTextsThenLanguageTexts()
@@ -129,8 +127,6 @@ private slots:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("box");
         QTest::newRow("letters") << "COVR" << "abc" << "Warning: Cell OV Release \"abc\": not a number. Nothing was sent.";
-        QTest::newRow("empty") << "COVW" << "" << "Warning: Cell OV Warn \"\": not a number. Nothing was sent.";
-        QTest::newRow("70000") << "OCC_CNT" << "70000" << "Warning: Charge OC Times \"70000\": too large for its register. Nothing was sent.";
         QTest::newRow("clock") << "BMS_TIME" << "2026-12-05 09:47"
                                << "Warning: BMS Time \"2026-12-05 09:47\": must be a date and time yyyy-MM-dd hh:mm:ss from 2000-01-01 00:00:00 to 2063-12-31 23:59:59. Nothing was sent.";
     }
