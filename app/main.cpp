@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "app/options.h"
 #include "app/screenshotrig.h"
+#include "app/parametersetjob.h"
 #include "app/startup.h"
 
 #include <QApplication>
@@ -48,9 +49,9 @@ int main(int argc, char *argv[])
         return ok ? 0 : 1;
     }
 
-    // Reading the log from the command line shows no window and needs no
-    // display.
-    if (options.readDatalog && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    // Reading the log or a parameter set from the command line shows no
+    // window and needs no display.
+    if ((options.readDatalog || options.isParameterJob()) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     setIdentity();
@@ -73,6 +74,13 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(AppInfo::iconPath()));
     // Ties the windows to the installed menu entry (packscope.desktop).
     QGuiApplication::setDesktopFileName(QStringLiteral("packscope"));
+    if (options.isParameterJob()) {
+        // No window and nobody to click: every box is written to stderr.
+        Dialogs::setHook([](const Dialogs::Request &r, QString *) {
+            std::fprintf(stderr, "packscope: box \"%s\": %s\n", qPrintable(r.title), qPrintable(r.text));
+            return int(QMessageBox::Ok);
+        });
+    }
     if (!Startup::openDatabases(data.path))
         return 1;
 
@@ -80,12 +88,15 @@ int main(int argc, char *argv[])
     window.setDataFolder(data.path);
     // The last choices come back; the command line still has the last word.
     // They are kept when monitoring starts and when the window closes.
+    // A job on the command line neither uses nor changes them.
     QSettings settings(QStringLiteral("packscope"), QStringLiteral("packscope"));
-    window.restoreSettings(settings);
-    QObject::connect(&window, &MainWindow::monitoringChanged, &window, [&](bool on) {
-        if (on)
-            window.saveSettings(settings);
-    });
+    if (!options.isParameterJob()) {
+        window.restoreSettings(settings);
+        QObject::connect(&window, &MainWindow::monitoringChanged, &window, [&](bool on) {
+            if (on)
+                window.saveSettings(settings);
+        });
+    }
     if (!options.port.isEmpty())
         window.setPortName(options.port);
     if (options.baud)
@@ -94,6 +105,20 @@ int main(int argc, char *argv[])
         window.setSlaveAddress(options.address);
     if (options.pollMs)
         window.setPollInterval(options.pollMs);
+    if (options.isParameterJob()) {
+        ParameterSetJob job(window, options.readSet.isEmpty() ? ParameterSetJob::WriteSet : ParameterSetJob::ReadSet,
+                            options.readSet.isEmpty() ? options.writeSet : options.readSet);
+        app.setQuitOnLastWindowClosed(false);
+        int exitCode = 1;
+        QObject::connect(&job, &ParameterSetJob::finished, [&exitCode](int code, const QString &reason) {
+            std::fprintf(stderr, "packscope: %s\n", qPrintable(reason));
+            exitCode = code;
+            QCoreApplication::exit(code);
+        });
+        QTimer::singleShot(0, &job, &ParameterSetJob::start);
+        app.exec();
+        return exitCode;
+    }
     window.show();
     ScreenshotRig::startIfAsked(&window);
     if (options.monitor)

@@ -54,7 +54,7 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     connect(m_link, &SerialLink::frameTimerExpired, this, [this] { m_log.moveCursorToEnd(); });
     connect(m_link, &SerialLink::answerReceived, this, &MainWindow::dispatchAnswer);
     connect(m_link, &SerialLink::wentOffline, this, &MainWindow::onLinkLost);
-    connect(m_link, &SerialLink::writeAbandoned, this, [this] { m_parameterPage->waitBox()->close(); });
+    connect(m_link, &SerialLink::writeAbandoned, this, [this] { m_parameterPage->abandonWrite(); });
     connect(m_link, &SerialLink::readRefused, this, [this](quint8 function, quint8 code) {
         logNote(pickText(language(), QStringLiteral("BMS拒绝读取：功能码 %1，异常码 %2"),
                          QStringLiteral("BMS refused the read: function %1, exception code %2"))
@@ -227,6 +227,7 @@ void MainWindow::stopMonitoring()
         m_datalogPage->on_pushButton_clicked();
     ui->monitorBtn->setText(language() == 0 ? StartZh : StartEn);
     m_monitoring = false;
+    m_parameterPage->linkStopped();
     emit monitoringChanged(false);
 }
 
@@ -239,6 +240,7 @@ void MainWindow::onLinkLost()
     m_monitoringPage->showOffline();
     m_parameterPage->disableButtons();
     m_datalogPage->disableReadButton();
+    m_parameterPage->linkStopped();
     emit linkLost();
 }
 
@@ -325,6 +327,7 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
         // Set before the box opens: the ticks that run while it is open must
         // not repeat the refused request.
         live.nextRequest = MonitorRead;
+        m_parameterPage->writeRefused();
         showLinkBox(QMessageBox::Critical, pickText(lang, QStringLiteral("失败"), QStringLiteral("error")),
                     pickText(lang, QStringLiteral("参数修改失败!!!"),
                              QStringLiteral("Parameter modification was failed!!!")));

@@ -73,6 +73,11 @@ Options Options::parse(const QStringList &arguments)
     const QCommandLineOption exportOption(QStringLiteral("export"),
         QStringLiteral("With --read-datalog: the file the records read are written to."), QStringLiteral("FILE"));
     parser.addOptions({readDatalogOption, fastOption, exportOption});
+    const QCommandLineOption readSetOption(QStringLiteral("read-set"),
+        QStringLiteral("Read the pack's parameters into a parameter set file and exit (needs --port)."), QStringLiteral("FILE"));
+    const QCommandLineOption writeSetOption(QStringLiteral("write-set"),
+        QStringLiteral("Write a parameter set file into the pack, read it back and exit (needs --port)."), QStringLiteral("FILE"));
+    parser.addOptions({readSetOption, writeSetOption});
 
     if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
@@ -157,6 +162,29 @@ Options Options::parse(const QStringList &arguments)
         }
     }
     o.checkIcon = parser.isSet(checkIconOption);
+    o.readSet = parser.value(readSetOption);
+    o.writeSet = parser.value(writeSetOption);
+    if ((parser.isSet(readSetOption) && o.readSet.isEmpty()) || (parser.isSet(writeSetOption) && o.writeSet.isEmpty())) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-set and --write-set need a file name");
+        return o;
+    }
+    if (!o.readSet.isEmpty() && !o.writeSet.isEmpty()) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-set and --write-set cannot be used together");
+        return o;
+    }
+    if (o.isParameterJob() && (o.port.isEmpty() || o.monitor)) {
+        o.outcome = ExitError;
+        o.message = o.port.isEmpty() ? QStringLiteral("--read-set and --write-set need --port")
+                                     : QStringLiteral("--monitor cannot be used with --read-set or --write-set");
+        return o;
+    }
+    if (o.isParameterJob() && parser.isSet(readDatalogOption)) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-datalog cannot be used with --read-set or --write-set");
+        return o;
+    }
     o.fast = parser.isSet(fastOption);
     o.exportFile = parser.value(exportOption);
     if (!parser.isSet(readDatalogOption)) {

@@ -20,6 +20,11 @@ struct Options
     int datalogEnd = 0;
     bool fast = false;
     QString exportFile;
+    // Parameter sets from the command line: read the pack's parameters into
+    // a set file, or write a set file into the pack; no window is shown.
+    QString readSet;
+    QString writeSet;
+    bool isParameterJob() const { return !readSet.isEmpty() || !writeSet.isEmpty(); }
 
     enum Outcome { Run, ExitOk, ExitError };
     Outcome outcome = Run;

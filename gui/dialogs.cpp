@@ -4,6 +4,7 @@
 #include <QFileDialog>
 #include <QPointer>
 #include <QTimer>
+#include <QPushButton>
 
 namespace Dialogs {
 namespace {
@@ -69,6 +70,37 @@ QString saveFileName(QWidget *parent, const QString &caption, const QString &fil
         return name;
     }
     return QFileDialog::getSaveFileName(parent, caption, QString(), filter);
+}
+
+QString openFileName(QWidget *parent, const QString &caption, const QString &filter)
+{
+    if (hook()) {
+        Request r{Request::OpenFile, QMessageBox::NoIcon, caption, filter, parent};
+        QString name;
+        hook()(r, &name);
+        return name;
+    }
+    return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
+int question(QWidget *parent, const QString &title, const QString &text, const QStringList &buttonTexts)
+{
+    if (hook()) {
+        Request r{Request::Question, QMessageBox::Question, title, text, parent};
+        return hook()(r, nullptr);
+    }
+    if (buttonTexts.isEmpty()) {
+        QMessageBox box(QMessageBox::Question, title, text, QMessageBox::Yes | QMessageBox::No, parent);
+        return box.exec();
+    }
+    QMessageBox box(QMessageBox::Question, title, text, QMessageBox::NoButton, parent);
+    QList<QPushButton *> buttons;
+    for (const QString &t : buttonTexts)
+        buttons << box.addButton(t, QMessageBox::ActionRole);
+    box.setDefaultButton(buttons.first());
+    box.setEscapeButton(static_cast<QAbstractButton *>(nullptr));
+    box.exec();
+    return buttons.indexOf(static_cast<QPushButton *>(box.clickedButton()));
 }
 
 } // namespace Dialogs

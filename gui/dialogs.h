@@ -2,6 +2,7 @@
 
 #include <QMessageBox>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -13,7 +14,7 @@ namespace Dialogs {
 
 struct Request
 {
-    enum Kind { Message, SaveFile, About };
+    enum Kind { Message, SaveFile, About, Question, OpenFile };
     Kind kind = Message;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString title;   // box title or dialog caption
@@ -44,5 +45,15 @@ void about(QWidget *parent, const QString &title, const QString &text);
 
 // The platform's save-file dialog; returns an empty string when cancelled.
 QString saveFileName(QWidget *parent, const QString &caption, const QString &filter);
+
+// The platform's open-file dialog; returns an empty string when cancelled.
+QString openFileName(QWidget *parent, const QString &caption, const QString &filter);
+
+// A question box. Without `buttonTexts` it has the standard Yes and No
+// buttons and returns the one pressed; with them, push buttons with those
+// texts (the first the default, no escape button) and returns the index of
+// the one pressed. A hook's answer is returned as it stands.
+int question(QWidget *parent, const QString &title, const QString &text,
+             const QStringList &buttonTexts = QStringList());
 
 } // namespace Dialogs

@@ -1,30 +1,54 @@
 #include "pages/presetparameters.h"
 
+#include "gui/dialogs.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
+#include "model/parametermap.h"
+#include "model/parameterset.h"
 #include "model/valueformat.h"
 #include "ui_presetparameters.h"
 
+#include <QCheckBox>
 #include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
+#include <QSaveFile>
 #include <QTimer>
+
+namespace {
+QString latin(const char *text) { return QString::fromUtf8(text); }
+} // namespace
 
 PresetParameters::PresetParameters(QWidget *parent)
     : QWidget(parent), ui(new Ui::PresetParameters)
 {
     ui->setupUi(this);
 
+    for (const Param::Group &g : Param::groups())
+        m_groupBoxes << findChild<QCheckBox *>(latin(g.name));
+    for (const Param::Field &f : Param::fields())
+        m_fields.insert(latin(f.name), findChild<QLineEdit *>(latin(f.name)));
+
+    for (QCheckBox *box : findChildren<QCheckBox *>())
+        connect(box, &QCheckBox::toggled, this, &PresetParameters::checkChange);
+
     clockTimer = new QTimer(this);
     connect(clockTimer, &QTimer::timeout, this, &PresetParameters::updateClock);
     clockTimer->start(1000);
 
     connect(this, &PresetParameters::languageSwich, this, &PresetParameters::languageChange);
+    // A time typed by the user is written as typed.
+    connect(ui->BMS_TIME, &QLineEdit::textEdited, this, [this] { m_clockFromPc = false; });
 
     m_waitBox = new QMessageBox(QMessageBox::Information, QStringLiteral("正在写入"),
                                 QStringLiteral("请稍后..."), QMessageBox::Ok, this,
                                 Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint);
     m_waitBox->setStyleSheet(QStringLiteral("QLabel{min-width:80px;min-height:40px; font-size:13px;}"));
     m_waitBox->button(QMessageBox::Ok)->hide();
+    m_waitBox->setModal(false);
 }
 
 PresetParameters::~PresetParameters() { delete ui; }
@@ -54,19 +78,7 @@ void PresetParameters::disableButtons()
     ui->set->setEnabled(false);
 }
 
-void PresetParameters::storeParameterAnswer(const QByteArray &frame)
-{
-    storeRegisters(frame, Reg::ParameterStart, liveData());
-    ui->factory_reset->setEnabled(true);
-    ui->set->setEnabled(true);
-}
-
-void PresetParameters::prepareNextWrite()
-{
-    // The write chain over the parameter groups is not built yet: a sequence
-    // ends at once.
-    liveData().writeRegister = WriteChainDone;
-}
+// --- Reading ----------------------------------------------------------------
 
 void PresetParameters::on_collect_clicked()
 {
@@ -74,18 +86,340 @@ void PresetParameters::on_collect_clicked()
     liveData().nextRequest = ParameterRead;
 }
 
+void PresetParameters::storeParameterAnswer(const QByteArray &frame)
+{
+    storeRegisters(frame, Reg::ParameterStart, liveData());
+    ui->factory_reset->setEnabled(true);
+    ui->set->setEnabled(true);
+    showParameters();
+    emit parametersShown();
+}
+
+void PresetParameters::showParameters()
+{
+    m_clockFromPc = false; // the field now shows the pack's clock
+    const quint16 *image = liveData().registerImage;
+    for (const Param::Field &f : Param::fields()) {
+        QLineEdit *edit = m_fields.value(latin(f.name));
+        if (f.scale == Param::Scale::Clock)
+            edit->setText(Param::clockText(image[Param::ClockHigh], image[Param::ClockLow]));
+        else
+            edit->setText(Param::fieldText(f.scale, image[f.reg]));
+    }
+}
+
+// --- Check boxes ------------------------------------------------------------
+
+void PresetParameters::on_selectAll_clicked(bool checked)
+{
+    for (QCheckBox *box : findChildren<QCheckBox *>())
+        box->setChecked(checked);
+}
+
+void PresetParameters::checkChange()
+{
+    // Each group's fields are the line edits of its check box's group box;
+    // selectAll sits in the button row and has no fields of its own.
+    for (QCheckBox *box : qAsConst(m_groupBoxes)) {
+        QWidget *group = box->parentWidget();
+        for (QLineEdit *edit : group->findChildren<QLineEdit *>(QString(), Qt::FindDirectChildrenOnly))
+            edit->setReadOnly(!box->isChecked());
+    }
+}
+
+unsigned PresetParameters::tickedGroups() const
+{
+    unsigned mask = 0;
+    for (int i = 0; i < m_groupBoxes.size(); ++i)
+        if (m_groupBoxes[i]->isChecked())
+            mask |= 1u << i;
+    return mask;
+}
+
+void PresetParameters::tickGroups(unsigned mask)
+{
+    for (int i = 0; i < m_groupBoxes.size(); ++i)
+        m_groupBoxes[i]->setChecked(mask & (1u << i));
+    ui->selectAll->setChecked(false);
+}
+
+// --- Writing ----------------------------------------------------------------
+
+void PresetParameters::on_set_clicked() { startWrite(); }
+void PresetParameters::on_factory_reset_clicked() { startFactoryReset(); }
+
+void PresetParameters::showRefusal(QLineEdit *field, const QString &label, const QString &text, const QString &why,
+                                   bool saving)
+{
+    const int lang = liveData().language;
+    field->setFocus();
+    field->selectAll();
+    if (lang != 0 && lang != 1)
+        return;
+    Dialogs::message(window(), QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
+                     saving ? pickText(lang, QStringLiteral("%1 \"%2\"：%3。参数组未保存。"),
+                                       QStringLiteral("%1 \"%2\": %3. The set was not saved.")).arg(label, text, why)
+                            : pickText(lang, QStringLiteral("%1 \"%2\"：%3。未发送任何参数。"),
+                                       QStringLiteral("%1 \"%2\": %3. Nothing was sent.")).arg(label, text, why));
+}
+
+bool PresetParameters::refuseUnsafe(unsigned mask, bool factory, bool saving)
+{
+    const int lang = liveData().language;
+    for (const Param::Group &g : Param::groups()) {
+        const int gi = Param::groupIndex(latin(g.name));
+        if (!(mask & (1u << gi)))
+            continue;
+        for (const Param::Field &f : Param::fields()) {
+            if (f.group != gi)
+                continue;
+            // A factory reset writes fixed values, except the heating
+            // temperatures as shown and the PC's clock.
+            if (factory && f.factory >= 0)
+                continue;
+            QLineEdit *edit = m_fields.value(latin(f.name));
+            QString label = lang == 0 ? latin(f.labelZh) : latin(f.labelEn);
+            if (factory && f.scale == Param::Scale::Clock) {
+                edit = ui->CURRENT_TIME;
+                label = lang == 0 ? QStringLiteral("当前时间") : QStringLiteral("Now Time");
+            }
+            const Param::Parsed p = Param::parseField(f.scale, edit->text());
+            if (!p.ok()) {
+                showRefusal(edit, label, edit->text(), Param::errorText(p.error, lang), saving);
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+bool PresetParameters::startWrite()
+{
+    const unsigned mask = tickedGroups();
+    if (mask == 0) {
+        // Only selectAll ticked counts as nothing ticked: no frame to send.
+        m_waitBox->close();
+        showHint();
+        return false;
+    }
+    if (refuseUnsafe(mask, false))
+        return false;
+    // Every text that its register can hold goes into the image; the ticked
+    // ones have all passed the check above.
+    quint16 *image = liveData().registerImage;
+    for (const Param::Field &f : Param::fields()) {
+        const Param::Parsed p = Param::parseField(f.scale, m_fields.value(latin(f.name))->text());
+        if (!p.ok())
+            continue;
+        image[f.reg] = p.value;
+        if (f.scale == Param::Scale::Clock)
+            image[Param::ClockLow] = p.low;
+    }
+    startSequence();
+    return true;
+}
+
+bool PresetParameters::startFactoryReset()
+{
+    const unsigned mask = tickedGroups();
+    if (mask == 0) {
+        showHint();
+        return false;
+    }
+    if (refuseUnsafe(mask, true))
+        return false;
+    quint16 *image = liveData().registerImage;
+    for (const Param::Default &d : Param::factoryDefaults())
+        image[d.reg] = d.value;
+    for (const char *name : {"HEATING_ON", "HEATING_OFF"}) {
+        const Param::Parsed p = Param::parseField(Param::Scale::Temp, m_fields.value(latin(name))->text());
+        if (p.ok())
+            image[Param::fieldByName(latin(name))->reg] = p.value;
+    }
+    const Param::Parsed clock = Param::parseField(Param::Scale::Clock, ui->CURRENT_TIME->text());
+    if (clock.ok()) {
+        image[Param::ClockHigh] = clock.value;
+        image[Param::ClockLow] = clock.low;
+    }
+    startSequence();
+    return true;
+}
+
+void PresetParameters::startSequence()
+{
+    BmsLiveData &live = liveData();
+    live.writeRegister = Param::ChainStart;
+    live.nextRequest = ParameterWrite;
+    m_writing = true;
+    m_failure.clear();
+    prepareNextWrite();
+}
+
+void PresetParameters::prepareNextWrite()
+{
+    // An acknowledgement after the sequence has ended (given up, refused,
+    // link stopped) neither reopens it nor reports success.
+    if (!m_writing)
+        return;
+    m_waitBox->show();
+    BmsLiveData &live = liveData();
+    const Param::WriteStep step = Param::nextWrite(live.writeRegister, tickedGroups());
+    live.writeRegister = step.nextRegister;
+    if (step.hasFrame) {
+        if (step.reg == Param::ClockHigh && m_clockFromPc) {
+            const QString now = formatClock(QDateTime::currentDateTime());
+            const quint32 code = Param::clockCode(now);
+            live.registerImage[Param::ClockHigh] = quint16(code >> 16);
+            live.registerImage[Param::ClockLow] = quint16(code & 0xFFFF);
+            ui->BMS_TIME->setText(now);
+        }
+        m_writeFrame = Param::writeFrame(step, live.registerImage);
+        return;
+    }
+    // The sequence is over: no frame of it may go out again.
+    m_writeFrame.clear();
+    if (m_writing) {
+        m_writing = false;
+        emit writeSequenceEnded(true);
+    }
+}
+
+void PresetParameters::failSequence(bool showBox, const QString &reason)
+{
+    if (m_writing && m_writeFrame.size() > 3)
+        m_failure = reason.arg(quint8(m_writeFrame[3]));
+    m_waitBox->close();
+    m_writeFrame.clear();
+    const bool wasWriting = m_writing;
+    m_writing = false;
+    if (!wasWriting)
+        return;
+    liveData().writeRegister = 0; // not the end marker: nothing to report as success
+    emit writeSequenceEnded(false);
+    const int lang = liveData().language;
+    if (!showBox || (lang != 0 && lang != 1))
+        return;
+    // Called from the poll tick or the link's stop: the box opens after
+    // they have returned, never inside them.
+    const QString title = pickText(lang, QStringLiteral("失败"), QStringLiteral("error"));
+    const QString text = pickText(lang, QStringLiteral("参数修改失败!!!"), QStringLiteral("Parameter modification was failed!!!"));
+    QTimer::singleShot(0, this, [this, title, text] {
+        Dialogs::message(window(), QMessageBox::Critical, title, text);
+    });
+}
+
+void PresetParameters::abandonWrite() { failSequence(true, QStringLiteral("register %1 was sent three times without an acknowledgement")); }
+void PresetParameters::linkStopped() { failSequence(true, QStringLiteral("the link stopped while register %1 was being written")); }
+void PresetParameters::writeRefused() { failSequence(false, QStringLiteral("the BMS refused the write of register %1")); }
+
+void PresetParameters::showHint()
+{
+    const int lang = liveData().language;
+    if (lang == 1)
+        Dialogs::question(window(), QStringLiteral("Clues"),
+                          QStringLiteral("If you want to restore the parameters or modify the parameters, please check the corresponding options!!!"));
+    else if (lang == 0)
+        Dialogs::question(window(), QStringLiteral("提示"), QStringLiteral("如需恢复参数或修改参数请为其对应的选项打勾!!!"),
+                          {QStringLiteral("是"), QStringLiteral("否")});
+}
+
+// --- Parameter sets ---------------------------------------------------------
+
+QString PresetParameters::setFileProblem(const QString &fileName, const QString &where, const QString &what)
+{
+    const int lang = liveData().language;
+    const QString text = pickText(lang, QStringLiteral("参数组文件 %1 未被采用（%2）：%3"),
+                                  QStringLiteral("Parameter set %1 refused (%2): %3"))
+                             .arg(QFileInfo(fileName).fileName(), where, what);
+    if (lang == 0 || lang == 1)
+        Dialogs::message(window(), QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text);
+    return text.isEmpty() ? where + QStringLiteral(": ") + what : text;
+}
+
+QString PresetParameters::saveSetTo(const QString &fileName)
+{
+    const unsigned mask = tickedGroups();
+    const int lang = liveData().language;
+    if (refuseUnsafe(mask & ~(1u << Param::timeSetGroup()), false, true))
+        return pickText(lang, QStringLiteral("字段无效"), QStringLiteral("a field cannot be saved"));
+    ParamSet::Set set;
+    set.model = modelText();
+    set.serial = serialText();
+    set.saved = formatClock(QDateTime::currentDateTime());
+    for (int i = 0; i < Param::groupCount(); ++i)
+        if (mask & (1u << i))
+            set.groups << latin(Param::groups()[i].name);
+    for (const Param::Field &f : Param::fields())
+        if (f.scale != Param::Scale::Clock && (mask & (1u << f.group)))
+            set.values.insert(latin(f.name), m_fields.value(latin(f.name))->text());
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(ParamSet::serialize(set)) < 0 || !file.commit())
+        return setFileProblem(fileName, fileName, file.errorString());
+    return QString();
+}
+
+QString PresetParameters::openSetFrom(const QString &fileName)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return setFileProblem(fileName, fileName, file.errorString());
+    ParamSet::Problem problem;
+    const ParamSet::Set set = ParamSet::parse(file.readAll(), &problem);
+    if (!problem.isNull())
+        return setFileProblem(fileName, problem.where, problem.what);
+    for (auto it = set.values.constBegin(); it != set.values.constEnd(); ++it)
+        m_fields.value(it.key())->setText(it.value());
+    const unsigned mask = ParamSet::groupMask(set);
+    // A stored time would be stale: the clock is set from the PC's.
+    m_clockFromPc = mask & (1u << Param::timeSetGroup());
+    if (m_clockFromPc)
+        ui->BMS_TIME->setText(formatClock(QDateTime::currentDateTime()));
+    tickGroups(mask);
+    return QString();
+}
+
+void PresetParameters::on_saveSet_clicked()
+{
+    const int lang = liveData().language;
+    if (tickedGroups() == 0) {
+        showHint();
+        return;
+    }
+    const QString name = Dialogs::saveFileName(window(), pickText(lang, QStringLiteral("保存参数组"), QStringLiteral("Save Parameter Set")),
+                                               pickText(lang, QStringLiteral("参数组(*.json)"), QStringLiteral("Parameter Set(*.json)")));
+    if (!name.isEmpty())
+        saveSetTo(name);
+}
+
+void PresetParameters::on_openSet_clicked()
+{
+    const int lang = liveData().language;
+    const QString name = Dialogs::openFileName(window(), pickText(lang, QStringLiteral("打开参数组"), QStringLiteral("Open Parameter Set")),
+                                               pickText(lang, QStringLiteral("参数组(*.json)"), QStringLiteral("Parameter Set(*.json)")));
+    if (!name.isEmpty())
+        openSetFrom(name);
+}
+
+// --- Language ---------------------------------------------------------------
+
 void PresetParameters::languageChange()
 {
     const int lang = liveData().language;
     if (lang != 0 && lang != 1)
         return;
-    ui->TIME_SET->setTitle(pickText(lang, QStringLiteral("时间设置"), QStringLiteral("DateTime Setting")));
-    ui->LB_BMS_TIME->setText(pickText(lang, QStringLiteral("BMS 时间"), QStringLiteral("BMS Time")));
+    const bool zh = lang == 0;
+    for (int i = 0; i < m_groupBoxes.size(); ++i)
+        m_groupBoxes[i]->setText(latin(zh ? Param::groups()[i].labelZh : Param::groups()[i].labelEn));
+    for (const Param::Field &f : Param::fields())
+        if (QLabel *label = findChild<QLabel *>(QStringLiteral("LB_") + latin(f.name)))
+            label->setText(latin(zh ? f.labelZh : f.labelEn));
     ui->LB_CURRENT_TIME->setText(pickText(lang, QStringLiteral("当前时间"), QStringLiteral("Now Time")));
     ui->selectAll->setText(pickText(lang, QStringLiteral("选择所有"), QStringLiteral("Select All")));
     ui->collect->setText(pickText(lang, QStringLiteral("采集参数"), QStringLiteral("Read")));
     ui->set->setText(pickText(lang, QStringLiteral("设置参数"), QStringLiteral("Write")));
     ui->factory_reset->setText(pickText(lang, QStringLiteral("恢复出厂设置"), QStringLiteral("Restore Factory Date")));
+    ui->saveSet->setText(pickText(lang, QStringLiteral("保存参数组…"), QStringLiteral("Save set…")));
+    ui->openSet->setText(pickText(lang, QStringLiteral("打开参数组…"), QStringLiteral("Open set…")));
     m_waitBox->setWindowTitle(pickText(lang, QStringLiteral("正在写入"), QStringLiteral("Writring")));
     m_waitBox->setText(pickText(lang, QStringLiteral("请稍后..."), QStringLiteral("Please Wait...")));
 }

@@ -99,6 +99,34 @@ private slots:
             QCOMPARE(joined(pieces), Answer67);
         QCOMPARE(model.reg(67), quint16(3800)); // refused and unheard writes are not kept
     }
+    // Writes are kept; only their acknowledgement is spoilt.
+    void acknowledgementFaults_data()
+    {
+        QTest::addColumn<QList<int>>("delays");
+        QTest::addColumn<QByteArray>("ack");
+        QTest::newRow("never acknowledged") << QList<int>{} << QByteArray();
+        QTest::newRow("acknowledged twice") << QList<int>{0, SlaveResponder::DuplicateAckDelayMs}
+                                            << hex("011000430001F01D011000430001F01D");
+        QTest::newRow("wrong register echoed") << QList<int>{0} << hex("01100044000141DC");
+    }
+    void acknowledgementFaults()
+    {
+        const QByteArray tag = QTest::currentDataTag();
+        SlaveFaults f;
+        f.writeNoAck = tag == "never acknowledged";
+        f.ackTwice = tag == "acknowledged twice";
+        f.wrongEcho = tag == "wrong register echoed";
+        BmsModel model(1, ClockStart);
+        SlaveResponder slave(model, 1, f);
+        const QVector<LinePiece> pieces = slave.receive(Write67, 0);
+        QList<int> delays;
+        for (const LinePiece &p : pieces)
+            delays << p.delayMs;
+        QTEST(delays, "delays");
+        QTEST(joined(pieces), "ack");
+        QCOMPARE(model.reg(67), quint16(3300));
+        QCOMPARE(joined(slave.receive(Read67, 10)), hex("0103020CE4BD0F")); // reads are answered as ever
+    }
     void packMovesThroughItsCycle()
     {
         BmsModel model(7, ClockStart);

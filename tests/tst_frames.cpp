@@ -114,6 +114,26 @@ private slots:
         QFETCH(QByteArray, request);
         QTEST(int(Frames::replyTo(answer, request)), "reply");
     }
+    // A write acknowledgement counts only for the frame in flight.
+    void ackFitsWrite_data()
+    {
+        QTest::addColumn<QByteArray>("ack");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<bool>("fits");
+        const QByteArray write67 = hex("011000430001020CE4ADE8");
+        QTest::newRow("echo of register 67") << hex("011000430001F01D") << write67 << true;
+        QTest::newRow("echo of register 68") << hex("01100044000141DC") << write67 << false;
+        QTest::newRow("clock frame, one register echoed") << hex("0110002D000191C0") << hex("0110002D0002046B1A9AF5A72A") << false;
+        QTest::newRow("clock frame") << hex("0110002D0002D1C1") << hex("0110002D0002046B1A9AF5A72A") << true;
+        QTest::newRow("nothing in flight") << hex("011000430001F01D") << QByteArray() << false;
+        QTest::newRow("a read in flight") << hex("011000430001F01D") << hex("01030000002705D0") << false;
+    }
+    void ackFitsWrite()
+    {
+        QFETCH(QByteArray, ack);
+        QFETCH(QByteArray, request);
+        QTEST(Frames::replyTo(ack, request) == Frames::Reply::Answer, "fits");
+    }
 };
 
 QTEST_APPLESS_MAIN(TestFrames)

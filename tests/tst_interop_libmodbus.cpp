@@ -6,9 +6,12 @@
 #include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
+#include "pages/presetparameters.h"
 #include "pseudoterminal.h"
 #include "support/testenv.h"
 
+#include <QLineEdit>
+#include <QPushButton>
 #include <QtTest>
 #include <atomic>
 #include <modbus.h>
@@ -120,6 +123,52 @@ private slots:
         QVERIFY(w.commLog().line(1).startsWith(QStringLiteral("IN←◆07 03 2E 4C 49 42")));
         QCOMPARE(w.commLog().line(2), QStringLiteral("OUT→◇07 03 00 00 00 27 05 B6"));
         QVERIFY(boxes.isEmpty());
+    }
+
+    // Read, then Write of two groups, the clock last: the slave's registers
+    // hold exactly what was typed, and nothing else changed.
+    void writesParametersIntoAStandardSlave()
+    {
+        LibmodbusSlave slave(1, 200);
+        QVERIFY(slave.ok());
+        uint16_t *r = slave.registers();
+        for (int reg = 45; reg <= 135; ++reg)
+            r[reg] = uint16_t(reg);
+        slave.start();
+
+        MainWindow w;
+        w.setPollInterval(300);
+        w.setPortName(slave.deviceName());
+        w.on_monitorBtn_clicked();
+        PresetParameters *page = w.parameterPage();
+        QTRY_VERIFY_WITH_TIMEOUT(page->findChild<QPushButton *>("collect")->isEnabled(), 20000);
+        page->on_collect_clicked();
+        QTRY_COMPARE_WITH_TIMEOUT(page->field("OCC_I")->text(), QStringLiteral("0.80"), 20000);
+        QCOMPARE(page->field("UCTW")->text(), QStringLiteral("40"));
+        page->tickGroups((1u << 8) | (1u << 15)); // OCC, TIME_SET
+        const char *occ[][2] = {{"OCC_I", "61.5"}, {"OCC_I_DELAY", "9"}, {"OCC_II", "79.99"},
+                                {"OCC_II_DELAY", "2"}, {"OCCR", "120"}, {"OCC_CNT", "4"}};
+        for (const auto &f : occ)
+            page->field(f[0])->setText(f[1]);
+        page->field("BMS_TIME")->setText("2026-12-13 09:43:53");
+        QVERIFY(page->startWrite());
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 30000);
+        QCOMPARE(boxes[0].title, QStringLiteral("successful"));
+        QVector<quint16> expected;
+        for (int reg = 45; reg <= 135; ++reg)
+            expected << quint16(reg);
+        expected[0] = 0x6B1A;
+        expected[1] = 0x9AF5;
+        expected[80 - 45] = 6150;
+        expected[85 - 45] = 9;
+        expected[83 - 45] = 7999;
+        expected[86 - 45] = 2;
+        expected[78 - 45] = 120;
+        expected[76 - 45] = 4;
+        QVector<quint16> held;
+        for (int reg = 45; reg <= 135; ++reg)
+            held << r[reg];
+        QCOMPARE(held, expected);
     }
 
     // libmodbus's own exception answers (registers 0..49 only, so anything

@@ -14,6 +14,7 @@
 #include "support/fakebms.h"
 #include "support/testenv.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLineEdit>
@@ -170,15 +171,16 @@ private slots:
     }
 
 
-    // Puts a write of register 67 (3300) in flight: the frame of the Parts.
+    // Puts a write in flight.
     void writeInFlight(MainWindow &w, FakeBms &bms)
     {
-        w.link()->setWriteFrameSource([] {
-            const quint16 value = 3300;
-            return Frames::writeRegisters(1, 0x43, &value, 1);
-        });
-        liveData().nextRequest = ParameterWrite;
-        QCOMPARE(bms.waitForBytes(11), hex("011000430001020CE4ADE8"));
+        // The parameter page writes the clock (the frame of the Parts for
+        // 2026-12-13 09:43:53).
+        PresetParameters *page = w.parameterPage();
+        child<QCheckBox>(page, "TIME_SET")->setChecked(true);
+        page->field(QStringLiteral("BMS_TIME"))->setText(QStringLiteral("2026-12-13 09:43:53"));
+        QVERIFY(page->startWrite());
+        QCOMPARE(bms.waitForBytes(13), hex("0110002D0002046B1A9AF5A72A"));
     }
 
     void answerOutcomes_data()
@@ -191,7 +193,7 @@ private slots:
         // A Modbus exception answer is complete at 5 bytes.
         QTest::newRow("refused write") << true << hex("0190040000") << "error: Parameter modification was failed!!!"
                                        << int(MonitorRead) << 1;
-        QTest::newRow("last write acknowledged") << true << hex("0110004300010000")
+        QTest::newRow("last write acknowledged") << true << hex("0110002D00020000")
                                                  << "successful: Parameter modification was successful!!!"
                                                  << int(ParameterRead) << 0;
         // A refused read is logged and counted, and counts as unanswered.

@@ -61,8 +61,11 @@ private slots:
         QTest::newRow("datalog without export") << QStringList{"--port", "p", "--read-datalog", "1-2"} << bad << "--export";
         QTest::newRow("datalog without port") << QStringList{"--read-datalog", "1-2", "--export", "f"} << bad << "--port";
         QTest::newRow("fast alone") << QStringList{"--fast"} << bad << "--read-datalog";
-        QTest::newRow("poll period 5 ms") << QStringList{"--poll-ms", "5"} << bad << "--poll-ms";
         QTest::newRow("poll period hidden") << QStringList{"--help"} << ok << "--read-datalog";
+        QTest::newRow("set without port") << QStringList{"--write-set", "a.json"} << bad << "--port";
+        QTest::newRow("read and write set") << QStringList{"--port", "p", "--read-set", "a", "--write-set", "b"} << bad << "together";
+        QTest::newRow("set while monitoring") << QStringList{"--port", "p", "--read-set", "a", "--monitor"} << bad << "--monitor";
+        QTest::newRow("help names the sets") << QStringList{"--help"} << ok << "--write-set";
     }
     void datalogJob()
     {
@@ -73,6 +76,15 @@ private slots:
         QCOMPARE(QStringList({QString::number(o.datalogBegin), QString::number(o.datalogEnd), o.exportFile,
                               QString::number(o.pollMs)}),
                  QStringList({"679", "680", "f.xlsx", "250"}));
+    }
+    void parameterJob()
+    {
+        const Options o = parse({"--port", "ttyUSB0", "--read-set", "pack.json", "--poll-ms", "200"});
+        QCOMPARE(int(o.outcome), int(Options::Run));
+        QVERIFY(o.isParameterJob());
+        QCOMPARE(o.readSet, QStringLiteral("pack.json"));
+        QCOMPARE(o.pollMs, 200);
+        QVERIFY(!parse({"--port", "ttyUSB0"}).isParameterJob());
     }
     void exits()
     {

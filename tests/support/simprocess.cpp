@@ -52,6 +52,26 @@ bool SimProcess::send(const QString &controlLine)
     return m_process.bytesToWrite() == 0;
 }
 
+QVector<quint16> SimProcess::registers(int start, int count)
+{
+    if (!send(QStringLiteral("registers %1 %2").arg(start).arg(count)))
+        return {};
+    const QDeadlineTimer deadline(5000);
+    while (!deadline.hasExpired()) {
+        while (m_process.canReadLine()) {
+            const QStringList words = QString::fromLocal8Bit(m_process.readLine()).simplified().split(QLatin1Char(' '));
+            if (words.size() != count + 2 || words[0] != QLatin1String("REGISTERS") || words[1].toInt() != start)
+                continue;
+            QVector<quint16> values;
+            for (int i = 0; i < count; ++i)
+                values << quint16(words[i + 2].toUInt());
+            return values;
+        }
+        m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    }
+    return {};
+}
+
 void SimProcess::stop()
 {
     if (!isRunning())

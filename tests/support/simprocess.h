@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // The BMS simulator (bms-sim) run as a child process on a pseudo-terminal of
 // its own, for tests that drive the tool's serial link end to end. The
@@ -25,6 +26,9 @@ public:
     QString deviceName() const { return m_device; }
     // Writes one control line ("silent on", "silent off", "quit").
     bool send(const QString &controlLine);
+    // The simulator's registers [start, start + count), the clock brought
+    // up to date; empty when it did not answer.
+    QVector<quint16> registers(int start, int count);
     // Asks the simulator to quit and waits for it; kills it if it lingers.
     void stop();
 

@@ -7,7 +7,8 @@
 // side by name. The first line on stdout names the device: "DEVICE <path>".
 // Control lines on stdin: "silent on", "silent off", "restart" (the pack
 // is switched off and on: it takes an ID set since), "unplug", "replug",
-// "quit". With --link PATH the device is reached through a symbolic link
+// "quit", and "registers START COUNT", answered on stdout with
+// "REGISTERS START v1 v2 ...". With --link PATH the device is reached through a symbolic link
 // that "unplug" removes (closing the pseudo-terminal, as a pulled adapter
 // would) and "replug" puts back, pointing at a new pseudo-terminal.
 
@@ -75,6 +76,9 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     const QCommandLineOption wrongAddress("wrong-address", "Answer every Kth request from another address.", "k", "0");
     const QCommandLineOption splitGap("split-gap", "Write every answer in three pieces G ms apart.", "g", "0");
     const QCommandLineOption writeException("write-exception", "Refuse register writes with a Modbus exception.");
+    const QCommandLineOption writeNoAck("write-no-ack", "Store register writes but never acknowledge them.");
+    const QCommandLineOption ackTwice("ack-twice", "Acknowledge every register write twice, the copy late.");
+    const QCommandLineOption wrongEcho("wrong-echo", "Acknowledge register writes echoing the wrong register.");
     const QCommandLineOption seed("seed", "Seed of the pack's cell spread and noise.", "n", "1");
     const QCommandLineOption verbose("verbose", "Report every request and answer on stderr.");
     const QCommandLineOption byteTime("byte-time",
@@ -94,7 +98,7 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     const QCommandLineOption ignoreSet("ignore-set-commands", "Neither act on nor answer the ID and protocol set commands.");
     p.addOptions({device, address, baud, model, version, serial, silent, badCrc, stray, wrongAddress,
                   splitGap, writeException, seed, verbose, link, readException, byteTime, answerTwice});
-    p.addOptions({rs485Protocols, canProtocols, countSurplus, ignoreSet});
+    p.addOptions({rs485Protocols, canProtocols, countSurplus, ignoreSet, writeNoAck, ackTwice, wrongEcho});
     p.process(app);
 
     bool ok = true;
@@ -120,6 +124,9 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     o.faults.wrongAddressEvery = number(wrongAddress, 0, 1000000);
     o.faults.splitGapMs = number(splitGap, 0, 10000);
     o.faults.writeException = p.isSet(writeException);
+    o.faults.writeNoAck = p.isSet(writeNoAck);
+    o.faults.ackTwice = p.isSet(ackTwice);
+    o.faults.wrongEcho = p.isSet(wrongEcho);
     o.seed = quint32(p.value(seed).toUInt());
     // A name record is 10 bytes and a list answer carries at most 255.
     auto protocols = [&p, &ok](const QCommandLineOption &option) {
@@ -281,6 +288,15 @@ int main(int argc, char *argv[])
                 responder.restart();
             else if (line == QLatin1String("quit"))
                 QCoreApplication::quit();
+            else if (line.startsWith(QLatin1String("registers "))) {
+                const int start = qBound(0, line.section(QLatin1Char(' '), 1, 1).toInt(), BmsModel::RegisterCount - 1);
+                const int count = qBound(0, line.section(QLatin1Char(' '), 2, 2).toInt(), BmsModel::RegisterCount - start);
+                model.prepareRead(start, count, clock.elapsed());
+                QString reply = QStringLiteral("REGISTERS %1").arg(start);
+                for (int i = 0; i < count; ++i)
+                    reply += QStringLiteral(" %1").arg(model.reg(start + i));
+                printLine(stdout, reply);
+            }
             else if (!line.isEmpty())
                 printLine(stderr, QStringLiteral("bms-sim: unknown control line \"%1\"").arg(line));
             if (options.verbose && !line.isEmpty())

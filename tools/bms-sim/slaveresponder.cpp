@@ -213,7 +213,16 @@ QByteArray SlaveResponder::writeAnswer(const QByteArray &request, qint64 nowMs)
     for (int i = 0; i < count; ++i)
         values[i] = word(request, 7 + 2 * i);
     m_model.writeRegisters(start, values, nowMs);
-    return sealed(request.left(6));
+    // The pack took the write; its acknowledgement is lost on the way back.
+    if (m_faults.writeNoAck)
+        return QByteArray();
+    QByteArray ack = request.left(6);
+    if (m_faults.wrongEcho) {
+        const quint16 other = quint16(start + 1);
+        ack[2] = char(other >> 8);
+        ack[3] = char(other & 0xFF);
+    }
+    return sealed(ack);
 }
 
 QByteArray SlaveResponder::writeSingleAnswer(const QByteArray &request, qint64 nowMs)
@@ -303,5 +312,8 @@ QVector<LinePiece> SlaveResponder::withFaults(QByteArray frame)
     }
     if (every(m_faults.strayEvery))
         pieces.append({StrayDelayMs, QByteArray(1, char(m_random.bounded(256)))});
+    // A late copy of a write acknowledgement, as from a repeated request.
+    if (m_faults.ackTwice && frame.size() == 8 && quint8(frame[1]) == WriteMultiple)
+        pieces.append({DuplicateAckDelayMs, frame});
     return pieces;
 }

@@ -22,6 +22,9 @@ struct SlaveFaults
     int protocolCountSurplus = 0; // protocol lists claim this many records more than they carry
     bool ignoreSetCommands = false; // neither act on nor answer the ID and protocol set commands
     bool recordsTwice = false;  // every read of a log record answered twice
+    bool writeNoAck = false;     // store function-16 writes, never acknowledge them
+    bool ackTwice = false;       // acknowledge every write again, DuplicateAckDelayMs later
+    bool wrongEcho = false;      // acknowledge writes echoing the next register
 };
 
 // A stretch of bytes to put on the line, `delayMs` after the previous one.
@@ -54,6 +57,7 @@ public:
     // The repeated answer to a record read follows the first after this
     // silence, long enough for the master to take them as two answers.
     static constexpr int RepeatGapMs = 30;
+    static constexpr int DuplicateAckDelayMs = 300;
 
     SlaveResponder(BmsModel &model, quint8 address, const SlaveFaults &faults = {}, quint32 seed = 1);
 

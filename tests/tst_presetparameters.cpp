@@ -1,0 +1,256 @@
+// The parameter page without a link: its form and texts, the check boxes,
+// the refusals and the hint box, what a sequence prepares, set files.
+#include "gui/dialogs.h"
+#include "app/mainwindow.h"
+#include "model/livedata.h"
+#include "model/parametermap.h"
+#include "pages/presetparameters.h"
+#include "support/testenv.h"
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyleOptionFrame>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+template <typename T> T *child(QWidget *w, const char *name) { return w->findChild<T *>(QLatin1String(name)); }
+} // namespace
+
+class TstPresetParameters : public QObject
+{
+    Q_OBJECT
+    QStringList m_boxes;
+    QString m_fileAnswer;
+
+    void setLanguage(PresetParameters &page, int language)
+    {
+        liveData().language = quint8(language);
+        emit page.languageSwich();
+    }
+    void tick(PresetParameters &page, const char *group) { child<QCheckBox>(&page, group)->setChecked(true); }
+    void type(PresetParameters &page, const char *field, const QString &text) { page.field(field)->setText(text); }
+
+private slots:
+    void initTestCase()
+    {
+        TestEnv::openFreshDatabases();
+        Dialogs::setHook([this](const Dialogs::Request &r, QString *fileName) {
+            if (fileName)
+                *fileName = m_fileAnswer;
+            else
+                m_boxes << r.title + QStringLiteral(": ") + r.text;
+            return int(QMessageBox::Ok);
+        });
+    }
+    void init() { TestEnv::resetLiveData(); m_boxes.clear(); }
+    void cleanupTestCase() { Dialogs::clearHook(); }
+
+    void formTextsThenLanguageTexts_data()
+    {
+        QTest::addColumn<QString>("widget");
+        QTest::addColumn<QString>("form");
+        QTest::addColumn<QString>("zh");
+        QTest::addColumn<QString>("en");
+        QTest::newRow("warn label") << "LB_CUVW" << "单串欠压告警" << "单串欠压警告" << "Cell UV Warn";
+        QTest::newRow("low cap") << "LB_LOW_CAP" << "低容量警告" << "低容量告警" << "Low Capcity Warn";
+        QTest::newRow("heat on") << "LB_HEATING_ON" << "加热开关开启" << "加热开启温度" << "Heat Opening";
+        QTest::newRow("group") << "HEATING_ON_OFF" << "加热开关温度" << "加热开关温度" << "Heating Switch";
+        QTest::newRow("set") << "set" << " 设置参数" << "设置参数" << "Write";
+        QTest::newRow("restore") << "factory_reset" << " 恢复出厂数据 " << "恢复出厂设置" << "Restore Factory Date";
+        QTest::newRow("unit") << "LB_UCTW_UNIT" << "℃" << "℃" << "℃";
+    }
+    void formTextsThenLanguageTexts()
+    {
+        QFETCH(QString, widget);
+        PresetParameters page;
+        auto text = [&] { return page.findChild<QWidget *>(widget)->property("text").toString(); };
+        QTEST(text(), "form");
+        setLanguage(page, 0);
+        QTEST(text(), "zh");
+        setLanguage(page, 1);
+        QTEST(text(), "en");
+    }
+
+    void ticksMakeFieldsEditable()
+    {
+        PresetParameters page;
+        QCOMPARE(page.findChildren<QLineEdit *>().size(), 53);
+        tick(page, "CUV");
+        for (const char *f : {"CUVW", "CUVP", "CUVR"})
+            QVERIFY(!page.field(f)->isReadOnly());
+        QVERIFY(page.field("COVW")->isReadOnly());
+        child<QCheckBox>(&page, "CUV")->setChecked(false);
+        QVERIFY(page.field("CUVW")->isReadOnly());
+        child<QCheckBox>(&page, "selectAll")->click();
+        for (QLineEdit *e : page.findChildren<QLineEdit *>())
+            QVERIFY2(!e->isReadOnly(), qPrintable(e->objectName()));
+        QCOMPARE(page.tickedGroups(), 0xFFFFu);
+    }
+
+    // Nothing ticked, or only selectAll: the hint box, nothing prepared.
+    void hintWhenNothingTicked_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<bool>("onlySelectAll");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("en") << 1 << false
+                            << "Clues: If you want to restore the parameters or modify the parameters, please check the corresponding options!!!";
+        QTest::newRow("zh, only selectAll") << 0 << true << "提示: 如需恢复参数或修改参数请为其对应的选项打勾!!!";
+    }
+    void hintWhenNothingTicked()
+    {
+        QFETCH(int, language);
+        QFETCH(bool, onlySelectAll);
+        PresetParameters page;
+        setLanguage(page, language);
+        if (onlySelectAll)
+            child<QCheckBox>(&page, "selectAll")->setChecked(true);
+        liveData().nextRequest = MonitorRead;
+        child<QPushButton>(&page, "set")->setEnabled(true);
+        child<QPushButton>(&page, "set")->click();
+        page.on_factory_reset_clicked();
+        QTest::qWait(10);
+        QFETCH(QString, box);
+        QCOMPARE(m_boxes, QStringList({box, box}));
+        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+        QVERIFY(page.writeFrame().isEmpty());
+    }
+
+    // A text its register cannot hold stops the Write: a box names the
+    // field, nothing is prepared, the image stays, the field has the focus.
+    void refusesUnsafeTexts_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("box");
+        QTest::newRow("letters") << "COVR" << "abc" << "Warning: Cell OV Release \"abc\": not a number. Nothing was sent.";
+        QTest::newRow("clock") << "BMS_TIME" << "2026-12-05 09:47"
+                               << "Warning: BMS Time \"2026-12-05 09:47\": must be a date and time yyyy-MM-dd hh:mm:ss from 2000-01-01 00:00:00 to 2063-12-31 23:59:59. Nothing was sent.";
+    }
+    void refusesUnsafeTexts()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, text);
+        MainWindow window; // for the focus
+        window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        PresetParameters &page = *window.parameterPage();
+        child<QCheckBox>(&page, "selectAll")->click();
+        for (QLineEdit *e : page.findChildren<QLineEdit *>())
+            e->setText("1");
+        type(page, "BMS_TIME", "2026-12-05 09:47:01");
+        page.field(field)->setText(text);
+        liveData().nextRequest = MonitorRead;
+        liveData().registerImage[67] = 1234;
+        QVERIFY(!page.startWrite());
+        QFETCH(QString, box);
+        QCOMPARE(m_boxes, QStringList(box));
+        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+        QCOMPARE(liveData().registerImage[67], quint16(1234));
+        QVERIFY(page.writeFrame().isEmpty());
+        QTRY_VERIFY(page.field(field)->hasFocus());
+    }
+
+    // Restore: factory values, heating as shown, the PC's clock; the first
+    // frame is prepared at once.
+    void restorePreparesFactoryValues()
+    {
+        PresetParameters page;
+        type(page, "HEATING_ON", "-3");
+        type(page, "HEATING_OFF", "12");
+        tick(page, "HEATING_ON_OFF");
+        page.updateClock();
+        QVERIFY(page.startFactoryReset());
+        const quint16 *image = liveData().registerImage;
+        QCOMPARE(image[128], quint16(47));
+        QCOMPARE(image[129], quint16(62));
+        QCOMPARE(image[82], quint16(20000));
+        QCOMPARE(page.writeFrame(), QByteArray::fromHex("01100080000102002FF84C"));
+        QCOMPARE(liveData().nextRequest, quint16(ParameterWrite));
+        QCOMPARE(liveData().writeRegister, quint16(129));
+        QVERIFY(page.waitBox()->isVisible());
+        page.linkStopped();
+        QVERIFY(!page.waitBox()->isVisible());
+        QTRY_COMPARE(m_boxes, QStringList("失败: 参数修改失败!!!"));
+    }
+
+    // Save set, then open it elsewhere: the fields and exactly its groups.
+    void setFileRoundTrip()
+    {
+        QTemporaryDir dir;
+        const QString name = dir.filePath("pack.json");
+        {
+            PresetParameters page;
+            tick(page, "BALANCE");
+            tick(page, "TIME_SET");
+            type(page, "BALANCE_OPEN_V", "3.450");
+            type(page, "BALANCE_OPEN_V_DELTA", "30");
+            type(page, "LOW_CAP", "15");
+            QCOMPARE(page.saveSetTo(name), QString());
+        }
+        PresetParameters page;
+        tick(page, "CUV");
+        QCOMPARE(page.openSetFrom(name), QString());
+        QCOMPARE(page.tickedGroups(), (1u << 13) | (1u << 15));
+        QCOMPARE(page.field("BALANCE_OPEN_V")->text(), QStringLiteral("3.450"));
+        QCOMPARE(page.field("LOW_CAP")->text(), QStringLiteral("15"));
+        QVERIFY(!page.field("BMS_TIME")->text().isEmpty());
+        // A refused file leaves every field as it was.
+        QFile bad(dir.filePath("bad.json"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write(QByteArray(R"({"format":"packscope-parameter-set","version":1,"groups":["CUV"],"values":{"CUVW":"2.5","CUVP":"2.3","CUVR":"x"}})"));
+        bad.close();
+        setLanguage(page, 1);
+        QVERIFY(!page.openSetFrom(bad.fileName()).isEmpty());
+        QCOMPARE(m_boxes.last(), QStringLiteral("Warning: Parameter set bad.json refused (values.CUVR): \"x\" not a number"));
+        QCOMPARE(page.field("LOW_CAP")->text(), QStringLiteral("15"));
+        QCOMPARE(page.tickedGroups(), (1u << 13) | (1u << 15));
+    }
+
+    // Nothing clipped at the window's size, in both languages.
+    void fitsMainWindow()
+    {
+        MainWindow window;
+        window.resize(1118, 737);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        PresetParameters *page = window.parameterPage();
+        window.findChild<QTabWidget *>()->setCurrentWidget(page);
+        for (int language : {0, 1}) {
+            setLanguage(*page, language);
+            // The widest text of each kind of field.
+            for (QLineEdit *e : page->findChildren<QLineEdit *>()) {
+                const Param::Field *f = Param::fieldByName(e->objectName());
+                const Param::Scale scale = f ? f->scale : Param::Scale::Clock;
+                e->setText(scale == Param::Scale::Clock ? "2026-12-13 09:43:53" : scale == Param::Scale::Temp ? "-100"
+                           : scale == Param::Scale::Milli ? "65.535" : "655.35");
+            }
+            QTest::qWait(50); // layouts settle over a few rounds of events
+            // The window has not grown for this page.
+            QVERIFY2(window.height() <= 737 && window.width() <= 1118,
+                     qPrintable(QStringLiteral("%1x%2, page %3x%4 needs %5x%6").arg(window.width()).arg(window.height())
+                                .arg(page->width()).arg(page->height())
+                                .arg(page->minimumSizeHint().width()).arg(page->minimumSizeHint().height())));
+            for (QWidget *w : page->findChildren<QWidget *>()) {
+                if (w == page->waitBox() || page->waitBox()->isAncestorOf(w))
+                    continue;
+                if (w->inherits("QLabel") || w->inherits("QPushButton") || w->inherits("QCheckBox"))
+                    QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->property("text").toString()));
+                if (auto *edit = qobject_cast<QLineEdit *>(w)) {
+                    QStyleOptionFrame option;
+                    option.initFrom(edit);
+                    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
+                    QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->text()) + 4
+                                 <= edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width(),
+                             qPrintable(edit->objectName()));
+                }
+            }
+        }
+    }
+};
+
+QTEST_MAIN(TstPresetParameters)
+#include "tst_presetparameters.moc"
