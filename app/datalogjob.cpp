@@ -7,6 +7,7 @@
 #include "model/livedata.h"
 #include "pages/bmsdatalog.h"
 #include "store/recordtablemodel.h"
+#include "store/samplequeue.h"
 #include "store/tableexport.h"
 
 #include <QCoreApplication>
@@ -115,9 +116,6 @@ void DatalogJob::onRecordStored(int record, qint64 id)
         if (m_firstId == 0)
             m_firstId = id;
         m_lastId = id;
-    } else {
-        ++m_notStored;
-        say(QStringLiteral("record %1 could not be stored").arg(record));
     }
     const int total = m_options.datalogEnd - m_options.datalogBegin + 1;
     const qint64 left = m_clock.elapsed() * (total - m_done) / m_done;
@@ -135,6 +133,10 @@ void DatalogJob::onReadingEnded(bool complete)
     // Whatever happens now, the link has nothing more to do.
     QTimer::singleShot(0, this, [this] {
         stopLink();
+        // Records that had to wait for the database get one more try.
+        SampleQueue *queue = m_window->datalogPage()->queue();
+        queue->retry();
+        m_notStored = queue->waiting() + int(queue->lost());
         const RecordTable::Definition &def = RecordTable::datalog();
         const QString database = QSqlDatabase::database(def.connectionName).databaseName();
         const TableExport::Result written =
@@ -147,7 +149,7 @@ void DatalogJob::onReadingEnded(bool complete)
         if (m_notStored > 0) {
             fail(QStringLiteral("%1 of %2 records could not be stored; the others are in %3")
                      .arg(m_notStored)
-                     .arg(m_done)
+                     .arg(m_done + m_notStored)
                      .arg(m_options.exportFile));
             return;
         }

@@ -89,6 +89,7 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     m_link->setWriteFrameSource([this] { return m_parameterPage->writeFrame(); });
     m_link->setRecordFrameSource([this] { return m_datalogPage->requestFrame(); });
     connect(historyQueue(), &SampleQueue::stateChanged, this, &MainWindow::onStoreStateChanged);
+    connect(m_datalogPage->queue(), &SampleQueue::stateChanged, this, &MainWindow::onStoreStateChanged);
 
     m_countersLabel = new QLabel(this);
     m_countersLabel->setObjectName(QStringLiteral("countersLabel"));
@@ -363,43 +364,51 @@ QString MainWindow::countersText() const
 
 QString MainWindow::storeText() const
 {
-    const SampleQueue *queue = historyQueue();
+    // What a queue's fault means, in the current language.
     const int lang = language();
-    QString what;
-    switch (queue->fault()) {
-    case SampleQueue::Fault::None:
-        return QString();
-    case SampleQueue::Fault::ReadOnly:
-        what = pickText(lang, QStringLiteral("数据库只读"), QStringLiteral("database is read-only"));
-        break;
-    case SampleQueue::Fault::DiskFull:
-        what = pickText(lang, QStringLiteral("磁盘已满"), QStringLiteral("disk is full"));
-        break;
-    case SampleQueue::Fault::Locked:
-        what = pickText(lang, QStringLiteral("数据库被锁定"), QStringLiteral("database is locked"));
-        break;
-    case SampleQueue::Fault::Other:
-        what = pickText(lang, QStringLiteral("数据库错误"), QStringLiteral("database error"));
-        break;
+    auto describe = [lang](const SampleQueue *queue, const QString &zhTable, const QString &enTable) {
+        QString what;
+        switch (queue->fault()) {
+        case SampleQueue::Fault::None:
+            return QString();
+        case SampleQueue::Fault::ReadOnly:
+            what = pickText(lang, QStringLiteral("数据库只读"), QStringLiteral("database is read-only"));
+            break;
+        case SampleQueue::Fault::DiskFull:
+            what = pickText(lang, QStringLiteral("磁盘已满"), QStringLiteral("disk is full"));
+            break;
+        case SampleQueue::Fault::Locked:
+            what = pickText(lang, QStringLiteral("数据库被锁定"), QStringLiteral("database is locked"));
+            break;
+        case SampleQueue::Fault::Other:
+            what = pickText(lang, QStringLiteral("数据库错误"), QStringLiteral("database error"));
+            break;
+        }
+        QString text = pickText(lang, QStringLiteral("%1未保存：%2（%3），%4 条等待写入"),
+                                QStringLiteral("%1 not stored: %2 (%3), %4 waiting"))
+                           .arg(pickText(lang, zhTable, enTable), what, queue->faultText())
+                           .arg(queue->waiting());
+        if (queue->lost() > 0)
+            text += pickText(lang, QStringLiteral("，%1 条已丢失"), QStringLiteral(", %1 lost")).arg(queue->lost());
+        return text;
+    };
+    QStringList parts;
+    for (const QString &part : {describe(historyQueue(), QStringLiteral("历史数据"), QStringLiteral("History")),
+                                describe(m_datalogPage->queue(), QStringLiteral("记录数据"), QStringLiteral("Datalog"))}) {
+        if (!part.isEmpty())
+            parts << part;
     }
-    QString text = pickText(lang, QStringLiteral("历史数据未保存：%1（%2），%3 条等待写入"),
-                            QStringLiteral("History not stored: %1 (%2), %3 samples waiting"))
-                       .arg(what, queue->faultText())
-                       .arg(queue->waiting());
-    if (queue->lost() > 0)
-        text += pickText(lang, QStringLiteral("，%1 条已丢失"), QStringLiteral(", %1 lost")).arg(queue->lost());
-    return text;
+    return parts.join(QStringLiteral("; "));
 }
 
 void MainWindow::onStoreStateChanged()
 {
-    // One log line per change of the fault, not per waiting sample.
-    const int fault = int(historyQueue()->fault());
+    // One log line per change of a fault, not per waiting row.
+    const int fault = int(historyQueue()->fault()) * 8 + int(m_datalogPage->queue()->fault());
     if (fault != m_lastStoreFault) {
         m_lastStoreFault = fault;
-        logNote(fault == int(SampleQueue::Fault::None)
-                    ? pickText(language(), QStringLiteral("历史数据库恢复写入"), QStringLiteral("History database writable again"))
-                    : storeText());
+        logNote(fault == 0 ? pickText(language(), QStringLiteral("数据库恢复写入"), QStringLiteral("Databases writable again"))
+                           : storeText());
     }
     updateStatus();
 }

@@ -8,6 +8,7 @@
 #include "pages/exporttable.h"
 #include "pages/historymonitoring.h"
 #include "store/recordtablemodel.h"
+#include "store/samplequeue.h"
 
 #include "ui_bmsdatalog.h"
 
@@ -29,9 +30,16 @@ constexpr int FitRows = 64;
 } // namespace
 
 BmsDatalog::BmsDatalog(QWidget *parent)
-    : QWidget(parent), ui(new Ui::BmsDatalog), m_model(new RecordTableModel(RecordTable::datalog(), this))
+    : QWidget(parent), ui(new Ui::BmsDatalog), m_model(new RecordTableModel(RecordTable::datalog(), this)),
+      m_queue(new SampleQueue(m_model, SampleQueue::DefaultCapacity, this))
 {
     ui->setupUi(this);
+    connect(m_queue, &SampleQueue::stored, this, [this](qint64 id, const QVector<QVariant> &values) {
+        // The first row of an empty or freshly cleared table sets the widths.
+        if (id == 1)
+            fitColumns();
+        emit recordStored(values.value(0).toInt(), id);
+    });
     QTableView *view = ui->tableWidget;
     view->setModel(m_model);
     view->horizontalHeader()->setStretchLastSection(true);
@@ -189,14 +197,12 @@ void BmsDatalog::insertRecord()
     if (m_answer != Answer::Accepted)
         return;
     const BmsLiveData &live = liveData();
-    const qint64 id = m_model->appendRow(Datalog::recordValues(m_answerRecord, live.recordRegisters, serialText(live)));
-    // The first row of an empty or freshly cleared table sets the widths.
-    if (id == 1)
-        fitColumns();
-    if (m_reading) {
+    // A record the database does not take now waits and is stored, in
+    // order, once it does (as a history sample would); it is shown when
+    // stored, and the run goes on meanwhile.
+    m_queue->submit(Datalog::recordValues(m_answerRecord, live.recordRegisters, serialText(live)));
+    if (m_reading)
         ++m_runDone;
-        emit recordStored(m_answerRecord, id);
-    }
 }
 
 void BmsDatalog::prepareNextRequest()
@@ -272,4 +278,9 @@ void BmsDatalog::on_saveBtn_clicked()
     exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size());
 }
 
-void BmsDatalog::on_clearBtn_clicked() { m_model->clearTable(); }
+void BmsDatalog::on_clearBtn_clicked()
+{
+    // Records still waiting for the database belong to the table emptied.
+    m_queue->clear();
+    m_model->clearTable();
+}

@@ -8,6 +8,7 @@
 
 class QTableView;
 class RecordTableModel;
+class SampleQueue;
 namespace Ui { class BmsDatalog; }
 
 // The datalog page: the records the BMS keeps in its own memory (numbers 1
@@ -54,6 +55,8 @@ public:
 
     QTableView *tableView() const;
     RecordTableModel *model() const { return m_model; }
+    // Where records wait while the database does not take them.
+    SampleQueue *queue() const { return m_queue; }
     bool lastSortDescending() const { return m_lastSortDescending; }
 
     QStringList chineseHeaders;
@@ -88,6 +91,7 @@ private:
 
     Ui::BmsDatalog *ui;
     RecordTableModel *m_model;
+    SampleQueue *m_queue;
     bool m_lastSortDescending = false;
     QSqlDatabase database;
     QByteArray m_requestFrame;

@@ -38,6 +38,9 @@ PresetParameters::PresetParameters(QWidget *parent)
     clockTimer = new QTimer(this);
     connect(clockTimer, &QTimer::timeout, this, &PresetParameters::updateClock);
     clockTimer->start(1000);
+    // Shown from the start, not a second later: a history sample taken in
+    // the first second (a quick poll on a test rig) is stamped too.
+    updateClock();
 
     connect(this, &PresetParameters::languageSwich, this, &PresetParameters::languageChange);
     // A time typed by the user is written as typed.

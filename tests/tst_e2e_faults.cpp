@@ -55,9 +55,6 @@ class TestE2eFaults : public QObject
         window = std::make_unique<MainWindow>();
         window->setPollInterval(pollMs);
         window->setPortName(sim.deviceName());
-        // Samples are stamped with the parameter page's clock, which shows
-        // the time from its first second on.
-        QTRY_VERIFY_WITH_TIMEOUT(!window->parameterPage()->clockText().isEmpty(), 5000);
         window->on_monitorBtn_clicked();
         QVERIFY(window->isMonitoring());
     }
