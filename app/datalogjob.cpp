@@ -70,13 +70,7 @@ int DatalogJob::exec()
 
     m_window = std::make_unique<MainWindow>();
     MainWindow &w = *m_window;
-    w.setPortName(m_options.port);
-    if (m_options.baud)
-        w.setBaudRate(m_options.baud);
-    if (m_options.address)
-        w.setSlaveAddress(m_options.address);
-    if (m_options.pollMs)
-        w.setPollInterval(m_options.pollMs);
+    w.applyLinkOptions(m_options);
     BmsDatalog *page = w.datalogPage();
     page->setFastRead(m_options.fast);
     page->setRangeText(QString::number(m_options.datalogBegin), QString::number(m_options.datalogEnd));

@@ -97,14 +97,7 @@ int main(int argc, char *argv[])
                 window.saveSettings(settings);
         });
     }
-    if (!options.port.isEmpty())
-        window.setPortName(options.port);
-    if (options.baud)
-        window.setBaudRate(options.baud);
-    if (options.address)
-        window.setSlaveAddress(options.address);
-    if (options.pollMs)
-        window.setPollInterval(options.pollMs);
+    window.applyLinkOptions(options);
     if (options.isParameterJob()) {
         ParameterSetJob job(window, options.readSet.isEmpty() ? ParameterSetJob::WriteSet : ParameterSetJob::ReadSet,
                             options.readSet.isEmpty() ? options.writeSet : options.readSet);

@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 
 #include "app/appinfo.h"
+#include "app/options.h"
 #include "gui/dialogs.h"
 #include "link/addresscommands.h"
 #include "link/frames.h"
@@ -130,6 +131,18 @@ void MainWindow::setPortName(const QString &name)
         ui->serialNumCB->setCurrentIndex(index);
     else
         ui->serialNumCB->setEditText(name);
+}
+
+void MainWindow::applyLinkOptions(const Options &options)
+{
+    if (!options.port.isEmpty())
+        setPortName(options.port);
+    if (options.baud)
+        setBaudRate(options.baud);
+    if (options.address)
+        setSlaveAddress(options.address);
+    if (options.pollMs)
+        setPollInterval(options.pollMs);
 }
 
 bool MainWindow::setBaudRate(int baud)

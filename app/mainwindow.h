@@ -36,6 +36,9 @@ public:
     quint8 selectedAddress() const;
     quint8 unansweredCount() const { return m_link->unansweredCount(); }
 
+    // Port, baud rate, slave address and poll period given on the command
+    // line (whatever the options leave unset stays as chosen).
+    void applyLinkOptions(const struct Options &options);
     // Link choices, also reachable from the command line.
     void setPortName(const QString &name);
     bool setBaudRate(int baud);

@@ -24,9 +24,6 @@ const QString StartEn = QStringLiteral("Start Reading");
 const QString StopZh = QStringLiteral("停止读取");
 const QString StopEn = QStringLiteral("Stop Reading");
 
-// Columns are fitted to the rows around the visible ones.
-constexpr int FitRows = 64;
-
 } // namespace
 
 BmsDatalog::BmsDatalog(QWidget *parent)
@@ -41,11 +38,7 @@ BmsDatalog::BmsDatalog(QWidget *parent)
         emit recordStored(values.value(0).toInt(), id);
     });
     QTableView *view = ui->tableWidget;
-    view->setModel(m_model);
-    view->horizontalHeader()->setStretchLastSection(true);
-    view->horizontalHeader()->setResizeContentsPrecision(FitRows);
-    view->verticalHeader()->hide();
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    setUpRecordView(view, m_model);
 
     chineseHeaders = RecordTable::datalog().chineseHeaders();
     englishHeaders = RecordTable::datalog().englishHeaders();

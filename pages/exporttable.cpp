@@ -7,6 +7,7 @@
 #include "store/tableexport.h"
 
 #include <QAbstractItemModel>
+#include <QHeaderView>
 #include <QEventLoop>
 #include <QProgressDialog>
 #include <QTableView>
@@ -14,6 +15,18 @@
 #include <QTimer>
 
 #include <limits>
+
+void setUpRecordView(QTableView *view, RecordTableModel *model)
+{
+    // Columns are fitted to the rows around the visible ones: fitting to
+    // every row of a table of millions would read all of them.
+    constexpr int FitRows = 64;
+    view->setModel(model);
+    view->horizontalHeader()->setStretchLastSection(true);
+    view->horizontalHeader()->setResizeContentsPrecision(FitRows);
+    view->verticalHeader()->hide();
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+}
 
 void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHeaders, int headerCount)
 {

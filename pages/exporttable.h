@@ -7,6 +7,12 @@
 class QTableView;
 class QWidget;
 
+class RecordTableModel;
+
+// The table of a recorded-data page: the model, the last column stretched,
+// no row numbers, whole rows selected, columns fitted to the rows in sight.
+void setUpRecordView(QTableView *view, RecordTableModel *model);
+
 // The Save button of a recorded-data page: asks for the file name and
 // exports the page's view. A large table is written on a worker thread under
 // a progress dialog that can cancel; the window keeps running meanwhile.

@@ -26,10 +26,6 @@ const char *const HistoryMonitoring::HeaderStyle =
 
 namespace {
 
-// Columns are fitted to the rows around the visible ones: fitting to every
-// row of a table of millions would read all of them.
-constexpr int FitRows = 64;
-
 // A text that was never set is stored as an empty text, not as NULL.
 QVariant text(const QString &s) { return s.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(s); }
 
@@ -47,11 +43,7 @@ HistoryMonitoring::HistoryMonitoring(QWidget *parent)
     });
     ui->setupUi(this);
     QTableView *view = ui->tableWidget;
-    view->setModel(m_model);
-    view->horizontalHeader()->setStretchLastSection(true);
-    view->horizontalHeader()->setResizeContentsPrecision(FitRows);
-    view->verticalHeader()->hide();
-    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    setUpRecordView(view, m_model);
 
     chineseHeaders = RecordTable::history().chineseHeaders();
     englishHeaders = RecordTable::history().englishHeaders();
