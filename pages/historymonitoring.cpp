@@ -97,9 +97,13 @@ QVector<QVariant> HistoryMonitoring::sampleValues() const
 
 void HistoryMonitoring::insertSample()
 {
+    const QVector<QVariant> values = sampleValues();
+    const qint64 id = m_model->appendRow(values);
     // The first row of an empty or freshly cleared table sets the widths.
-    if (m_model->appendRow(sampleValues()) == 1)
+    if (id == 1)
         fitColumns();
+    if (id > 0)
+        emit sampleStored(id, values);
 }
 
 void HistoryMonitoring::sortByColumn(int n)

@@ -42,6 +42,9 @@ public:
 
 signals:
     void languageSwich();
+    // A sample has been stored in table `total` under `id`; `values` are
+    // its columns in table order after `id`.
+    void sampleStored(qint64 id, const QVector<QVariant> &values);
 
 public slots:
     void sortByColumn(int n);
