@@ -75,7 +75,7 @@ qint64 msOf(qint64 clockSecs) { return Trend::localTime(clockSecs).toMSecsSinceE
 
 // A range a little wider than [lo, hi] on round numbers, so that a live
 // chart does not rescale with every sample.
-void niceRange(double lo, double hi, double minimalSpan, double &outLo, double &outHi)
+double niceRange(double lo, double hi, double minimalSpan, double &outLo, double &outHi)
 {
     double span = std::max(hi - lo, minimalSpan);
     const double step = std::pow(10.0, std::floor(std::log10(span))) / 2;
@@ -86,6 +86,11 @@ void niceRange(double lo, double hi, double minimalSpan, double &outLo, double &
         outLo = std::floor((mid - minimalSpan / 2) / step) * step;
         outHi = outLo + std::ceil(minimalSpan / step) * step;
     }
+    // Ticks on round numbers, four to ten of them.
+    double tick = step;
+    while ((outHi - outLo) / tick > 10)
+        tick *= 2;
+    return tick;
 }
 
 } // namespace
@@ -205,7 +210,17 @@ void TrendPage::buildChart()
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     for (int a = 0; a < AxisCount; ++a) {
         auto *axis = new QValueAxis;
-        axis->setLabelFormat(QStringLiteral("%.5g"));
+        axis->setTickType(QValueAxis::TicksDynamic);
+        // An axis wears the colour of its (first) series.
+        for (const SeriesInfo &info : Info) {
+            if (info.axis == a) {
+                const QColor c = QColor::fromRgb(info.color);
+                axis->setLinePenColor(c);
+                axis->setLabelsColor(c);
+                axis->setTitleBrush(c);
+                break;
+            }
+        }
         m_chart->addAxis(axis, Axes[a].side);
         m_valueAxes.append(axis);
     }
@@ -332,10 +347,15 @@ void TrendPage::fitValueAxes()
         if (lo[a] > hi[a])
             continue; // nothing shown: keep the axis as it is
         double newLo, newHi;
-        niceRange(lo[a], hi[a], Axes[a].minimalSpan, newLo, newHi);
+        const double tick = niceRange(lo[a], hi[a], Axes[a].minimalSpan, newLo, newHi);
         QValueAxis *axis = m_valueAxes[a];
-        if (axis->min() != newLo || axis->max() != newHi)
-            axis->setRange(newLo, newHi);
+        if (axis->min() == newLo && axis->max() == newHi)
+            continue;
+        axis->setRange(newLo, newHi);
+        axis->setTickAnchor(newLo);
+        axis->setTickInterval(tick);
+        const int decimals = std::max(0, int(std::ceil(-std::log10(tick) - 1e-9)));
+        axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
     }
 }
 
@@ -373,6 +393,10 @@ void TrendPage::appendSample(qint64, const QVector<QVariant> &values)
                                  - points.begin());
             series->removePoints(0, drop);
         }
+    }
+    if (m_series[Trend::PackVoltage]->count() == 4) {
+        for (QLineSeries *series : m_series)
+            series->setPointsVisible(false);
     }
     if (m_following)
         followNewest();
