@@ -71,7 +71,20 @@ const AxisInfo Axes[AxisCount] = {
 const int WindowChoices[] = {1, 10, 60};
 constexpr int DefaultWindow = 1; // index of 10 minutes
 
-qint64 msOf(qint64 clockSecs) { return Trend::localTime(clockSecs).toMSecsSinceEpoch(); }
+// Milliseconds since the epoch of a sample's local clock reading. The
+// offset from the clock reading is looked up once an hour of readings: the
+// lookup asks the time zone database, too slow for every point.
+qint64 msOf(qint64 clockSecs)
+{
+    static qint64 cachedHour = std::numeric_limits<qint64>::min();
+    static qint64 offsetMs = 0;
+    const qint64 hour = clockSecs >= 0 ? clockSecs / 3600 : -((-clockSecs + 3599) / 3600);
+    if (hour != cachedHour) {
+        cachedHour = hour;
+        offsetMs = Trend::localTime(hour * 3600).toMSecsSinceEpoch() - hour * 3600 * 1000;
+    }
+    return clockSecs * 1000 + offsetMs;
+}
 
 // A range a little wider than [lo, hi] on round numbers, so that a live
 // chart does not rescale with every sample.
@@ -210,7 +223,6 @@ void TrendPage::buildChart()
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     for (int a = 0; a < AxisCount; ++a) {
         auto *axis = new QValueAxis;
-        axis->setTickType(QValueAxis::TicksDynamic);
         // An axis wears the colour of its (first) series.
         for (const SeriesInfo &info : Info) {
             if (info.axis == a) {
@@ -351,9 +363,13 @@ void TrendPage::fitValueAxes()
         QValueAxis *axis = m_valueAxes[a];
         if (axis->min() == newLo && axis->max() == newHi)
             continue;
+        // Fixed ticks while range and interval change: an old interval on a
+        // new, much wider range would ask for millions of ticks.
+        axis->setTickType(QValueAxis::TicksFixed);
         axis->setRange(newLo, newHi);
         axis->setTickAnchor(newLo);
         axis->setTickInterval(tick);
+        axis->setTickType(QValueAxis::TicksDynamic);
         const int decimals = std::max(0, int(std::ceil(-std::log10(tick) - 1e-9)));
         axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
     }
@@ -372,20 +388,43 @@ void TrendPage::appendSample(qint64, const QVector<QVariant> &values)
     if (m_samples.first().clockSecs < keepFrom - 300) {
         auto it = std::lower_bound(m_samples.begin(), m_samples.end(), keepFrom,
                                    [](const Trend::Sample &s, qint64 t) { return s.clockSecs < t; });
+        m_drawn -= int(it - m_samples.begin());
         m_samples.erase(m_samples.begin(), it);
     }
-    if (!m_live)
-        return;
+    if (m_live && !m_liveUpdatePending) {
+        // Samples that arrive together are drawn together.
+        m_liveUpdatePending = true;
+        QTimer::singleShot(0, this, &TrendPage::updateLiveChart);
+    }
+}
 
-    const qreal x = msOf(sample.clockSecs);
-    const qint64 windowStart = qint64(x) - qint64(windowMinutes()) * 60000;
-    for (int s = 0; s < Trend::SeriesCount; ++s) {
-        if (sample.value[s] == Trend::Missing)
-            continue;
-        QLineSeries *series = m_series[s];
-        series->append(x, sample.value[s] * Info[s].scale);
-        // While following, the series keeps what the window shows (and a
-        // minute more), trimmed a minute at a time.
+void TrendPage::updateLiveChart()
+{
+    m_liveUpdatePending = false;
+    if (!m_live || m_drawn >= m_samples.size()) {
+        m_drawn = std::max(0, std::min(m_drawn, int(m_samples.size())));
+        return;
+    }
+    const qint64 newest = msOf(m_samples.last().clockSecs);
+    const qint64 windowStart = newest - qint64(windowMinutes()) * 60000;
+    // While following, the time axis moves anyway and redraws every series
+    // with its new points: the series need not announce each point to the
+    // chart, which would lay out the whole line once per point.
+    const bool quiet = m_following && m_timeAxis->max().toMSecsSinceEpoch() != followedEnd(newest);
+    for (QLineSeries *series : m_series)
+        series->blockSignals(quiet);
+    for (int n = std::max(0, m_drawn); n < m_samples.size(); ++n) {
+        const Trend::Sample &sample = m_samples.at(n);
+        const qreal x = msOf(sample.clockSecs);
+        for (int s = 0; s < Trend::SeriesCount; ++s) {
+            if (sample.value[s] != Trend::Missing)
+                m_series[s]->append(x, sample.value[s] * Info[s].scale);
+        }
+    }
+    m_drawn = m_samples.size();
+    for (QLineSeries *series : m_series) {
+        // A following series keeps what the window shows and a minute more,
+        // trimmed a minute at a time.
         if (m_following && series->count() > 1 && series->at(0).x() < windowStart - 60000) {
             const QVector<QPointF> points = series->pointsVector();
             const int drop = int(std::lower_bound(points.begin(), points.end(), qreal(windowStart),
@@ -393,8 +432,9 @@ void TrendPage::appendSample(qint64, const QVector<QVariant> &values)
                                  - points.begin());
             series->removePoints(0, drop);
         }
+        series->blockSignals(false);
     }
-    if (m_series[Trend::PackVoltage]->count() == 4) {
+    if (m_series[Trend::PackVoltage]->pointsVisible() && m_series[Trend::PackVoltage]->count() > 3) {
         for (QLineSeries *series : m_series)
             series->setPointsVisible(false);
     }
@@ -403,11 +443,22 @@ void TrendPage::appendSample(qint64, const QVector<QVariant> &values)
     refreshState();
 }
 
+qint64 TrendPage::followedEnd(qint64 newestMs) const
+{
+    // The window moves in steps of a sixtieth of itself (1 s, 10 s, 1 min):
+    // moving it relabels the time axis and redraws every series, which need
+    // not happen with every sample of a wide window.
+    const qint64 step = qint64(windowMinutes()) * 1000;
+    return (newestMs + step - 1) / step * step;
+}
+
 void TrendPage::followNewest()
 {
     const qint64 window = qint64(windowMinutes()) * 60000;
     const qint64 newest = m_samples.isEmpty() ? QDateTime::currentMSecsSinceEpoch() : msOf(m_samples.last().clockSecs);
-    setTimeRange(newest - window, newest);
+    const qint64 end = followedEnd(newest);
+    if (m_timeAxis->max().toMSecsSinceEpoch() != end || m_timeAxis->min().toMSecsSinceEpoch() != end - window)
+        setTimeRange(end - window, end);
     fitValueAxes();
 }
 
@@ -431,6 +482,7 @@ void TrendPage::fillFromLive()
         m_series[s]->replace(points[s]);
         m_series[s]->setPointsVisible(points[s].size() <= 3);
     }
+    m_drawn = m_samples.size();
     if (m_following)
         followNewest();
     refreshState();

@@ -50,7 +50,8 @@ private:
 // their spread, highest and lowest temperature over time.
 //
 // Live, it appends every sample the history stores and shows the last 1, 10
-// or 60 minutes, following the newest sample until the user zooms or pans;
+// or 60 minutes (moving on in steps of a sixtieth of the window), following
+// the newest sample until the user zooms or pans;
 // "Live" follows again. From the history it draws a chosen range of table
 // `total`, reduced to the extremes of about one bucket per pixel by queries
 // on a thread of their own; zooming in reads the smaller range in more
@@ -87,6 +88,10 @@ public:
 
     static constexpr int LiveKeepSecs = 3600 + 300;
 
+    // Draws the live samples not drawn yet; runs on its own once the
+    // samples that arrived together have been appended.
+    void updateLiveChart();
+
 signals:
     void languageSwich();
     // A history range has been drawn (or found empty).
@@ -110,6 +115,7 @@ private:
     void showResult(const Trend::Result &result);
     void fillFromLive();
     void followNewest();
+    qint64 followedEnd(qint64 newestMs) const;
     void setTimeRange(qint64 fromMs, qint64 toMs);
     void fitValueAxes();
     void updateAxisVisibility();
@@ -132,6 +138,8 @@ private:
     Trend::Worker *m_worker = nullptr;
 
     QVector<Trend::Sample> m_samples; // live samples, oldest first
+    int m_drawn = 0; // m_samples drawn in the live chart
+    bool m_liveUpdatePending = false;
     bool m_live = true;
     bool m_following = true;
     bool m_settingRange = false;

@@ -165,10 +165,14 @@ bool sampleFromRow(const QVector<QVariant> &values, Sample &out)
 {
     if (values.size() < FirstCellColumn + Cells)
         return false;
-    const QDateTime t = QDateTime::fromString(values.at(TimeColumn).toString(), QLatin1String(TimeFormat));
-    if (!t.isValid())
+    // Date and time read apart and joined as UTC: a local date and time
+    // would ask the time zone database for every sample.
+    const QString text = values.at(TimeColumn).toString();
+    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(text.mid(11), QStringLiteral("hh:mm:ss"));
+    if (text.size() != 19 || text.at(10) != QLatin1Char(' ') || !date.isValid() || !time.isValid())
         return false;
-    out.clockSecs = QDateTime(t.date(), t.time(), Qt::UTC).toSecsSinceEpoch();
+    out.clockSecs = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
     out.value[PackVoltage] = values.at(VoltageColumn).toInt();
     out.value[PackCurrent] = values.at(CurrentColumn).toInt();
     out.value[Soc] = values.at(SocColumn).toInt();
@@ -258,11 +262,25 @@ Result query(QSqlDatabase db, const Request &request)
         }
         if (!q.next() || q.value(0).isNull())
             return r; // empty table
-        to = q.value(1).toLongLong() * 60 + 59;
-        from = request.range == Request::All      ? q.value(0).toLongLong() * 60
+        const qint64 firstMinute = q.value(0).toLongLong(), lastMinute = q.value(1).toLongLong();
+        q.finish();
+        // The first and the newest sample to the second: the samples of
+        // their minutes, found through the index on `time`.
+        q.prepare(QStringLiteral("select %1,%2 from total where time>=? and time<=?")
+                      .arg(clockExpr(QStringLiteral("min(time)")), clockExpr(QStringLiteral("max(time)"))));
+        qint64 ends[2] = {firstMinute * 60, lastMinute * 60 + 59};
+        for (int e = 0; e < 2; ++e) {
+            const qint64 minute = e == 0 ? firstMinute : lastMinute;
+            q.addBindValue(timeText(minute * 60));
+            q.addBindValue(timeText(minute * 60 + 59));
+            if (q.exec() && q.next() && !q.value(e).isNull())
+                ends[e] = q.value(e).toLongLong();
+            q.finish();
+        }
+        to = ends[1];
+        from = request.range == Request::All      ? ends[0]
                : request.range == Request::LastDay ? to - 86400 + 1
                                                    : to - 3600 + 1;
-        q.finish();
     }
     r.empty = false;
     r.fromSecs = from;
