@@ -320,7 +320,9 @@ void TrendPage::setTimeRange(qint64 fromMs, qint64 toMs)
 void TrendPage::updateTimeFormat()
 {
     const qint64 span = m_timeAxis->max().toMSecsSinceEpoch() - m_timeAxis->min().toMSecsSinceEpoch();
-    const char *format = span <= 3 * 3600 * 1000LL ? "hh:mm:ss" : span <= 3 * 86400 * 1000LL ? "MM-dd hh:mm" : "yyyy-MM-dd";
+    // Ticks are evenly spaced, not on midnights: a label without the time
+    // of day would name a day at an odd hour.
+    const char *format = span <= 3 * 3600 * 1000LL ? "hh:mm:ss" : span <= 120 * 86400 * 1000LL ? "MM-dd hh:mm" : "yyyy-MM-dd hh:mm";
     if (m_timeAxis->format() != QLatin1String(format))
         m_timeAxis->setFormat(QLatin1String(format));
     const int ticks = std::max(3, std::min(11, plotWidth() / 130));
@@ -610,10 +612,12 @@ void TrendPage::showResult(const Trend::Result &result)
         m_series[s]->replace(points[s]);
         m_series[s]->setPointsVisible(result.buckets.size() <= 3);
     }
-    if (!result.empty && !m_keepAxisOnResult) {
+    if (!result.empty) {
+        // The pickers show the range drawn, also after a zoom or pan.
         ui->fromDT->setDateTime(Trend::localTime(result.fromSecs));
         ui->toDT->setDateTime(Trend::localTime(result.toSecs));
-        setTimeRange(msOf(result.fromSecs), msOf(result.toSecs));
+        if (!m_keepAxisOnResult)
+            setTimeRange(msOf(result.fromSecs), msOf(result.toSecs));
     }
     fitValueAxes();
     refreshState();
