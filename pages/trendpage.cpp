@@ -633,6 +633,10 @@ QString TrendPage::readoutAt(qreal x) const
 {
     QStringList parts;
     parts << QDateTime::fromMSecsSinceEpoch(qint64(x)).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // A series is read where it has a point within a few pixels of the
+    // cursor; elsewhere (before its first sample, in a pause) it is left out.
+    const qreal span = m_timeAxis->max().toMSecsSinceEpoch() - m_timeAxis->min().toMSecsSinceEpoch();
+    const qreal reach = std::max<qreal>(1000, span / plotWidth() * 8);
     for (int s = 0; s < Trend::SeriesCount; ++s) {
         if (!m_series[s]->isVisible() || m_series[s]->count() == 0)
             continue;
@@ -641,6 +645,8 @@ QString TrendPage::readoutAt(qreal x) const
                                    [](const QPointF &p, qreal v) { return p.x() < v; });
         if (it == points.end() || (it != points.begin() && x - (it - 1)->x() < it->x() - x))
             --it;
+        if (std::abs(it->x() - x) > reach)
+            continue;
         // A bucket is drawn as its low and high point at one time.
         auto first = it, last = it;
         while (first != points.begin() && (first - 1)->x() == it->x())

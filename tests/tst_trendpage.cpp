@@ -106,6 +106,8 @@ private slots:
                  QStringLiteral("2026-04-02 10:01:40  Pack voltage 50.00 V  Current -1.50 A  SOC 80 %  "
                                 "Highest cell 3.314 V  Lowest cell 3.300 V  Cell spread 14 mV  "
                                 "Highest temperature 23 °C  Lowest temperature 20 °C"));
+        // Where no series has a sample, the time alone.
+        QCOMPARE(page->readoutAt(Start.addSecs(-100).toMSecsSinceEpoch()), QStringLiteral("2026-04-02 09:58:20"));
 
         page->findChild<QPushButton *>("liveBtn")->click();
         QVERIFY(page->isFollowing());
