@@ -12,6 +12,7 @@
 #include "pages/bmsdatalog.h"
 #include "pages/bmsmonitoring.h"
 #include "pages/historymonitoring.h"
+#include "pages/trendpage.h"
 #include "pages/pandidrw.h"
 #include "pages/presetparameters.h"
 #include "store/samplequeue.h"
@@ -79,6 +80,12 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     ui->tabWidget->insertTab(2, m_historyPage, QStringLiteral("BMS历史监控"));
     m_datalogPage = new BmsDatalog(this);
     ui->tabWidget->insertTab(3, m_datalogPage, QStringLiteral("BMS数据记录"));
+
+    // The trend chart comes last, after the communication log; it draws
+    // every sample the history stores.
+    m_trendPage = new TrendPage(this);
+    ui->tabWidget->insertTab(5, m_trendPage, QStringLiteral("趋势"));
+    connect(m_historyPage, &HistoryMonitoring::sampleStored, m_trendPage, &TrendPage::appendSample);
 
     // The address page is a window of its own; it is not placed in a tab.
     m_addressPage = new PAndIdRW(nullptr);
@@ -521,6 +528,7 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         ui->tabWidget->setTabText(2, text("BMS历史监控", "Historical Record"));
         ui->tabWidget->setTabText(3, text("BMS数据记录", "BMS Datalog"));
         ui->tabWidget->setTabText(4, text("实时数据收发", "Communication"));
+        ui->tabWidget->setTabText(5, text("趋势", "Trend"));
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("languageMenu")))
             menu->setTitle(text("语言", "Language"));
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("connectionMenu")))
@@ -546,6 +554,7 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
     emit m_historyPage->languageSwich();
     emit m_datalogPage->languageSwich();
     emit m_addressPage->languageSwich();
+    emit m_trendPage->languageSwich();
 }
 
 // --- Help, time stamps, settings --------------------------------------------

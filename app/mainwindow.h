@@ -16,6 +16,7 @@ class PresetParameters;
 class HistoryMonitoring;
 class BmsDatalog;
 class PAndIdRW;
+class TrendPage;
 namespace Ui { class MainWindow; }
 
 // The tool's window. It owns the serial link (SerialLink: port, poll, frame
@@ -61,6 +62,7 @@ public:
     HistoryMonitoring *historyPage() const { return m_historyPage; }
     BmsDatalog *datalogPage() const { return m_datalogPage; }
     PAndIdRW *addressPage() const { return m_addressPage; }
+    TrendPage *trendPage() const { return m_trendPage; }
     const CommLog &commLog() const { return m_log; }
 
     static const QStringList &baudRates();
@@ -138,4 +140,5 @@ private:
     HistoryMonitoring *m_historyPage = nullptr;
     BmsDatalog *m_datalogPage = nullptr;
     PAndIdRW *m_addressPage = nullptr;
+    TrendPage *m_trendPage = nullptr;
 };

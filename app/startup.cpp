@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include "gui/dialogs.h"
+#include "store/recordtablemodel.h"
 #include "store/schema.h"
 
 #include <QDebug>
@@ -24,6 +25,8 @@ bool openDatabases(const QString &directory)
                          text + QStringLiteral("\n") + why, QMessageBox::Cancel);
         return false;
     }
+    // The trend's minute summary of table total, its trigger and time index.
+    RecordTable::history().companions(QSqlDatabase::database(QStringLiteral("connection1")));
     if (!Schema::openDatabase(QStringLiteral("connection2"), directory + QStringLiteral("/my2.db"),
                               QString::fromLatin1(Schema::CreateRecordTable), QStringLiteral("record"), &why)) {
         Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("Cannot open database2"),

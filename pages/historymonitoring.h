@@ -45,8 +45,9 @@ public:
 
 signals:
     void languageSwich();
-    // A sample has been stored under `id` (possibly later than it was taken,
-    // when it had to wait for the database).
+    // A sample has been stored in table `total` under `id` (possibly later
+    // than it was taken, when it had to wait for the database); `values` are
+    // its columns in table order after `id`.
     void sampleStored(qint64 id, const QVector<QVariant> &values);
 
 public slots:

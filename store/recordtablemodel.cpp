@@ -1,6 +1,7 @@
 #include "store/recordtablemodel.h"
 
 #include "store/schema.h"
+#include "store/trendstore.h"
 
 #include "model/livedata.h"
 #include "model/valueformat.h"
@@ -52,6 +53,7 @@ Definition makeHistory()
     d.connectionName = QStringLiteral("connection1");
     d.table = QStringLiteral("total");
     d.createStatement = QString::fromLatin1(Schema::CreateTotalTable);
+    d.companions = Trend::ensureSummary;
     QVector<Column> &c = d.columns;
     c.append(column("time", QStringLiteral("时间"), "Date_Time", Rule::Text));
     appendStateColumns(c);
@@ -566,6 +568,8 @@ void RecordTableModel::clearTable()
             qDebug("drop error!");
         QSqlQuery create(db);
         create.exec(m_def.createStatement);
+        if (m_def.companions)
+            m_def.companions(db);
     }
     beginResetModel();
     resetToNewestFirst();

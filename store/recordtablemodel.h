@@ -53,6 +53,9 @@ struct Definition
     QString connectionName;  // the named connection holding the table
     QString table;           // table name; a fixed text
     QString createStatement; // re-creates the table after Clear
+    // What belongs to the table besides it (triggers, indexes, summaries),
+    // set up again after start-up's and Clear's create; may be empty.
+    std::function<bool(QSqlDatabase)> companions;
     QVector<Column> columns; // the shown columns, in table order after `id`
 
     int columnCount() const { return columns.size(); }

@@ -9,6 +9,7 @@
 #include "pages/bmsdatalog.h"
 #include "pages/bmsmonitoring.h"
 #include "pages/historymonitoring.h"
+#include "pages/trendpage.h"
 #include "pages/pandidrw.h"
 #include "pages/presetparameters.h"
 #include "support/fakebms.h"
@@ -103,10 +104,12 @@ private slots:
         QCOMPARE(liveData().language, quint8(1));
         auto *tabs = child<QTabWidget>(&w, "tabWidget");
         QCOMPARE(tabs->currentIndex(), 0);
-        QCOMPARE(tabs->count(), 5);
+        QCOMPARE(tabs->count(), 6);
         QCOMPARE(tabs->widget(4)->objectName(), QStringLiteral("widget"));
-        const QStringList titles{"BMS Monitoring", "BMS Parameter", "Historical Record", "BMS Datalog", "Communication"};
-        for (int i = 0; i < 5; ++i)
+        QCOMPARE(tabs->widget(5), static_cast<QWidget *>(w.trendPage()));
+        const QStringList titles{"BMS Monitoring", "BMS Parameter", "Historical Record", "BMS Datalog", "Communication",
+                                 "Trend"};
+        for (int i = 0; i < 6; ++i)
             QCOMPARE(tabs->tabText(i), titles[i]);
         QVERIFY(child<QComboBox>(&w, "serialNumCB")->isEditable());
     }
@@ -119,11 +122,13 @@ private slots:
             new QSignalSpy(w.parameterPage(), &PresetParameters::languageSwich),
             new QSignalSpy(w.historyPage(), &HistoryMonitoring::languageSwich),
             new QSignalSpy(w.datalogPage(), &BmsDatalog::languageSwich),
-            new QSignalSpy(w.addressPage(), &PAndIdRW::languageSwich)};
+            new QSignalSpy(w.addressPage(), &PAndIdRW::languageSwich),
+            new QSignalSpy(w.trendPage(), &TrendPage::languageSwich)};
         auto *lg = child<QComboBox>(&w, "lgCB");
         lg->setCurrentIndex(0);
         QCOMPARE(child<QPushButton>(&w, "monitorBtn")->text(), QStringLiteral("开始监控"));
         QCOMPARE(child<QTabWidget>(&w, "tabWidget")->tabText(4), QStringLiteral("实时数据收发"));
+        QCOMPARE(child<QTabWidget>(&w, "tabWidget")->tabText(5), QStringLiteral("趋势"));
         QCOMPARE(child<QPushButton>(&w, "saveBtn")->text(), QStringLiteral("保存"));
         QCOMPARE(liveData().language, quint8(0));
 

@@ -1,0 +1,736 @@
+#include "pages/trendpage.h"
+
+#include "gui/dialogs.h"
+#include "model/livedata.h"
+#include "store/recordtablemodel.h"
+
+#include "ui_trendpage.h"
+
+#include <QGraphicsLineItem>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QSqlDatabase>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <QWheelEvent>
+#include <QtCharts/QChart>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLegendMarker>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace QtCharts;
+
+namespace {
+
+enum AxisGroup { PackAxis, CellAxis, CurrentAxis, TempAxis, SocAxis, SpreadAxis, AxisCount };
+
+struct SeriesInfo
+{
+    const char *zh;
+    const char *en;
+    AxisGroup axis;
+    double scale;    // stored unit to shown unit
+    int decimals;
+    const char *unit;
+    QRgb color;
+};
+
+const SeriesInfo Info[Trend::SeriesCount] = {
+    {"总电压", "Pack voltage", PackAxis, 0.01, 2, "V", 0x1f77b4},
+    {"电流", "Current", CurrentAxis, 0.01, 2, "A", 0x2ca02c},
+    {"SOC", "SOC", SocAxis, 1, 0, "%", 0x9467bd},
+    {"最高单体", "Highest cell", CellAxis, 0.001, 3, "V", 0xd62728},
+    {"最低单体", "Lowest cell", CellAxis, 0.001, 3, "V", 0xff7f0e},
+    {"单体压差", "Cell spread", SpreadAxis, 1, 0, "mV", 0x8c564b},
+    {"最高温度", "Highest temperature", TempAxis, 1, 0, "°C", 0xe377c2},
+    {"最低温度", "Lowest temperature", TempAxis, 1, 0, "°C", 0x17becf},
+};
+
+struct AxisInfo
+{
+    const char *zh;
+    const char *en;
+    Qt::Alignment side;
+    double minimalSpan; // shown unit
+};
+
+const AxisInfo Axes[AxisCount] = {
+    {"总电压 (V)", "Pack (V)", Qt::AlignLeft, 1},
+    {"单体 (V)", "Cell (V)", Qt::AlignLeft, 0.02},
+    {"电流 (A)", "Current (A)", Qt::AlignRight, 1},
+    {"温度 (°C)", "Temperature (°C)", Qt::AlignRight, 4},
+    {"SOC (%)", "SOC (%)", Qt::AlignRight, 10},
+    {"压差 (mV)", "Spread (mV)", Qt::AlignRight, 10},
+};
+
+const int WindowChoices[] = {1, 10, 60};
+constexpr int DefaultWindow = 1; // index of 10 minutes
+
+// Milliseconds since the epoch of a sample's local clock reading. The
+// offset from the clock reading is looked up once an hour of readings: the
+// lookup asks the time zone database, too slow for every point.
+qint64 msOf(qint64 clockSecs)
+{
+    static qint64 cachedHour = std::numeric_limits<qint64>::min();
+    static qint64 offsetMs = 0;
+    const qint64 hour = clockSecs >= 0 ? clockSecs / 3600 : -((-clockSecs + 3599) / 3600);
+    if (hour != cachedHour) {
+        cachedHour = hour;
+        offsetMs = Trend::localTime(hour * 3600).toMSecsSinceEpoch() - hour * 3600 * 1000;
+    }
+    return clockSecs * 1000 + offsetMs;
+}
+
+// A range a little wider than [lo, hi] on round numbers, so that a live
+// chart does not rescale with every sample.
+double niceRange(double lo, double hi, double minimalSpan, double &outLo, double &outHi)
+{
+    double span = std::max(hi - lo, minimalSpan);
+    const double step = std::pow(10.0, std::floor(std::log10(span))) / 2;
+    outLo = std::floor((lo - span * 0.05) / step) * step;
+    outHi = std::ceil((hi + span * 0.05) / step) * step;
+    if (outHi - outLo < minimalSpan) {
+        const double mid = (lo + hi) / 2;
+        outLo = std::floor((mid - minimalSpan / 2) / step) * step;
+        outHi = outLo + std::ceil(minimalSpan / step) * step;
+    }
+    // Ticks on round numbers, four to ten of them.
+    double tick = step;
+    while ((outHi - outLo) / tick > 10)
+        tick *= 2;
+    return tick;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------- view
+
+TrendChartView::TrendChartView(QChart *chart, QWidget *parent) : QChartView(chart, parent)
+{
+    setRubberBand(QChartView::HorizontalRubberBand);
+    setRenderHint(QPainter::Antialiasing, false);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+}
+
+void TrendChartView::wheelEvent(QWheelEvent *event)
+{
+    QChart *c = chart();
+    auto *axis = qobject_cast<QDateTimeAxis *>(c->axes(Qt::Horizontal).value(0));
+    if (!axis || c->series().isEmpty()) {
+        event->ignore();
+        return;
+    }
+    const double factor = event->angleDelta().y() > 0 ? 0.8 : 1.25;
+    const double at = c->mapToValue(mapToScene(event->position().toPoint()), c->series().first()).x();
+    const double lo = axis->min().toMSecsSinceEpoch(), hi = axis->max().toMSecsSinceEpoch();
+    const double newLo = at - (at - lo) * factor, newHi = at + (hi - at) * factor;
+    if (newHi - newLo < 10000) // ten seconds at the most
+        return;
+    axis->setRange(QDateTime::fromMSecsSinceEpoch(qint64(newLo)), QDateTime::fromMSecsSinceEpoch(qint64(newHi)));
+    event->accept();
+}
+
+void TrendChartView::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::MiddleButton) {
+        m_panning = true;
+        m_lastPan = event->pos();
+        event->accept();
+        return;
+    }
+    QChartView::mousePressEvent(event);
+}
+
+void TrendChartView::mouseMoveEvent(QMouseEvent *event)
+{
+    if (m_panning) {
+        chart()->scroll(m_lastPan.x() - event->pos().x(), 0);
+        m_lastPan = event->pos();
+    }
+    emit hovered(mapToScene(event->pos()));
+    QChartView::mouseMoveEvent(event);
+}
+
+void TrendChartView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::MiddleButton) {
+        m_panning = false;
+        event->accept();
+        return;
+    }
+    QChartView::mouseReleaseEvent(event);
+}
+
+void TrendChartView::keyPressEvent(QKeyEvent *event)
+{
+    const int step = int(chart()->plotArea().width() / 10);
+    if (event->key() == Qt::Key_Left)
+        chart()->scroll(-step, 0);
+    else if (event->key() == Qt::Key_Right)
+        chart()->scroll(step, 0);
+    else
+        QChartView::keyPressEvent(event);
+}
+
+void TrendChartView::leaveEvent(QEvent *event)
+{
+    emit left();
+    QChartView::leaveEvent(event);
+}
+
+// ---------------------------------------------------------------- page
+
+TrendPage::TrendPage(QWidget *parent) : QWidget(parent), ui(new Ui::TrendPage)
+{
+    ui->setupUi(this);
+    buildChart();
+    for (int minutes : WindowChoices)
+        ui->windowCB->addItem(QString(), minutes);
+    ui->windowCB->setCurrentIndex(DefaultWindow);
+    const QDateTime now = QDateTime::currentDateTime();
+    ui->toDT->setDateTime(now);
+    ui->fromDT->setDateTime(now.addSecs(-3600));
+
+    const QString databaseName =
+        QSqlDatabase::database(RecordTable::history().connectionName, false).databaseName();
+    m_worker = new Trend::Worker(databaseName, this);
+    connect(m_worker, &Trend::Worker::finished, this, &TrendPage::showResult);
+    connect(ui->windowCB, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] {
+        if (m_live) {
+            m_following = true;
+            fillFromLive();
+        }
+    });
+    connect(this, &TrendPage::languageSwich, this, &TrendPage::languageChange);
+    languageChange();
+    fillFromLive();
+}
+
+TrendPage::~TrendPage() { delete ui; }
+
+void TrendPage::buildChart()
+{
+    m_chart = new QChart;
+    m_chart->setMargins(QMargins(4, 4, 4, 4));
+    m_chart->legend()->setAlignment(Qt::AlignTop);
+    m_timeAxis = new QDateTimeAxis;
+    m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
+    for (int a = 0; a < AxisCount; ++a) {
+        auto *axis = new QValueAxis;
+        // An axis wears the colour of its (first) series.
+        for (const SeriesInfo &info : Info) {
+            if (info.axis == a) {
+                const QColor c = QColor::fromRgb(info.color);
+                axis->setLinePenColor(c);
+                axis->setLabelsColor(c);
+                axis->setTitleBrush(c);
+                break;
+            }
+        }
+        m_chart->addAxis(axis, Axes[a].side);
+        m_valueAxes.append(axis);
+    }
+    for (int s = 0; s < Trend::SeriesCount; ++s) {
+        auto *series = new QLineSeries;
+        QPen pen(QColor::fromRgb(Info[s].color));
+        pen.setWidthF(1.5);
+        series->setPen(pen);
+        series->setUseOpenGL(false);
+        m_chart->addSeries(series);
+        series->attachAxis(m_timeAxis);
+        series->attachAxis(m_valueAxes.at(Info[s].axis));
+        m_series[s] = series;
+    }
+    // Legend entries show and hide their series.
+    for (QLegendMarker *marker : m_chart->legend()->markers()) {
+        connect(marker, &QLegendMarker::clicked, this, [this, marker] {
+            QAbstractSeries *series = marker->series();
+            series->setVisible(!series->isVisible());
+            marker->setVisible(true); // the entry stays, greyed out
+            QColor c = marker->labelBrush().color();
+            c.setAlphaF(series->isVisible() ? 1.0 : 0.4);
+            marker->setLabelBrush(c);
+            QBrush b = marker->brush();
+            QColor bc = b.color();
+            bc.setAlphaF(series->isVisible() ? 1.0 : 0.3);
+            b.setColor(bc);
+            marker->setBrush(b);
+            updateAxisVisibility();
+            fitValueAxes();
+        });
+    }
+    connect(m_timeAxis, &QDateTimeAxis::rangeChanged, this, [this] {
+        if (!m_settingRange)
+            userRangeChanged();
+        updateTimeFormat();
+    });
+
+    m_view = new TrendChartView(m_chart, ui->chartFrame);
+    auto *layout = new QVBoxLayout(ui->chartFrame);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_view);
+    m_cursor = new QGraphicsLineItem(m_chart);
+    m_cursor->setPen(QPen(QColor(0, 0, 0, 110), 1, Qt::DashLine));
+    m_cursor->setZValue(100);
+    m_cursor->hide();
+    connect(m_view, &TrendChartView::hovered, this, &TrendPage::showHover);
+    connect(m_view, &TrendChartView::left, this, [this] {
+        m_cursor->hide();
+        ui->lb_readout->clear();
+    });
+}
+
+QString TrendPage::text(const char *zh, const char *en) const
+{
+    return liveData().language == 0 ? QString::fromUtf8(zh) : QString::fromUtf8(en);
+}
+
+int TrendPage::windowMinutes() const { return ui->windowCB->currentData().toInt(); }
+
+void TrendPage::setWindowMinutes(int minutes)
+{
+    const int index = ui->windowCB->findData(minutes);
+    if (index >= 0)
+        ui->windowCB->setCurrentIndex(index);
+}
+
+int TrendPage::plotWidth() const
+{
+    const int w = int(m_chart->plotArea().width());
+    return w >= 100 ? w : 1000;
+}
+
+void TrendPage::setTimeRange(qint64 fromMs, qint64 toMs)
+{
+    if (toMs <= fromMs) { // one sample: half a minute either side
+        fromMs -= 30000;
+        toMs += 30000;
+    }
+    m_settingRange = true;
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(fromMs), QDateTime::fromMSecsSinceEpoch(toMs));
+    m_settingRange = false;
+}
+
+void TrendPage::updateTimeFormat()
+{
+    const qint64 span = m_timeAxis->max().toMSecsSinceEpoch() - m_timeAxis->min().toMSecsSinceEpoch();
+    // Ticks are evenly spaced, not on midnights: a label without the time
+    // of day would name a day at an odd hour.
+    const char *format = span <= 3 * 3600 * 1000LL ? "hh:mm:ss" : span <= 120 * 86400 * 1000LL ? "MM-dd hh:mm" : "yyyy-MM-dd hh:mm";
+    if (m_timeAxis->format() != QLatin1String(format))
+        m_timeAxis->setFormat(QLatin1String(format));
+    const int ticks = std::max(3, std::min(11, plotWidth() / 130));
+    if (m_timeAxis->tickCount() != ticks)
+        m_timeAxis->setTickCount(ticks);
+}
+
+void TrendPage::updateAxisVisibility()
+{
+    std::array<bool, AxisCount> used{};
+    for (int s = 0; s < Trend::SeriesCount; ++s)
+        used[Info[s].axis] = used[Info[s].axis] || m_series[s]->isVisible();
+    for (int a = 0; a < AxisCount; ++a)
+        m_valueAxes[a]->setVisible(used[a]);
+}
+
+void TrendPage::fitValueAxes()
+{
+    const double x0 = m_timeAxis->min().toMSecsSinceEpoch(), x1 = m_timeAxis->max().toMSecsSinceEpoch();
+    std::array<double, AxisCount> lo, hi;
+    lo.fill(qInf());
+    hi.fill(-qInf());
+    for (int s = 0; s < Trend::SeriesCount; ++s) {
+        if (!m_series[s]->isVisible())
+            continue;
+        const QVector<QPointF> points = m_series[s]->pointsVector();
+        auto it = std::lower_bound(points.begin(), points.end(), x0,
+                                   [](const QPointF &p, double x) { return p.x() < x; });
+        const int a = Info[s].axis;
+        for (; it != points.end() && it->x() <= x1; ++it) {
+            lo[a] = std::min(lo[a], it->y());
+            hi[a] = std::max(hi[a], it->y());
+        }
+    }
+    for (int a = 0; a < AxisCount; ++a) {
+        if (lo[a] > hi[a])
+            continue; // nothing shown: keep the axis as it is
+        double newLo, newHi;
+        const double tick = niceRange(lo[a], hi[a], Axes[a].minimalSpan, newLo, newHi);
+        QValueAxis *axis = m_valueAxes[a];
+        if (axis->min() == newLo && axis->max() == newHi)
+            continue;
+        // Fixed ticks while range and interval change: an old interval on a
+        // new, much wider range would ask for millions of ticks.
+        axis->setTickType(QValueAxis::TicksFixed);
+        axis->setRange(newLo, newHi);
+        axis->setTickAnchor(newLo);
+        axis->setTickInterval(tick);
+        axis->setTickType(QValueAxis::TicksDynamic);
+        const int decimals = std::max(0, int(std::ceil(-std::log10(tick) - 1e-9)));
+        axis->setLabelFormat(QStringLiteral("%.%1f").arg(decimals));
+    }
+}
+
+// ------------------------------------------------------------ live
+
+void TrendPage::appendSample(qint64, const QVector<QVariant> &values)
+{
+    Trend::Sample sample;
+    if (!Trend::sampleFromRow(values, sample))
+        return;
+    m_samples.append(sample);
+    // Keep the last hour and a little: drop the oldest in batches.
+    const qint64 keepFrom = sample.clockSecs - LiveKeepSecs;
+    if (m_samples.first().clockSecs < keepFrom - 300) {
+        auto it = std::lower_bound(m_samples.begin(), m_samples.end(), keepFrom,
+                                   [](const Trend::Sample &s, qint64 t) { return s.clockSecs < t; });
+        m_drawn -= int(it - m_samples.begin());
+        m_samples.erase(m_samples.begin(), it);
+    }
+    if (m_live && !m_liveUpdatePending) {
+        // Samples that arrive together are drawn together.
+        m_liveUpdatePending = true;
+        QTimer::singleShot(0, this, &TrendPage::updateLiveChart);
+    }
+}
+
+void TrendPage::updateLiveChart()
+{
+    m_liveUpdatePending = false;
+    if (!m_live || m_drawn >= m_samples.size()) {
+        m_drawn = std::max(0, std::min(m_drawn, int(m_samples.size())));
+        return;
+    }
+    const qint64 newest = msOf(m_samples.last().clockSecs);
+    const qint64 windowStart = newest - qint64(windowMinutes()) * 60000;
+    // While following, the time axis moves anyway and redraws every series
+    // with its new points: the series need not announce each point to the
+    // chart, which would lay out the whole line once per point.
+    const bool quiet = m_following && m_timeAxis->max().toMSecsSinceEpoch() != followedEnd(newest);
+    for (QLineSeries *series : m_series)
+        series->blockSignals(quiet);
+    for (int n = std::max(0, m_drawn); n < m_samples.size(); ++n) {
+        const Trend::Sample &sample = m_samples.at(n);
+        const qreal x = msOf(sample.clockSecs);
+        for (int s = 0; s < Trend::SeriesCount; ++s) {
+            if (sample.value[s] != Trend::Missing)
+                m_series[s]->append(x, sample.value[s] * Info[s].scale);
+        }
+    }
+    m_drawn = m_samples.size();
+    for (QLineSeries *series : m_series) {
+        // A following series keeps what the window shows and a minute more,
+        // trimmed a minute at a time.
+        if (m_following && series->count() > 1 && series->at(0).x() < windowStart - 60000) {
+            const QVector<QPointF> points = series->pointsVector();
+            const int drop = int(std::lower_bound(points.begin(), points.end(), qreal(windowStart),
+                                                  [](const QPointF &p, qreal v) { return p.x() < v; })
+                                 - points.begin());
+            series->removePoints(0, drop);
+        }
+        series->blockSignals(false);
+    }
+    if (m_series[Trend::PackVoltage]->pointsVisible() && m_series[Trend::PackVoltage]->count() > 3) {
+        for (QLineSeries *series : m_series)
+            series->setPointsVisible(false);
+    }
+    if (m_following)
+        followNewest();
+    refreshState();
+}
+
+qint64 TrendPage::followedEnd(qint64 newestMs) const
+{
+    // The window moves in steps of a sixtieth of itself (1 s, 10 s, 1 min):
+    // moving it relabels the time axis and redraws every series, which need
+    // not happen with every sample of a wide window.
+    const qint64 step = qint64(windowMinutes()) * 1000;
+    return (newestMs + step - 1) / step * step;
+}
+
+void TrendPage::followNewest()
+{
+    const qint64 window = qint64(windowMinutes()) * 60000;
+    const qint64 newest = m_samples.isEmpty() ? QDateTime::currentMSecsSinceEpoch() : msOf(m_samples.last().clockSecs);
+    const qint64 end = followedEnd(newest);
+    if (m_timeAxis->max().toMSecsSinceEpoch() != end || m_timeAxis->min().toMSecsSinceEpoch() != end - window)
+        setTimeRange(end - window, end);
+    fitValueAxes();
+}
+
+void TrendPage::fillFromLive()
+{
+    // A following chart holds the window; a zoomed one all that is kept.
+    qint64 from = std::numeric_limits<qint64>::min();
+    if (m_following && !m_samples.isEmpty())
+        from = m_samples.last().clockSecs - qint64(windowMinutes()) * 60 - 60;
+    std::array<QVector<QPointF>, Trend::SeriesCount> points;
+    for (const Trend::Sample &sample : m_samples) {
+        if (sample.clockSecs < from)
+            continue;
+        const qreal x = msOf(sample.clockSecs);
+        for (int s = 0; s < Trend::SeriesCount; ++s) {
+            if (sample.value[s] != Trend::Missing)
+                points[s].append(QPointF(x, sample.value[s] * Info[s].scale));
+        }
+    }
+    for (int s = 0; s < Trend::SeriesCount; ++s) {
+        m_series[s]->replace(points[s]);
+        m_series[s]->setPointsVisible(points[s].size() <= 3);
+    }
+    m_drawn = m_samples.size();
+    if (m_following)
+        followNewest();
+    refreshState();
+}
+
+void TrendPage::on_liveBtn_clicked()
+{
+    ++m_generation; // a history query still running is of no interest now
+    m_live = true;
+    m_following = true;
+    fillFromLive();
+}
+
+void TrendPage::userRangeChanged()
+{
+    if (m_live) {
+        if (m_following) {
+            m_following = false;
+            fillFromLive(); // everything kept, for panning back
+        }
+        fitValueAxes();
+        refreshState();
+        return;
+    }
+    // History: read the new range in the detail it now allows, once the
+    // events of this zoom or pan have been handled.
+    if (!m_requeryPending) {
+        m_requeryPending = true;
+        QTimer::singleShot(0, this, &TrendPage::requery);
+    }
+    fitValueAxes();
+}
+
+void TrendPage::requery()
+{
+    m_requeryPending = false;
+    if (m_live)
+        return;
+    Trend::Request r;
+    r.fromSecs = Trend::clockSecs(m_timeAxis->min());
+    r.toSecs = Trend::clockSecs(m_timeAxis->max());
+    m_keepAxisOnResult = true;
+    submit(r);
+}
+
+// ------------------------------------------------------------ history
+
+void TrendPage::submit(Trend::Request request)
+{
+    m_live = false;
+    m_following = false;
+    request.buckets = plotWidth();
+    request.generation = ++m_generation;
+    m_worker->submit(request);
+}
+
+bool TrendPage::showRange(const QDateTime &from, const QDateTime &to)
+{
+    if (to < from) {
+        Dialogs::message(this, QMessageBox::Warning, text("趋势", "Trend"),
+                         text("结束时间早于开始时间。", "The end of the range is before its start."));
+        return false;
+    }
+    Trend::Request r;
+    r.fromSecs = Trend::clockSecs(from);
+    r.toSecs = Trend::clockSecs(to);
+    m_keepAxisOnResult = false;
+    submit(r);
+    return true;
+}
+
+void TrendPage::zoomTo(const QDateTime &from, const QDateTime &to)
+{
+    m_timeAxis->setRange(from, to); // as the wheel or the rubber band does
+}
+
+void TrendPage::on_showBtn_clicked() { showRange(ui->fromDT->dateTime(), ui->toDT->dateTime()); }
+
+void TrendPage::on_lastHourBtn_clicked()
+{
+    Trend::Request r;
+    r.range = Trend::Request::LastHour;
+    m_keepAxisOnResult = false;
+    submit(r);
+}
+
+void TrendPage::on_lastDayBtn_clicked()
+{
+    Trend::Request r;
+    r.range = Trend::Request::LastDay;
+    m_keepAxisOnResult = false;
+    submit(r);
+}
+
+void TrendPage::on_allBtn_clicked()
+{
+    Trend::Request r;
+    r.range = Trend::Request::All;
+    m_keepAxisOnResult = false;
+    submit(r);
+}
+
+void TrendPage::showResult(const Trend::Result &result)
+{
+    if (result.generation != m_generation || m_live)
+        return; // superseded
+    m_queryFailed = !result.ok;
+    m_tableEmpty = result.empty;
+    m_resultEmpty = result.buckets.isEmpty();
+
+    std::array<QVector<QPointF>, Trend::SeriesCount> points;
+    for (auto &p : points)
+        p.reserve(result.buckets.size() * (result.fullDetail ? 1 : 2));
+    for (const Trend::Bucket &b : result.buckets) {
+        const qreal x = msOf(b.clockSecs);
+        for (int s = 0; s < Trend::SeriesCount; ++s) {
+            if (b.low[s] == Trend::Missing)
+                continue;
+            points[s].append(QPointF(x, b.low[s] * Info[s].scale));
+            if (b.high[s] != b.low[s])
+                points[s].append(QPointF(x, b.high[s] * Info[s].scale));
+        }
+    }
+    for (int s = 0; s < Trend::SeriesCount; ++s) {
+        m_series[s]->replace(points[s]);
+        m_series[s]->setPointsVisible(result.buckets.size() <= 3);
+    }
+    if (!result.empty) {
+        // The pickers show the range drawn, also after a zoom or pan.
+        ui->fromDT->setDateTime(Trend::localTime(result.fromSecs));
+        ui->toDT->setDateTime(Trend::localTime(result.toSecs));
+        if (!m_keepAxisOnResult)
+            setTimeRange(msOf(result.fromSecs), msOf(result.toSecs));
+    }
+    fitValueAxes();
+    refreshState();
+    emit rangeShown();
+}
+
+QDateTime TrendPage::visibleFrom() const { return m_timeAxis->min(); }
+QDateTime TrendPage::visibleTo() const { return m_timeAxis->max(); }
+
+// ------------------------------------------------------------ read-out
+
+QString TrendPage::readoutAt(qreal x) const
+{
+    QStringList parts;
+    parts << QDateTime::fromMSecsSinceEpoch(qint64(x)).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    // A series is read where it has a point within a few pixels of the
+    // cursor; elsewhere (before its first sample, in a pause) it is left out.
+    const qreal span = m_timeAxis->max().toMSecsSinceEpoch() - m_timeAxis->min().toMSecsSinceEpoch();
+    const qreal reach = std::max<qreal>(1000, span / plotWidth() * 8);
+    for (int s = 0; s < Trend::SeriesCount; ++s) {
+        if (!m_series[s]->isVisible() || m_series[s]->count() == 0)
+            continue;
+        const QVector<QPointF> points = m_series[s]->pointsVector();
+        auto it = std::lower_bound(points.begin(), points.end(), x,
+                                   [](const QPointF &p, qreal v) { return p.x() < v; });
+        if (it == points.end() || (it != points.begin() && x - (it - 1)->x() < it->x() - x))
+            --it;
+        if (std::abs(it->x() - x) > reach)
+            continue;
+        // A bucket is drawn as its low and high point at one time.
+        auto first = it, last = it;
+        while (first != points.begin() && (first - 1)->x() == it->x())
+            --first;
+        while (last + 1 != points.end() && (last + 1)->x() == it->x())
+            ++last;
+        const int d = Info[s].decimals;
+        QString value = QString::number(first->y(), 'f', d);
+        if (last != first && last->y() != first->y())
+            value = QStringLiteral("%1…%2").arg(QString::number(std::min(first->y(), last->y()), 'f', d),
+                                                QString::number(std::max(first->y(), last->y()), 'f', d));
+        parts << QStringLiteral("%1 %2 %3").arg(text(Info[s].zh, Info[s].en), value, QString::fromUtf8(Info[s].unit));
+    }
+    return parts.join(QStringLiteral("  "));
+}
+
+void TrendPage::showHover(const QPointF &scenePos)
+{
+    const QRectF plot = m_chart->plotArea();
+    if (!plot.contains(scenePos)) {
+        m_cursor->hide();
+        ui->lb_readout->clear();
+        return;
+    }
+    m_cursor->setLine(scenePos.x(), plot.top(), scenePos.x(), plot.bottom());
+    m_cursor->show();
+    const qreal x = m_chart->mapToValue(scenePos, m_series[0]).x();
+    ui->lb_readout->setText(readoutAt(x));
+}
+
+// ------------------------------------------------------------ texts
+
+void TrendPage::setState(const char *zh, const char *en) { ui->lb_state->setText(text(zh, en)); }
+
+void TrendPage::refreshState()
+{
+    if (m_live) {
+        if (m_samples.isEmpty())
+            setState("实时：等待监控数据", "Live: waiting for monitoring samples");
+        else if (m_following)
+            setState("实时：跟随最新样本", "Live: following the newest sample");
+        else
+            setState("实时：已缩放，按“实时”继续跟随", "Live: zoomed, press Live to follow again");
+    } else if (m_queryFailed) {
+        setState("无法读取历史记录", "The history cannot be read");
+    } else if (m_tableEmpty) {
+        setState("没有已存储的样本", "No samples stored");
+    } else if (m_resultEmpty) {
+        setState("此范围内没有样本", "No samples in this range");
+    } else {
+        setState("历史", "History");
+    }
+}
+
+void TrendPage::languageChange()
+{
+    ui->lb_window->setText(text("窗口", "Window"));
+    for (int i = 0; i < ui->windowCB->count(); ++i)
+        ui->windowCB->setItemText(i, text("%1 分钟", "%1 min").arg(WindowChoices[i]));
+    ui->liveBtn->setText(text("实时", "Live"));
+    ui->lb_from->setText(text("从", "From"));
+    ui->lb_to->setText(text("到", "To"));
+    ui->showBtn->setText(text("显示", "Show"));
+    ui->lastHourBtn->setText(text("最近一小时", "Last hour"));
+    ui->lastDayBtn->setText(text("最近一天", "Last day"));
+    ui->allBtn->setText(text("全部", "All"));
+    ui->saveImageBtn->setText(text("保存图片…", "Save image…"));
+    for (int s = 0; s < Trend::SeriesCount; ++s)
+        m_series[s]->setName(text(Info[s].zh, Info[s].en));
+    for (int a = 0; a < AxisCount; ++a)
+        m_valueAxes[a]->setTitleText(text(Axes[a].zh, Axes[a].en));
+    m_timeAxis->setTitleText(text("时间", "Time"));
+    refreshState();
+}
+
+void TrendPage::on_saveImageBtn_clicked()
+{
+    QString fileName = Dialogs::saveFileName(this, text("保存图片…", "Save image…"), QStringLiteral("PNG (*.png)"));
+    if (fileName.isEmpty())
+        return;
+    if (!fileName.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
+        fileName += QLatin1String(".png");
+    m_cursor->hide();
+    if (!m_view->grab().save(fileName, "PNG"))
+        Dialogs::message(this, QMessageBox::Warning, text("趋势", "Trend"),
+                         text("无法写入 %1", "Cannot write %1").arg(fileName));
+}

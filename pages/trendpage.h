@@ -1,0 +1,152 @@
+#pragma once
+
+#include "store/trendstore.h"
+
+#include <QDateTime>
+#include <QVariant>
+#include <QVector>
+#include <QWidget>
+#include <QtCharts/QChartView>
+
+#include <array>
+
+QT_CHARTS_BEGIN_NAMESPACE
+class QChart;
+class QDateTimeAxis;
+class QLineSeries;
+class QValueAxis;
+QT_CHARTS_END_NAMESPACE
+
+class QGraphicsLineItem;
+namespace Ui { class TrendPage; }
+
+// The chart of the trend page: zooms the time axis with the wheel and a
+// horizontal rubber band (right click zooms out), pans with the middle
+// button or the arrow keys, and reports where the mouse hovers.
+class TrendChartView : public QtCharts::QChartView
+{
+    Q_OBJECT
+public:
+    explicit TrendChartView(QtCharts::QChart *chart, QWidget *parent = nullptr);
+
+signals:
+    void hovered(const QPointF &scenePos);
+    void left();
+
+protected:
+    void wheelEvent(QWheelEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+
+private:
+    bool m_panning = false;
+    QPoint m_lastPan;
+};
+
+// The trend page: pack voltage, current, SOC, highest and lowest cell with
+// their spread, highest and lowest temperature over time.
+//
+// Live, it appends every sample the history stores and shows the last 1, 10
+// or 60 minutes (moving on in steps of a sixtieth of the window), following
+// the newest sample until the user zooms or pans;
+// "Live" follows again. From the history it draws a chosen range of table
+// `total`, reduced to the extremes of about one bucket per pixel by queries
+// on a thread of their own; zooming in reads the smaller range in more
+// detail.
+class TrendPage : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit TrendPage(QWidget *parent = nullptr);
+    ~TrendPage() override;
+
+    QtCharts::QChart *chart() const { return m_chart; }
+    TrendChartView *chartView() const { return m_view; }
+    QtCharts::QLineSeries *series(int s) const { return m_series[s]; }
+    QtCharts::QDateTimeAxis *timeAxis() const { return m_timeAxis; }
+
+    bool isLive() const { return m_live; }
+    bool isFollowing() const { return m_live && m_following; }
+    int windowMinutes() const;
+    void setWindowMinutes(int minutes); // 1, 10 or 60
+    // Samples kept for the live chart (the last hour and a little more).
+    int liveSampleCount() const { return m_samples.size(); }
+
+    // Draws [from, to] of the history; refuses (with a message box) a range
+    // whose end is before its start.
+    bool showRange(const QDateTime &from, const QDateTime &to);
+    // Shows the time axis from `from` to `to` as a user's zoom or pan does.
+    void zoomTo(const QDateTime &from, const QDateTime &to);
+    // The read-out of the visible series at `x` (time axis milliseconds).
+    QString readoutAt(qreal x) const;
+    // The visible range of the time axis.
+    QDateTime visibleFrom() const;
+    QDateTime visibleTo() const;
+
+    static constexpr int LiveKeepSecs = 3600 + 300;
+
+    // Draws the live samples not drawn yet; runs on its own once the
+    // samples that arrived together have been appended.
+    void updateLiveChart();
+
+signals:
+    void languageSwich();
+    // A history range has been drawn (or found empty).
+    void rangeShown();
+
+public slots:
+    void languageChange();
+    // A sample stored in the history (values in table order after `id`).
+    void appendSample(qint64 id, const QVector<QVariant> &values);
+
+    void on_liveBtn_clicked();
+    void on_showBtn_clicked();
+    void on_lastHourBtn_clicked();
+    void on_lastDayBtn_clicked();
+    void on_allBtn_clicked();
+    void on_saveImageBtn_clicked();
+
+private:
+    void buildChart();
+    void submit(Trend::Request request);
+    void showResult(const Trend::Result &result);
+    void fillFromLive();
+    void followNewest();
+    qint64 followedEnd(qint64 newestMs) const;
+    void setTimeRange(qint64 fromMs, qint64 toMs);
+    void fitValueAxes();
+    void updateAxisVisibility();
+    void userRangeChanged();
+    void requery();
+    void showHover(const QPointF &scenePos);
+    void setState(const char *zh, const char *en);
+    void refreshState();
+    void updateTimeFormat();
+    int plotWidth() const;
+    QString text(const char *zh, const char *en) const;
+
+    Ui::TrendPage *ui;
+    QtCharts::QChart *m_chart = nullptr;
+    TrendChartView *m_view = nullptr;
+    QtCharts::QDateTimeAxis *m_timeAxis = nullptr;
+    std::array<QtCharts::QLineSeries *, Trend::SeriesCount> m_series{};
+    QVector<QtCharts::QValueAxis *> m_valueAxes;
+    QGraphicsLineItem *m_cursor = nullptr;
+    Trend::Worker *m_worker = nullptr;
+
+    QVector<Trend::Sample> m_samples; // live samples, oldest first
+    int m_drawn = 0; // m_samples drawn in the live chart
+    bool m_liveUpdatePending = false;
+    bool m_live = true;
+    bool m_following = true;
+    bool m_settingRange = false;
+    bool m_requeryPending = false;
+    bool m_resultEmpty = false;
+    bool m_tableEmpty = false;
+    bool m_queryFailed = false;
+    quint64 m_generation = 0;
+    bool m_keepAxisOnResult = false;
+};

@@ -1,0 +1,420 @@
+#include "store/trendstore.h"
+
+#include <QMetaObject>
+#include <QSqlQuery>
+#include <QThread>
+
+#include <algorithm>
+#include <map>
+
+namespace Trend {
+
+namespace {
+
+// History columns of a sample (in the row HistoryMonitoring stores).
+constexpr int TimeColumn = 0;
+constexpr int CurrentColumn = 7;
+constexpr int VoltageColumn = 9;
+constexpr int SocColumn = 10;
+constexpr int FirstTempColumn = 15;
+constexpr int FirstCellColumn = 19;
+constexpr int Cells = 16;
+constexpr int Temps = 4;
+
+const char *const TimeFormat = "yyyy-MM-dd hh:mm:ss";
+
+// Short names of the series in SQL, in Series order.
+const char *const Names[SeriesCount] = {"v", "i", "soc", "ch", "cl", "sp", "th", "tl"};
+
+QString cellName(int k) { return QStringLiteral("Vol_Cell%1").arg(k + 1, 2, 10, QLatin1Char('0')); }
+QString tempName(int k) { return QStringLiteral("Temp_%1").arg(k + 1, 2, 10, QLatin1Char('0')); }
+
+// The series of a row of `total` as SQL expressions on columns prefixed by
+// `p` ("" or "new."), named by Names: "<expr> v,<expr> i,...".
+QString seriesExpressions(const QString &p)
+{
+    QStringList high, low, temps;
+    for (int k = 0; k < Cells; ++k) {
+        high << QStringLiteral("coalesce(%1%2,0)").arg(p, cellName(k));
+        low << QStringLiteral("coalesce(nullif(%1%2,0),65536)").arg(p, cellName(k));
+    }
+    for (int k = 0; k < Temps; ++k)
+        temps << p + tempName(k);
+    const QString ch = QStringLiteral("nullif(max(%1),0)").arg(high.join(QLatin1Char(',')));
+    const QString cl = QStringLiteral("nullif(min(%1),65536)").arg(low.join(QLatin1Char(',')));
+    return QStringLiteral("%1Total_Voltage v,%1Current_I i,%1SOC soc,%2 ch,%3 cl,(%2)-(%3) sp,max(%4) th,min(%4) tl")
+        .arg(p, ch, cl, temps.join(QLatin1Char(',')));
+}
+
+// Clock seconds of a `time` text in SQL; NULL when it is no date and time.
+QString clockExpr(const QString &column) { return QStringLiteral("cast(strftime('%s',%1) as integer)").arg(column); }
+
+// "min(v),max(v),min(i),..." over the per-sample names, or over the
+// summary's v_lo/v_hi pairs.
+QString extremes(bool summary)
+{
+    QStringList out;
+    for (const char *n : Names) {
+        const QString name = QString::fromLatin1(n);
+        if (summary)
+            out << QStringLiteral("min(%1_lo),max(%1_hi)").arg(name);
+        else
+            out << QStringLiteral("min(%1),max(%1)").arg(name);
+    }
+    return out.join(QLatin1Char(','));
+}
+
+qint32 valueAt(const QSqlQuery &q, int column)
+{
+    const QVariant v = q.value(column);
+    return v.isNull() ? Missing : v.toInt();
+}
+
+qint64 floorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// Reads bucket rows "t, lo0, hi0, lo1, hi1, ..." into `into` by key t / b.
+void readBuckets(QSqlQuery &q, qint64 b, std::map<qint64, Bucket> &into)
+{
+    while (q.next()) {
+        Bucket bucket;
+        bucket.clockSecs = q.value(0).toLongLong();
+        for (int s = 0; s < SeriesCount; ++s) {
+            bucket.low[s] = valueAt(q, 1 + 2 * s);
+            bucket.high[s] = valueAt(q, 2 + 2 * s);
+        }
+        auto it = into.find(floorDiv(bucket.clockSecs, b));
+        if (it == into.end())
+            into.emplace(floorDiv(bucket.clockSecs, b), bucket);
+        else
+            it->second.add(bucket);
+    }
+}
+
+// The samples of `total` in [from, to] by the index on `time`.
+QString rawSelect()
+{
+    return QStringLiteral("select %1 t,%2 from total where time>=? and time<=?")
+        .arg(clockExpr(QStringLiteral("time")), seriesExpressions(QString()));
+}
+
+bool rawBuckets(QSqlDatabase db, qint64 from, qint64 to, qint64 b, std::map<qint64, Bucket> &into)
+{
+    if (from > to)
+        return true;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("select min(t),%1 from (%2) where t is not null group by t/? order by 1")
+                  .arg(extremes(false), rawSelect()));
+    q.addBindValue(timeText(from));
+    q.addBindValue(timeText(to));
+    q.addBindValue(b);
+    if (!q.exec())
+        return false;
+    readBuckets(q, b, into);
+    return true;
+}
+
+bool summaryBuckets(QSqlDatabase db, qint64 firstMinute, qint64 lastMinute, qint64 b, std::map<qint64, Bucket> &into)
+{
+    if (firstMinute > lastMinute)
+        return true;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("select min(minute)*60,%1 from total_minute where minute>=? and minute<=? "
+                             "group by (minute*60)/? order by 1")
+                  .arg(extremes(true)));
+    q.addBindValue(firstMinute);
+    q.addBindValue(lastMinute);
+    q.addBindValue(b);
+    if (!q.exec())
+        return false;
+    readBuckets(q, b, into);
+    return true;
+}
+
+} // namespace
+
+void Bucket::add(const Bucket &other)
+{
+    clockSecs = std::min(clockSecs, other.clockSecs);
+    for (int s = 0; s < SeriesCount; ++s) {
+        if (other.low[s] != Missing && (low[s] == Missing || other.low[s] < low[s]))
+            low[s] = other.low[s];
+        if (other.high[s] != Missing && (high[s] == Missing || other.high[s] > high[s]))
+            high[s] = other.high[s];
+    }
+}
+
+qint64 clockSecs(const QDateTime &local)
+{
+    return QDateTime(local.date(), local.time(), Qt::UTC).toSecsSinceEpoch();
+}
+
+QDateTime localTime(qint64 secs)
+{
+    const QDateTime utc = QDateTime::fromSecsSinceEpoch(secs, Qt::UTC);
+    return QDateTime(utc.date(), utc.time(), Qt::LocalTime);
+}
+
+QString timeText(qint64 secs)
+{
+    return QDateTime::fromSecsSinceEpoch(secs, Qt::UTC).toString(QLatin1String(TimeFormat));
+}
+
+bool sampleFromRow(const QVector<QVariant> &values, Sample &out)
+{
+    if (values.size() < FirstCellColumn + Cells)
+        return false;
+    // Date and time read apart and joined as UTC: a local date and time
+    // would ask the time zone database for every sample.
+    const QString text = values.at(TimeColumn).toString();
+    const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
+    const QTime time = QTime::fromString(text.mid(11), QStringLiteral("hh:mm:ss"));
+    if (text.size() != 19 || text.at(10) != QLatin1Char(' ') || !date.isValid() || !time.isValid())
+        return false;
+    out.clockSecs = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
+    out.value[PackVoltage] = values.at(VoltageColumn).toInt();
+    out.value[PackCurrent] = values.at(CurrentColumn).toInt();
+    out.value[Soc] = values.at(SocColumn).toInt();
+    qint32 high = 0, low = 0;
+    for (int k = 0; k < Cells; ++k) {
+        const qint32 mv = values.at(FirstCellColumn + k).toInt();
+        if (mv == 0)
+            continue;
+        high = std::max(high, mv);
+        low = low == 0 ? mv : std::min(low, mv);
+    }
+    out.value[CellHigh] = high ? high : Missing;
+    out.value[CellLow] = low ? low : Missing;
+    out.value[CellSpread] = high ? high - low : Missing;
+    qint32 th = values.at(FirstTempColumn).toInt(), tl = th;
+    for (int k = 1; k < Temps; ++k) {
+        th = std::max(th, values.at(FirstTempColumn + k).toInt());
+        tl = std::min(tl, values.at(FirstTempColumn + k).toInt());
+    }
+    out.value[TempHigh] = th;
+    out.value[TempLow] = tl;
+    return true;
+}
+
+bool ensureSummary(QSqlDatabase db)
+{
+    QStringList columns;
+    for (const char *n : Names)
+        columns << QStringLiteral("%1_lo int,%1_hi int").arg(QLatin1String(n));
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("create table if not exists total_minute(minute integer primary key,n int,%1)")
+                    .arg(columns.join(QLatin1Char(',')))))
+        return false;
+    q.exec(QStringLiteral("select 1 from sqlite_master where type='trigger' and name='total_minute_add'"));
+    const bool hasTrigger = q.next();
+    q.finish();
+    // Lets "all" and time ranges find their rows without reading the table.
+    if (!q.exec(QStringLiteral("create index if not exists total_time on total(time)")))
+        return false;
+    if (hasTrigger)
+        return true;
+
+    QStringList names, lowHigh, merge;
+    for (const char *n : Names) {
+        const QString s = QLatin1String(n);
+        names << QStringLiteral("%1_lo,%1_hi").arg(s);
+        lowHigh << QStringLiteral("%1,%1").arg(s);
+        // min()/max() of several arguments are NULL when one is: keep the
+        // stored extreme when a sample has no value and the reverse.
+        merge << QStringLiteral("%1_lo=coalesce(min(%1_lo,excluded.%1_lo),%1_lo,excluded.%1_lo),"
+                                "%1_hi=coalesce(max(%1_hi,excluded.%1_hi),%1_hi,excluded.%1_hi)")
+                     .arg(s);
+    }
+    db.transaction();
+    bool ok = q.exec(QStringLiteral("delete from total_minute"));
+    // The minutes of the samples stored before the trigger existed.
+    ok = ok && q.exec(QStringLiteral("insert into total_minute(minute,n,%1) select m,count(*),%2 from "
+                                     "(select %3/60 m,%4 from total) where m is not null group by m")
+                          .arg(names.join(QLatin1Char(',')), extremes(false), clockExpr(QStringLiteral("time")),
+                               seriesExpressions(QString())));
+    ok = ok && q.exec(QStringLiteral("create trigger total_minute_add after insert on total "
+                                     "when %1 is not null begin "
+                                     "insert into total_minute(minute,n,%2) select %1/60,1,%3 from (select %4) "
+                                     "where true on conflict(minute) do update set n=n+1,%5; end")
+                          .arg(clockExpr(QStringLiteral("new.time")), names.join(QLatin1Char(',')),
+                               lowHigh.join(QLatin1Char(',')), seriesExpressions(QStringLiteral("new.")),
+                               merge.join(QLatin1Char(','))));
+    if (ok)
+        return db.commit();
+    db.rollback();
+    return false;
+}
+
+Result query(QSqlDatabase db, const Request &request)
+{
+    Result r;
+    r.generation = request.generation;
+    const qint64 w = std::max(10, request.buckets);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+
+    qint64 from = request.fromSecs, to = request.toSecs;
+    if (request.range != Request::Explicit) {
+        if (!q.exec(QStringLiteral("select min(minute),max(minute) from total_minute"))) {
+            r.ok = false;
+            return r;
+        }
+        if (!q.next() || q.value(0).isNull())
+            return r; // empty table
+        const qint64 firstMinute = q.value(0).toLongLong(), lastMinute = q.value(1).toLongLong();
+        q.finish();
+        // The first and the newest sample to the second: the samples of
+        // their minutes, found through the index on `time`.
+        q.prepare(QStringLiteral("select %1,%2 from total where time>=? and time<=?")
+                      .arg(clockExpr(QStringLiteral("min(time)")), clockExpr(QStringLiteral("max(time)"))));
+        qint64 ends[2] = {firstMinute * 60, lastMinute * 60 + 59};
+        for (int e = 0; e < 2; ++e) {
+            const qint64 minute = e == 0 ? firstMinute : lastMinute;
+            q.addBindValue(timeText(minute * 60));
+            q.addBindValue(timeText(minute * 60 + 59));
+            if (q.exec() && q.next() && !q.value(e).isNull())
+                ends[e] = q.value(e).toLongLong();
+            q.finish();
+        }
+        to = ends[1];
+        from = request.range == Request::All      ? ends[0]
+               : request.range == Request::LastDay ? to - 86400 + 1
+                                                   : to - 3600 + 1;
+    }
+    r.empty = false;
+    r.fromSecs = from;
+    r.toSecs = to;
+    if (from > to)
+        return r;
+
+    // Samples in the range, over-counted by the minutes at its ends.
+    q.prepare(QStringLiteral("select coalesce(sum(n),0) from total_minute where minute>=? and minute<=?"));
+    q.addBindValue(floorDiv(from, 60));
+    q.addBindValue(floorDiv(to, 60));
+    if (!q.exec() || !q.next()) {
+        r.ok = false;
+        return r;
+    }
+    const qint64 estimate = q.value(0).toLongLong();
+    q.finish();
+
+    if (estimate <= 2 * w) {
+        r.fullDetail = true;
+        q.prepare(rawSelect() + QStringLiteral(" order by time"));
+        q.addBindValue(timeText(from));
+        q.addBindValue(timeText(to));
+        if (!q.exec()) {
+            r.ok = false;
+            return r;
+        }
+        // The select is "t, v, i, ...": one value per series.
+        while (q.next()) {
+            if (q.value(0).isNull())
+                continue;
+            Bucket b;
+            b.clockSecs = q.value(0).toLongLong();
+            for (int s = 0; s < SeriesCount; ++s)
+                b.low[s] = b.high[s] = valueAt(q, 1 + s);
+            r.buckets.append(b);
+        }
+        return r;
+    }
+
+    const qint64 span = to - from + 1;
+    qint64 b = (span + w - 1) / w;
+    std::map<qint64, Bucket> buckets;
+    bool ok = true;
+    if (b < 60) {
+        ok = rawBuckets(db, from, to, b, buckets);
+    } else {
+        // Whole minutes of buckets from the summary; the parts of minutes at
+        // the ends of the range from the samples themselves.
+        b = (b + 59) / 60 * 60;
+        r.summary = true;
+        const qint64 firstMinute = floorDiv(from + 59, 60);
+        const qint64 lastMinute = floorDiv(to + 1, 60) - 1;
+        if (firstMinute > lastMinute) {
+            ok = rawBuckets(db, from, to, b, buckets);
+        } else {
+            ok = summaryBuckets(db, firstMinute, lastMinute, b, buckets)
+                 && rawBuckets(db, from, firstMinute * 60 - 1, b, buckets)
+                 && rawBuckets(db, (lastMinute + 1) * 60, to, b, buckets);
+        }
+    }
+    r.ok = ok;
+    r.bucketSecs = b;
+    r.buckets.reserve(int(buckets.size()));
+    for (const auto &entry : buckets)
+        r.buckets.append(entry.second);
+    return r;
+}
+
+// Lives on the worker thread with the read connection of that thread.
+class Worker::Runner : public QObject
+{
+public:
+    Runner(const QString &databaseName, std::atomic<quint64> *latest, Worker *owner)
+        : m_databaseName(databaseName), m_latest(latest), m_owner(owner)
+    {
+        static std::atomic_int serial{0};
+        m_name = QStringLiteral("trend-%1").arg(++serial);
+    }
+
+    void run(const Request &request)
+    {
+        if (request.generation < m_latest->load())
+            return; // a newer request is queued behind this one
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        if (!db.isValid()) {
+            db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+            db.setDatabaseName(m_databaseName);
+            db.open();
+        }
+        const Result result = query(db, request);
+        if (result.generation >= m_latest->load())
+            emit m_owner->finished(result);
+    }
+
+    void close()
+    {
+        if (QSqlDatabase::contains(m_name)) {
+            QSqlDatabase::database(m_name, false).close();
+            QSqlDatabase::removeDatabase(m_name);
+        }
+    }
+
+private:
+    QString m_databaseName;
+    QString m_name;
+    std::atomic<quint64> *m_latest;
+    Worker *m_owner;
+};
+
+Worker::Worker(const QString &databaseName, QObject *parent)
+    : QObject(parent), m_runner(new Runner(databaseName, &m_latest, this)), m_thread(new QThread)
+{
+    qRegisterMetaType<Trend::Result>();
+    m_runner->moveToThread(m_thread);
+    m_thread->start();
+}
+
+Worker::~Worker()
+{
+    m_latest = std::numeric_limits<quint64>::max(); // skip whatever is queued
+    Runner *runner = m_runner;
+    QMetaObject::invokeMethod(runner, [runner] { runner->close(); }, Qt::BlockingQueuedConnection);
+    m_thread->quit();
+    m_thread->wait();
+    delete m_runner;
+    delete m_thread;
+}
+
+void Worker::submit(const Request &request)
+{
+    m_latest = request.generation;
+    Runner *runner = m_runner;
+    QMetaObject::invokeMethod(runner, [runner, request] { runner->run(request); }, Qt::QueuedConnection);
+}
+
+} // namespace Trend

@@ -1,0 +1,240 @@
+// The trend page: live samples in the 10-minute window that follows the newest until the user zooms,
+// "Live" following again; the range picker on an empty table, one sample, a range without samples, an
+// end before the start; a newer range superseding an older one; the read-out; the image; both languages.
+#include "gui/dialogs.h"
+#include "model/livedata.h"
+#include "pages/trendpage.h"
+#include "store/recordtablemodel.h"
+#include "support/testenv.h"
+
+#include <QComboBox>
+#include <QDateTimeEdit>
+#include <QLabel>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtCharts/QLineSeries>
+#include <QtTest>
+
+#include <memory>
+
+using namespace QtCharts;
+
+namespace {
+
+const QDateTime Start(QDate(2026, 4, 2), QTime(10, 0, 0));
+
+// A history row (table order after id) at `at` with pack voltage `centivolts`.
+QVector<QVariant> row(const QDateTime &at, int centivolts)
+{
+    QVector<QVariant> v(40, 0);
+    v[0] = at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+    v[7] = -150;       // -1.50 A
+    v[9] = centivolts;
+    v[10] = 80;
+    for (int k = 0; k < 4; ++k)
+        v[15 + k] = 20 + k;
+    for (int k = 0; k < 15; ++k) // a 15-cell pack: the 16th register reads 0
+        v[19 + k] = 3300 + k;
+    return v;
+}
+
+} // namespace
+
+class TestTrendPage : public QObject
+{
+    Q_OBJECT
+
+    RecordTableModel *history = nullptr;
+    std::unique_ptr<TrendPage> page;
+    QStringList boxes;
+
+    QString label(const char *name) const { return page->findChild<QLabel *>(name)->text(); }
+    void store(const QDateTime &at, int centivolts)
+    {
+        const QVector<QVariant> values = row(at, centivolts);
+        page->appendSample(history->appendRow(values), values);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        TestEnv::openFreshDatabases();
+        history = new RecordTableModel(RecordTable::history(), this);
+        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
+            boxes << r.text;
+            return int(QMessageBox::Ok);
+        });
+    }
+    void cleanupTestCase() { Dialogs::clearHook(); }
+    void init()
+    {
+        liveData().language = 1;
+        history->clearTable();
+        boxes.clear();
+        page.reset(new TrendPage);
+        page->resize(1200, 700);
+        page->show();
+    }
+    void cleanup() { page.reset(); }
+
+    void liveFollowsTheLastTenMinutes()
+    {
+        QCOMPARE(page->windowMinutes(), 10);
+        for (int s = 0; s <= 15 * 60 + 3; ++s)
+            store(Start.addSecs(s), 5000 + s % 100);
+        const QDateTime last = Start.addSecs(15 * 60 + 3);
+        // Drawn once the event loop runs; the window moves on in steps of 10 s.
+        QTRY_COMPARE(page->series(Trend::PackVoltage)->at(page->series(Trend::PackVoltage)->count() - 1).x(),
+                     qreal(last.toMSecsSinceEpoch()));
+        QVERIFY(page->isFollowing());
+        QCOMPARE(page->visibleTo(), Start.addSecs(15 * 60 + 10));
+        QCOMPARE(page->visibleFrom(), Start.addSecs(5 * 60 + 10));
+        // The series keeps the window and at most a minute more; the newest point is the last sample.
+        QLineSeries *voltage = page->series(Trend::PackVoltage);
+        QVERIFY(voltage->at(0).x() >= last.addSecs(-660).toMSecsSinceEpoch());
+        QCOMPARE(voltage->at(voltage->count() - 1), QPointF(last.toMSecsSinceEpoch(), 50.03));
+        QCOMPARE(page->series(Trend::CellLow)->at(0).y(), 3.300); // the 0 of the 16th cell is no cell
+        QCOMPARE(page->series(Trend::CellSpread)->at(0).y(), 14.0);
+
+        // A zoom stops the following; new samples leave the view where it is.
+        page->zoomTo(Start.addSecs(60), Start.addSecs(120));
+        QVERIFY(!page->isFollowing());
+        store(last.addSecs(1), 5100);
+        page->updateLiveChart();
+        QCOMPARE(page->visibleTo(), Start.addSecs(120));
+        QCOMPARE(page->readoutAt(Start.addSecs(100).toMSecsSinceEpoch()),
+                 QStringLiteral("2026-04-02 10:01:40  Pack voltage 50.00 V  Current -1.50 A  SOC 80 %  "
+                                "Highest cell 3.314 V  Lowest cell 3.300 V  Cell spread 14 mV  "
+                                "Highest temperature 23 °C  Lowest temperature 20 °C"));
+        // Where no series has a sample, the time alone.
+        QCOMPARE(page->readoutAt(Start.addSecs(-100).toMSecsSinceEpoch()), QStringLiteral("2026-04-02 09:58:20"));
+
+        page->findChild<QPushButton *>("liveBtn")->click();
+        QVERIFY(page->isFollowing());
+        QCOMPARE(page->visibleTo(), Start.addSecs(15 * 60 + 10));
+        page->setWindowMinutes(1); // steps of a second
+        QCOMPARE(page->visibleTo(), last.addSecs(1));
+        QCOMPARE(page->visibleFrom(), last.addSecs(1 - 60));
+
+        // The live store keeps the last hour and a little: a day of samples does not pile up.
+        for (int s = 2; s <= 4600; ++s)
+            page->appendSample(0, row(last.addSecs(s), 5000));
+        QVERIFY(page->liveSampleCount() <= TrendPage::LiveKeepSecs + 301);
+    }
+
+    void rangePicker_data()
+    {
+        QTest::addColumn<int>("samples");
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<int>("points");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("empty table") << 0 << "allBtn" << 0 << "No samples stored";
+        QTest::newRow("one sample, all") << 1 << "allBtn" << 1 << "History";
+        QTest::newRow("one sample, last hour") << 1 << "lastHourBtn" << 1 << "History";
+        QTest::newRow("a day, last day") << 3 << "lastDayBtn" << 3 << "History";
+        QTest::newRow("range without samples") << 3 << "showBtn" << 0 << "No samples in this range";
+    }
+    void rangePicker()
+    {
+        QFETCH(int, samples);
+        QFETCH(QString, button);
+        QFETCH(int, points);
+        QFETCH(QString, state);
+        for (int s = 0; s < samples; ++s)
+            store(Start.addSecs(s * 3600), 5000 + s);
+        // "Show" reads the range of the pickers: a year before the samples.
+        page->findChild<QDateTimeEdit *>("fromDT")->setDateTime(Start.addYears(-1));
+        page->findChild<QDateTimeEdit *>("toDT")->setDateTime(Start.addYears(-1).addDays(1));
+        QSignalSpy shown(page.get(), &TrendPage::rangeShown);
+        page->findChild<QPushButton *>(button)->click();
+        QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
+        QVERIFY(!page->isLive());
+        QCOMPARE(page->series(Trend::PackVoltage)->count(), points);
+        QCOMPARE(label("lb_state"), state);
+        if (points > 0) {
+            // The newest sample is in sight, also when it is the only one.
+            const qint64 newest = Start.addSecs((samples - 1) * 3600).toMSecsSinceEpoch();
+            QVERIFY(page->visibleFrom().toMSecsSinceEpoch() < newest);
+            QVERIFY(page->visibleTo().toMSecsSinceEpoch() >= newest);
+        }
+    }
+
+    void endBeforeStartIsRefused()
+    {
+        QSignalSpy shown(page.get(), &TrendPage::rangeShown);
+        QVERIFY(!page->showRange(Start, Start.addSecs(-1)));
+        QCOMPARE(boxes, QStringList{"The end of the range is before its start."});
+        QVERIFY(page->isLive());
+        liveData().language = 0;
+        QVERIFY(!page->showRange(Start, Start.addSecs(-1)));
+        QCOMPARE(boxes.last(), QStringLiteral("结束时间早于开始时间。"));
+        QVERIFY(page->showRange(Start, Start)); // one second is a range
+        QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
+    }
+
+    void newerRangeSupersedesOlder()
+    {
+        for (int s = 0; s < 100; ++s)
+            store(Start.addSecs(s), 5000 + s);
+        QSignalSpy shown(page.get(), &TrendPage::rangeShown);
+        page->showRange(Start, Start.addSecs(99));
+        page->showRange(Start.addSecs(10), Start.addSecs(19));
+        QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
+        QTest::qWait(200);
+        QCOMPARE(shown.count(), 1);
+        QCOMPARE(page->series(Trend::PackVoltage)->count(), 10);
+        QCOMPARE(page->series(Trend::PackVoltage)->at(0).y(), 50.10);
+    }
+
+    void savesThePicture()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("trend"));
+        Dialogs::setHook([&](const Dialogs::Request &r, QString *fileName) {
+            if (r.kind == Dialogs::Request::SaveFile)
+                *fileName = file;
+            return 0;
+        });
+        page->findChild<QPushButton *>("saveImageBtn")->click();
+        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
+            boxes << r.text;
+            return int(QMessageBox::Ok);
+        });
+        QImage image(file + QStringLiteral(".png"), "PNG");
+        QVERIFY(!image.isNull());
+        QVERIFY(image.width() > 500);
+    }
+
+    void textsFollowTheLanguage_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QStringList>("buttons"); // live, show, last hour, last day, all, save image
+        QTest::addColumn<QString>("window");
+        QTest::addColumn<QString>("firstSeries");
+        QTest::newRow("Chinese") << 0 << QStringList{"实时", "显示", "最近一小时", "最近一天", "全部", "保存图片…"}
+                                 << "10 分钟" << "总电压";
+        QTest::newRow("English") << 1
+                                 << QStringList{"Live", "Show", "Last hour", "Last day", "All", "Save image…"}
+                                 << "10 min" << "Pack voltage";
+    }
+    void textsFollowTheLanguage()
+    {
+        QFETCH(int, language);
+        QFETCH(QStringList, buttons);
+        QFETCH(QString, window);
+        QFETCH(QString, firstSeries);
+        liveData().language = quint8(1 - language);
+        emit page->languageSwich();
+        liveData().language = quint8(language);
+        emit page->languageSwich();
+        QStringList got;
+        for (const char *name : {"liveBtn", "showBtn", "lastHourBtn", "lastDayBtn", "allBtn", "saveImageBtn"})
+            got << page->findChild<QPushButton *>(name)->text();
+        QCOMPARE(got, buttons);
+        QCOMPARE(page->findChild<QComboBox *>("windowCB")->currentText(), window);
+        QCOMPARE(page->series(Trend::PackVoltage)->name(), firstSeries);
+    }
+};
+
+QTEST_MAIN(TestTrendPage)
+#include "tst_trendpage.moc"
