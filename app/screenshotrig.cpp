@@ -85,9 +85,10 @@ void startIfAsked(MainWindow *window)
     bool ok = false;
     const int settle = qEnvironmentVariableIntValue("PACKSCOPE_SCREENSHOT_SETTLE_MS", &ok);
     sequence->add(ok ? settle : 5000, [time] { time->setChecked(true); });
-    static const char *const names[] = {"monitoring", "parameters", "history", "datalog", "communication"};
+    static const char *const names[] = {"monitoring", "parameters", "history", "datalog", "communication", "trend"};
+    constexpr int named = int(sizeof names / sizeof names[0]);
     for (int lang : {1, 0}) {
-        for (int tab = 0; tab < tabs->count() && tab < 5; ++tab) {
+        for (int tab = 0; tab < tabs->count() && tab < named; ++tab) {
             sequence->add(500, [=] {
                 language->setCurrentIndex(lang);
                 tabs->setCurrentIndex(tab);
