@@ -1,6 +1,7 @@
 #include "gui/dialogs.h"
 #include "app/mainwindow.h"
 #include "app/options.h"
+#include "app/quitsignals.h"
 #include "app/startup.h"
 
 #include <QApplication>
@@ -37,6 +38,8 @@ int main(int argc, char *argv[])
 
     QApplication app(argc, argv);
     setIdentity();
+    // A signal ends the run as closing the window does.
+    quitOnSignals();
     // For unattended runs (scripts, tests): every box is written to stderr
     // and answered at once instead of waiting for a click.
     if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS")) {
