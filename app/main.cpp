@@ -3,6 +3,7 @@
 #include "app/options.h"
 #include "app/quitsignals.h"
 #include "app/startup.h"
+#include "store/samplequeue.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -63,6 +64,20 @@ int main(int argc, char *argv[])
     window.show();
     if (options.monitor)
         QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);
+    // An unattended run reports each change of the history store's fault on
+    // stderr, as the window's log and status bar do.
+    if (options.monitor) {
+        int lastFault = int(SampleQueue::Fault::None);
+        QObject::connect(window.historyQueue(), &SampleQueue::stateChanged, &window, [&window, lastFault]() mutable {
+            const int fault = int(window.historyQueue()->fault());
+            if (fault == lastFault)
+                return;
+            lastFault = fault;
+            const QString text = window.storeText();
+            std::fprintf(stderr, "packscope: %s\n",
+                         qPrintable(text.isEmpty() ? QStringLiteral("History database writable again") : text));
+        });
+    }
     const int rc = app.exec();
     // An unattended run leaves its link figures behind.
     if (options.monitor)

@@ -53,6 +53,7 @@ class Sim:
     """bms-sim on a pseudo-terminal of its own, controlled through stdin."""
 
     def __init__(self, sim_path, folder, extra=(), link=None):
+        # `folder` takes the simulator's logs (not a folder that may fill up).
         self.served_log = os.path.join(folder, "served.log")
         args = [sim_path, "--served-log", self.served_log] + list(extra)
         if link:
@@ -85,13 +86,13 @@ class Tool:
     `folder`: the executable is copied there, as the tool keeps my1.db and
     my2.db beside itself."""
 
-    def __init__(self, tool_path, folder, port, poll_ms, run_name="tool"):
+    def __init__(self, tool_path, folder, port, poll_ms, run_name="tool", log_folder=None):
         self.folder = folder
         exe = os.path.join(folder, "packscope")
         if not os.path.exists(exe):
             shutil.copy2(tool_path, exe)
         env = dict(os.environ, PACKSCOPE_ANSWER_DIALOGS="1", QT_QPA_PLATFORM="offscreen")
-        self.stderr_path = os.path.join(folder, run_name + ".err")
+        self.stderr_path = os.path.join(log_folder or folder, run_name + ".err")
         self.stderr = open(self.stderr_path, "w")
         self.proc = subprocess.Popen([exe, "--port", port, "--monitor", "--poll-ms", str(poll_ms)], env=env,
                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.stderr)
@@ -121,6 +122,11 @@ class Tool:
         rc = self.proc.wait()
         self.stderr.close()
         return rc
+
+    def store_notes(self):
+        """The history store's changes of state the tool reported."""
+        return [l[len("packscope: "):] for l in open(self.stderr_path).read().splitlines()
+                if l.startswith("packscope: History")]
 
     def boxes(self):
         return [l for l in open(self.stderr_path).read().splitlines() if l.startswith("packscope: box")]
@@ -302,7 +308,7 @@ def _epoch_ms(local_text):
     return datetime.datetime.strptime(local_text, "%Y-%m-%d %H:%M:%S").timestamp() * 1000
 
 
-def compare(db, served_log, from_id=0, from_line=0, allow_tail=1, quiet=False):
+def compare(db, served_log, from_id=0, from_line=0, allow_tail=1, quiet=False, cut_times=()):
     """Compares the history rows with the monitoring answers served.
 
     The rule: taken in id order, the stored rows must be the answers served
@@ -317,6 +323,11 @@ def compare(db, served_log, from_id=0, from_line=0, allow_tail=1, quiet=False):
     phantom; one that equals an answer sent split (whose pieces the tool read
     together because it was busy for longer than the pause) is counted apart,
     as it says more about the machine's load than about the tool.
+
+    `cut_times` (ms since the epoch) are moments the line was cut (the
+    pseudo-terminal unplugged): an intact answer served in the second before
+    a cut may have been on the line when it went, so one such answer per cut
+    is the sample in flight, not a lost one.
 
     Returns a dict of figures; 'ok' tells the verdict."""
     served, identity = read_served(served_log, from_line)
@@ -359,10 +370,19 @@ def compare(db, served_log, from_id=0, from_line=0, allow_tail=1, quiet=False):
         matched += 1
         j = k + 1
     tail = intact[j:]
+    cut = []
+    free_cuts = sorted(cut_times)
+    for s in list(lost):
+        for c in free_cuts:
+            if -500 <= s[0] - c <= 0 or 0 <= c - s[0] <= 1000:
+                free_cuts.remove(c)
+                lost.remove(s)
+                cut.append(s)
+                break
     result = {
         "served": len(served), "kinds": kinds, "intact": len(intact), "rows": len(rows), "matched": matched,
         "lost": len(lost), "phantoms": len(phantoms), "rejoined": len(rejoined), "tail": len(tail),
-        "allow_tail": allow_tail, "stamp_out_of_range": late_stamps, "no_stamp": no_stamp,
+        "allow_tail": allow_tail, "stamp_out_of_range": late_stamps, "no_stamp": no_stamp, "cut": len(cut),
     }
     result["ok"] = not lost and not phantoms and len(tail) <= allow_tail and late_stamps == 0
     if not quiet:
@@ -373,6 +393,9 @@ def compare(db, served_log, from_id=0, from_line=0, allow_tail=1, quiet=False):
                                                           late_stamps, no_stamp))
         say("  intact answers without a row: %d before the last stored row (lost), %d after it (allowed %d: "
             "in flight at stop + waiting at exit)" % (len(lost), len(tail), allow_tail))
+        if cut_times:
+            say("  intact answers without a row served just before the line was cut: %d (%d cuts)" % (
+                len(cut), len(cut_times)))
         for s in lost[:5]:
             say("    lost: served at %s" % datetime.datetime.fromtimestamp(s[0] / 1000).strftime("%H:%M:%S.%f")[:-3])
         for rid in phantoms[:5]:
