@@ -330,9 +330,10 @@ def compare(db, served_log, from_id=0, from_line=0, allow_tail=1, quiet=False, c
     as it says more about the machine's load than about the tool.
 
     `cut_times` (ms since the epoch) are moments the line was cut (the
-    pseudo-terminal unplugged): an intact answer served in the second before
-    a cut may have been on the line when it went, so one such answer per cut
-    is the sample in flight, not a lost one.
+    pseudo-terminal unplugged): the last intact answer served before a cut
+    may still have been on its way (unread, or waiting for the frame's
+    silence) when the line went, so it is the sample in flight, not a lost
+    one.
 
     Returns a dict of figures; 'ok' tells the verdict."""
     served, identity = read_served(served_log, from_line)
@@ -375,15 +376,15 @@ def compare(db, served_log, from_id=0, from_line=0, allow_tail=1, quiet=False, c
         matched += 1
         j = k + 1
     tail = intact[j:]
+    # The answer in flight at a cut: the last one served before the
+    # simulator acted on the unplug line (at most half a second after it
+    # was sent); nothing is served on a cut line.
     cut = []
-    free_cuts = sorted(cut_times)
-    for s in list(lost):
-        for c in free_cuts:
-            if -1000 <= s[0] - c <= 500:  # the simulator reads the unplug line a little later
-                free_cuts.remove(c)
-                lost.remove(s)
-                cut.append(s)
-                break
+    for c in cut_times:
+        before = [s for s in intact if s[0] <= c + 500]
+        if before and before[-1] in lost:
+            lost.remove(before[-1])
+            cut.append(before[-1])
     result = {
         "served": len(served), "kinds": kinds, "intact": len(intact), "rows": len(rows), "matched": matched,
         "lost": len(lost), "phantoms": len(phantoms), "rejoined": len(rejoined), "tail": len(tail),
