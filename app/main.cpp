@@ -5,7 +5,9 @@
 #include "app/options.h"
 #include "app/screenshotrig.h"
 #include "app/parametersetjob.h"
+#include "app/quitsignals.h"
 #include "app/startup.h"
+#include "store/samplequeue.h"
 
 #include <QApplication>
 #include <QDir>
@@ -62,6 +64,8 @@ int main(int argc, char *argv[])
     QDir().mkpath(data.path);
     if (options.readDatalog)
         return DatalogJob::run(options, data.path);
+    // A signal ends the run as closing the window does.
+    quitOnSignals();
     // For unattended runs (scripts, tests): every box is written to stderr
     // and answered at once instead of waiting for a click.
     if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS")) {
@@ -116,6 +120,20 @@ int main(int argc, char *argv[])
     ScreenshotRig::startIfAsked(&window);
     if (options.monitor)
         QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);
+    // An unattended run reports each change of the history store's fault on
+    // stderr, as the window's log and status bar do.
+    if (options.monitor) {
+        int lastFault = int(SampleQueue::Fault::None);
+        QObject::connect(window.historyQueue(), &SampleQueue::stateChanged, &window, [&window, lastFault]() mutable {
+            const int fault = int(window.historyQueue()->fault());
+            if (fault == lastFault)
+                return;
+            lastFault = fault;
+            const QString text = window.storeText();
+            std::fprintf(stderr, "packscope: %s\n",
+                         qPrintable(text.isEmpty() ? QStringLiteral("History database writable again") : text));
+        });
+    }
     const int rc = app.exec();
     window.saveSettings(settings);
     // An unattended run leaves its link figures behind.

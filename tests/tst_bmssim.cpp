@@ -127,6 +127,51 @@ private slots:
         QCOMPARE(model.reg(67), quint16(3300));
         QCOMPARE(joined(slave.receive(Read67, 10)), hex("0103020CE4BD0F")); // reads are answered as ever
     }
+
+    // Spoiled answers: every kind shows up, each is what it says, and only
+    // the unspoiled ones count as served intact.
+    void spoiledAnswers()
+    {
+        BmsModel model(1, ClockStart);
+        SlaveFaults f;
+        f.spoilPercent = 50;
+        SlaveResponder slave(model, 1, f, 9);
+        QMap<Spoil, int> seen;
+        int intact = 0;
+        slave.onServed = [&](const QByteArray &, const QByteArray &answer, const QVector<LinePiece> &pieces, Spoil spoil) {
+            ++seen[spoil];
+            const QByteArray all = joined(pieces);
+            const bool whole = pieces.size() == 1 && all == answer;
+            intact += whole;
+            QCOMPARE(whole, spoil == Spoil::None);
+            switch (spoil) {
+            case Spoil::None:
+                break;
+            case Spoil::BadCrc:
+                QVERIFY(all.size() == answer.size() && !crcMatches(all) && all.chopped(1) == answer.chopped(1));
+                break;
+            case Spoil::Stray:
+                QVERIFY(all.size() > answer.size() && all.size() <= answer.size() + 3 && all.contains(answer));
+                break;
+            case Spoil::Split:
+                QCOMPARE(pieces.size(), 2);
+                QCOMPARE(pieces[1].delayMs, SlaveResponder::SpoilSplitGapMs);
+                QCOMPARE(all, answer);
+                break;
+            case Spoil::Silent:
+                QVERIFY(pieces.isEmpty());
+                break;
+            case Spoil::Exception:
+                QCOMPARE(all, hex("01830440F3")); // device failure
+                break;
+            }
+        };
+        for (int i = 0; i < 200; ++i)
+            slave.receive(Read67, 1000 * i);
+        QCOMPARE(seen.size(), 6);
+        QVERIFY2(seen[Spoil::None] > 60 && seen[Spoil::None] < 140, qPrintable(QString::number(seen[Spoil::None])));
+        QCOMPARE(intact, seen[Spoil::None]);
+    }
     void packMovesThroughItsCycle()
     {
         BmsModel model(7, ClockStart);

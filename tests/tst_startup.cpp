@@ -2,6 +2,7 @@
 // happens when one of them cannot be opened.
 #include "gui/dialogs.h"
 #include "app/startup.h"
+#include "support/simprocess.h"
 
 #include <QDir>
 #include <QFile>
@@ -136,6 +137,55 @@ private slots:
         p.waitForFinished();
         QCOMPARE(tables(binDir.filePath("my1.db")), (QStringList{"total", "total_minute"}));
         QVERIFY(QDir(workDir.path()).entryList(QDir::Files).isEmpty());
+    }
+
+    // A monitoring run stopped by SIGTERM quits as a closed window does: exit
+    // code 0, its link figures on stderr, the answers the simulator logged as
+    // served stored.
+    void terminatedMonitoringRunQuitsCleanly()
+    {
+        QTemporaryDir binDir;
+        const QString exe = binDir.filePath("packscope"), served = binDir.filePath("served.log");
+        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
+        SimProcess sim;
+        QVERIFY2(sim.start({"--served-log", served}), qPrintable(sim.errorString()));
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("PACKSCOPE_ANSWER_DIALOGS"), QStringLiteral("1"));
+        p.setProcessEnvironment(env);
+        p.start(exe, {"--port", sim.deviceName(), "--monitor", "--poll-ms", "100"});
+        auto servedLines = [&served] {
+            QFile f(served);
+            return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : 0;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(servedLines() >= 4, 30000);
+        p.terminate();
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.readAllStandardError().contains("packscope: Sent "));
+        sim.stop();
+        QFile f(served);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = f.readAll().split('\n');
+        QVERIFY(lines.first().contains(" ok 010300690017")); // the identity read first
+        int monitorAnswers = 0;
+        for (const QByteArray &line : lines)
+            monitorAnswers += line.contains(" ok 01030000002705d0 ");
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(binDir.filePath("my1.db"));
+        QVERIFY(db.open());
+        {
+            QSqlQuery count(db);
+            QVERIFY(count.exec(QStringLiteral("select count(*) from total")) && count.next());
+            // Every answer but perhaps the one in flight at the signal.
+            QVERIFY2(count.value(0).toInt() >= monitorAnswers - 1 && count.value(0).toInt() <= monitorAnswers,
+                     qPrintable(QStringLiteral("%1 rows, %2 answers").arg(count.value(0).toInt()).arg(monitorAnswers)));
+        }
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(QStringLiteral("check"));
     }
 };
 

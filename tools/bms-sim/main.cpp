@@ -11,6 +11,13 @@
 // "REGISTERS START v1 v2 ...". With --link PATH the device is reached through a symbolic link
 // that "unplug" removes (closing the pseudo-terminal, as a pulled adapter
 // would) and "replug" puts back, pointing at a new pseudo-terminal.
+//
+// For soak runs, --spoil-percent spoils a share of the answers in ways drawn
+// at random (seeded by --seed), and --served-log writes one line per answer
+// given: "<ms since the epoch> <how> <request hex> <answer hex>", where <how>
+// is "ok" for an answer that went on the line intact, otherwise the kind of
+// spoiling ("badcrc", "stray", "split", "silent", "exception") or "fault"
+// (one of the every-Kth faults). The answer hex is the plain answer.
 
 #include "bmsmodel.h"
 #include "linewriter.h"
@@ -21,6 +28,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSerialPort>
@@ -57,6 +65,7 @@ struct Options
     QString link;
     bool readException = false;
     int byteTimeBaud = 0; // 0: bytes go out at once
+    QString servedLog;
 };
 
 bool parseOptions(const QCoreApplication &app, Options &o)
@@ -88,6 +97,12 @@ bool parseOptions(const QCoreApplication &app, Options &o)
         "Answer every read of a log record twice, the second time 30 ms after the first.");
     const QCommandLineOption link("link", "Offer the pseudo-terminal through a symbolic link at PATH.", "path");
     const QCommandLineOption readException("read-exception", "Refuse register reads with a Modbus exception.");
+    const QCommandLineOption spoil("spoil-percent",
+        "Spoil each Modbus answer with this chance in percent (bad CRC, stray bytes, split beyond the "
+        "frame silence, silent, exception; kind drawn at random, seeded by --seed).", "p", "0");
+    const QCommandLineOption servedLog("served-log",
+        "Append one line per answer given to FILE: ms since the epoch, \"ok\" or how it was spoiled, "
+        "request hex, answer hex.", "file");
     const QCommandLineOption rs485Protocols("rs485-protocols",
                                             "RS485 protocols offered, comma-separated (10 characters each at most, 25 at most; empty: none).",
                                             "names", o.rs485Protocols.join(','));
@@ -98,7 +113,7 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     const QCommandLineOption ignoreSet("ignore-set-commands", "Neither act on nor answer the ID and protocol set commands.");
     p.addOptions({device, address, baud, model, version, serial, silent, badCrc, stray, wrongAddress,
                   splitGap, writeException, seed, verbose, link, readException, byteTime, answerTwice});
-    p.addOptions({rs485Protocols, canProtocols, countSurplus, ignoreSet, writeNoAck, ackTwice, wrongEcho});
+    p.addOptions({rs485Protocols, canProtocols, countSurplus, ignoreSet, writeNoAck, ackTwice, wrongEcho, spoil, servedLog});
     p.process(app);
 
     bool ok = true;
@@ -149,6 +164,8 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     o.verbose = p.isSet(verbose);
     o.link = p.value(link);
     o.faults.readException = p.isSet(readException);
+    o.faults.spoilPercent = number(spoil, 0, 100);
+    o.servedLog = p.value(servedLog);
     if (!o.link.isEmpty() && !o.device.isEmpty()) {
         printLine(stderr, QStringLiteral("bms-sim: --link goes with a pseudo-terminal, not with --device"));
         ok = false;
@@ -180,6 +197,24 @@ int main(int argc, char *argv[])
             printLine(stderr, QStringLiteral("%1 RX %2%3")
                                   .arg(clock.elapsed(), 8)
                                   .arg(Frames::hexText(request), answer.isEmpty() ? QStringLiteral(" (no answer)") : QString()));
+        };
+    }
+    std::unique_ptr<FILE, int (*)(FILE *)> servedLog(nullptr, &std::fclose);
+    if (!options.servedLog.isEmpty()) {
+        servedLog.reset(std::fopen(QFile::encodeName(options.servedLog).constData(), "a"));
+        if (!servedLog) {
+            printLine(stderr, QStringLiteral("bms-sim: cannot write %1").arg(options.servedLog));
+            return 1;
+        }
+        // A line at a time: the log must be whole when the simulator is
+        // killed, and readable while it runs.
+        std::setvbuf(servedLog.get(), nullptr, _IOLBF, 0);
+        responder.onServed = [&servedLog](const QByteArray &request, const QByteArray &answer,
+                                          const QVector<LinePiece> &pieces, Spoil spoil) {
+            const bool intact = pieces.size() == 1 && pieces.first().bytes == answer;
+            const char *how = spoil != Spoil::None ? spoilName(spoil) : intact ? "ok" : "fault";
+            std::fprintf(servedLog.get(), "%lld %s %s %s\n", QDateTime::currentMSecsSinceEpoch(), how,
+                         request.toHex().constData(), answer.toHex().constData());
         };
     }
     // What goes on the line, as written (faults and pieces included).

@@ -72,7 +72,8 @@ bool isCommand(quint8 code)
 } // namespace
 
 SlaveResponder::SlaveResponder(BmsModel &model, quint8 address, const SlaveFaults &faults, quint32 seed)
-    : m_model(model), m_address(address), m_configuredAddress(address), m_faults(faults), m_random(seed)
+    : m_model(model), m_address(address), m_configuredAddress(address), m_faults(faults), m_random(seed),
+      m_spoilRandom(seed ^ 0x5eed5u)
 {
 }
 
@@ -145,10 +146,20 @@ QVector<LinePiece> SlaveResponder::receive(const QByteArray &bytes, qint64 nowMs
         const QByteArray plain = m_faults.silent ? QByteArray() : answer(request, nowMs);
         if (onExchange)
             onExchange(request, plain);
-        if (!plain.isEmpty())
-            out += withFaults(plain);
-        if (!plain.isEmpty() && m_faults.recordsTwice && isRecordRead(request))
-            out.append({RepeatGapMs, plain});
+        if (!plain.isEmpty()) {
+            const Spoil spoil = drawSpoil(request);
+            QVector<LinePiece> pieces;
+            if (spoil == Spoil::Exception)
+                pieces = withFaults(exception(m_address, quint8(request[1]), DeviceFailure));
+            else if (spoil != Spoil::Silent)
+                pieces = withFaults(plain);
+            applySpoil(pieces, spoil);
+            if (onServed)
+                onServed(request, plain, pieces, spoil);
+            out += pieces;
+            if (m_faults.recordsTwice && isRecordRead(request))
+                out.append({RepeatGapMs, plain});
+        }
     }
     return out;
 }
@@ -316,4 +327,73 @@ QVector<LinePiece> SlaveResponder::withFaults(QByteArray frame)
     if (m_faults.ackTwice && frame.size() == 8 && quint8(frame[1]) == WriteMultiple)
         pieces.append({DuplicateAckDelayMs, frame});
     return pieces;
+}
+
+const char *spoilName(Spoil spoil)
+{
+    switch (spoil) {
+    case Spoil::None:
+        return "ok";
+    case Spoil::BadCrc:
+        return "badcrc";
+    case Spoil::Stray:
+        return "stray";
+    case Spoil::Split:
+        return "split";
+    case Spoil::Silent:
+        return "silent";
+    case Spoil::Exception:
+        return "exception";
+    }
+    return "?";
+}
+
+Spoil SlaveResponder::drawSpoil(const QByteArray &request)
+{
+    // Only Modbus answers are spoiled; the BMS's own commands go as they are.
+    const bool modbus = request.size() >= 8 && quint8(request[0]) == m_address && request.size() == modbusLength(request);
+    if (!modbus || m_faults.spoilPercent <= 0 || int(m_spoilRandom.bounded(100u)) >= m_faults.spoilPercent)
+        return Spoil::None;
+    static const Spoil kinds[] = {Spoil::BadCrc, Spoil::Stray, Spoil::Split, Spoil::Silent, Spoil::Exception};
+    return kinds[m_spoilRandom.bounded(int(sizeof kinds / sizeof kinds[0]))];
+}
+
+void SlaveResponder::applySpoil(QVector<LinePiece> &pieces, Spoil spoil)
+{
+    if (pieces.isEmpty())
+        return;
+    QByteArray &first = pieces.first().bytes;
+    switch (spoil) {
+    case Spoil::BadCrc: {
+        QByteArray &last = pieces.last().bytes;
+        if (!last.isEmpty())
+            last[last.size() - 1] = char(quint8(last[last.size() - 1]) ^ 0xFF);
+        break;
+    }
+    case Spoil::Stray: {
+        // Noise on the line right next to the answer: the master sees one
+        // burst that is not a frame.
+        QByteArray noise;
+        const int n = 1 + int(m_spoilRandom.bounded(3u));
+        for (int i = 0; i < n; ++i)
+            noise.append(char(m_spoilRandom.bounded(256u)));
+        if (m_spoilRandom.bounded(2u) == 0)
+            first.prepend(noise);
+        else
+            pieces.last().bytes.append(noise);
+        break;
+    }
+    case Spoil::Split:
+        if (first.size() >= 2) {
+            const int cut = 1 + int(m_spoilRandom.bounded(quint32(first.size() - 1)));
+            const QByteArray rest = first.mid(cut);
+            first.truncate(cut);
+            pieces.insert(1, LinePiece{SpoilSplitGapMs, rest});
+        }
+        break;
+    case Spoil::None:
+    case Spoil::Silent:
+    case Spoil::Exception:
+        break;
+    }
 }

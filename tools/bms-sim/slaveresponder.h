@@ -25,7 +25,20 @@ struct SlaveFaults
     bool writeNoAck = false;     // store function-16 writes, never acknowledge them
     bool ackTwice = false;       // acknowledge every write again, DuplicateAckDelayMs later
     bool wrongEcho = false;      // acknowledge writes echoing the next register
+    int spoilPercent = 0;        // chance (0..100) that a Modbus answer is spoiled,
+                                 // the kind of spoiling drawn at random
 };
+
+// How one answer was spoiled by `spoilPercent` (None: sent as it is).
+enum class Spoil {
+    None,
+    BadCrc,    // last CRC byte inverted
+    Stray,     // 1..3 noise bytes before or after the answer, without a pause
+    Split,     // two pieces with a pause longer than the master's frame silence
+    Silent,    // no answer at all
+    Exception, // a device-failure exception instead of the answer
+};
+const char *spoilName(Spoil spoil);
 
 // A stretch of bytes to put on the line, `delayMs` after the previous one.
 struct LinePiece
@@ -58,6 +71,8 @@ public:
     // silence, long enough for the master to take them as two answers.
     static constexpr int RepeatGapMs = 30;
     static constexpr int DuplicateAckDelayMs = 300;
+    // The pause inside a split answer: well beyond the master's 20 ms.
+    static constexpr int SpoilSplitGapMs = 50;
 
     SlaveResponder(BmsModel &model, quint8 address, const SlaveFaults &faults = {}, quint32 seed = 1);
 
@@ -84,6 +99,13 @@ public:
     // Told about every whole request cut from the stream and what was
     // answered (empty: nothing), for a running commentary.
     std::function<void(const QByteArray &request, const QByteArray &answer)> onExchange;
+    // Told about every answer given, after its faults: the plain answer, the
+    // pieces put on the line (empty: none) and how it was spoiled. The
+    // answer reached the line intact when it went as one piece equal to
+    // `answer`.
+    std::function<void(const QByteArray &request, const QByteArray &answer, const QVector<LinePiece> &pieces,
+                       Spoil spoil)>
+        onServed;
 
     static QByteArray exception(quint8 address, quint8 function, quint8 code);
 
@@ -96,12 +118,15 @@ private:
     QByteArray writeSingleAnswer(const QByteArray &request, qint64 nowMs);
     QByteArray commandAnswer(const QByteArray &request);
     QVector<LinePiece> withFaults(QByteArray frame);
+    Spoil drawSpoil(const QByteArray &request);
+    void applySpoil(QVector<LinePiece> &pieces, Spoil spoil);
 
     BmsModel &m_model;
     quint8 m_address;
     quint8 m_configuredAddress;
     SlaveFaults m_faults;
     QRandomGenerator m_random;
+    QRandomGenerator m_spoilRandom;
     QByteArray m_held;
     qint64 m_lastArrival = 0;
     int m_answers = 0;
