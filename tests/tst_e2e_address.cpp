@@ -1,13 +1,10 @@
 // The address and protocol page through the whole window: reached from the
 // Tools menu, its commands against the BMS simulator, and the answers that
 // must not reach it, played byte for byte by a fake BMS.
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
 #include "model/livedata.h"
 #include "pages/pandidrw.h"
+#include "support/e2e.h"
 #include "support/fakebms.h"
-#include "support/simprocess.h"
-#include "support/testenv.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -34,7 +31,7 @@ class TestE2eAddress : public QObject
 {
     Q_OBJECT
 
-    QList<Dialogs::Request> boxes;
+    E2e e;
 
     template<typename T> static T *child(QObject *parent, const char *name)
     {
@@ -43,36 +40,15 @@ class TestE2eAddress : public QObject
             qFatal("no widget %s", name);
         return w;
     }
-    bool boxShown(const QString &title, const QString &text) const
-    {
-        for (const Dialogs::Request &r : boxes) {
-            if (r.title == title && r.text == text)
-                return true;
-        }
-        return false;
-    }
+    bool boxShown(const QString &title, const QString &text) const { return e.boxes.contains(title + ": " + text); }
 
 private slots:
-    void initTestCase()
-    {
-        TestEnv::openFreshDatabases();
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
-            boxes << r;
-            return int(QMessageBox::Ok);
-        });
-    }
-    void init()
-    {
-        TestEnv::resetLiveData();
-        boxes.clear();
-    }
+    void cleanup() { e.reset(); }
 
     void toolsMenuOpensThePage()
     {
-        SimProcess sim;
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        MainWindow w;
-        w.setPortName(sim.deviceName());
+        QVERIFY(e.start());
+        MainWindow &w = *e.window;
         auto *menu = child<QMenu>(&w, "toolsMenu");
         auto *action = child<QAction>(&w, "addressPageAction");
         PAndIdRW *page = w.addressPage();
@@ -117,14 +93,12 @@ private slots:
     void searchFillsEachList()
     {
         QFETCH(QStringList, simArgs);
-        SimProcess sim;
-        QVERIFY2(sim.start(simArgs), qPrintable(sim.errorString()));
-        MainWindow w;
-        w.setPortName(sim.deviceName());
+        QVERIFY(e.start(simArgs));
+        MainWindow &w = *e.window;
         PAndIdRW *page = w.addressPage();
 
         child<QPushButton>(page, "current_id")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), E2e::Deadline);
         QCOMPARE(child<QComboBox>(page, "rw_id_cb")->count(), 64);
         QCOMPARE(child<QComboBox>(page, "rw_id_cb")->currentText(), QStringLiteral("1"));
 
@@ -136,35 +110,33 @@ private slots:
         };
         for (const auto &row : rows) {
             child<QPushButton>(page, row.search)->click();
-            QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, row.modify)->isEnabled(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, row.modify)->isEnabled(), E2e::Deadline);
             auto *list = child<QComboBox>(page, row.list);
             QCOMPARE(items(list), row.expected);
             QCOMPARE(list->currentIndex(), row.expected.isEmpty() ? -1 : 0);
         }
-        QVERIFY(boxes.isEmpty());
+        QVERIFY(e.boxes.isEmpty());
     }
 
     void modifiedIdAnswersAfterRestart()
     {
-        SimProcess sim;
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        MainWindow w;
-        w.setPortName(sim.deviceName());
+        QVERIFY(e.start());
+        MainWindow &w = *e.window;
         PAndIdRW *page = w.addressPage();
         child<QPushButton>(page, "current_id")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), E2e::Deadline);
         child<QComboBox>(page, "rw_id_cb")->setEditText(QStringLiteral("12"));
         child<QPushButton>(page, "select_id")->click();
         QTRY_VERIFY_WITH_TIMEOUT(boxShown(QStringLiteral("Successful"),
                                           QStringLiteral("id modify successfully!!!\r\nPlease restart the battery.!!!")),
-                                 10000);
+                                 E2e::Deadline);
         QVERIFY(w.commLog().line(2) == QStringLiteral("OUT→◇10 07 01 0C B4 B0"));
 
-        QVERIFY(sim.send(QStringLiteral("restart")));
+        QVERIFY(e.sim.send(QStringLiteral("restart")));
         QVERIFY(w.setSlaveAddress(12));
         QSignalSpy online(&w, &MainWindow::linkOnline);
         w.on_monitorBtn_clicked();
-        QTRY_VERIFY_WITH_TIMEOUT(online.count() > 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(online.count() > 0, E2e::Deadline);
         w.on_monitorBtn_clicked();
     }
 
@@ -189,17 +161,17 @@ private slots:
         QCOMPARE(bms.waitForBytes(5), hex("10030070F5"));
 
         bms.answer(stray);
-        QTRY_COMPARE_WITH_TIMEOUT(w.commLog().lineCount(), 2, 10000); // logged, then dropped
+        QTRY_COMPARE_WITH_TIMEOUT(w.commLog().lineCount(), 2, E2e::Deadline); // logged, then dropped
         QCOMPARE(list->count(), 0);
         QVERIFY(!child<QPushButton>(page, "select_485")->isEnabled());
 
         const QByteArray answer = hex("10031601 02 52533438350000000000 4D4F4442555300000000 0000");
         bms.answer(answer);
-        QTRY_COMPARE_WITH_TIMEOUT(items(list), (QStringList{"RS485", "MODBUS"}), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(items(list), (QStringList{"RS485", "MODBUS"}), E2e::Deadline);
         QCOMPARE(list->currentIndex(), 1);
         // A second answer to the same command is not appended.
         bms.answer(answer);
-        QTRY_COMPARE_WITH_TIMEOUT(w.commLog().lineCount(), 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.commLog().lineCount(), 4, E2e::Deadline);
         QCOMPARE(list->count(), 2);
     }
 
@@ -214,7 +186,7 @@ private slots:
         child<QPushButton>(page, "current_id")->click();
         QCOMPARE(bms.waitForBytes(5), hex("1002007165"));
         bms.answer(hex("1002014D0000")); // ID 77
-        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), E2e::Deadline);
         QCOMPARE(ids->currentText(), QStringLiteral("77"));
         QCOMPARE(ids->count(), 64);
         QCOMPARE(ids->itemText(63), QStringLiteral("64"));
@@ -258,18 +230,16 @@ private slots:
         QFETCH(int, language);
         QFETCH(QString, title);
         QFETCH(QString, text);
-        SimProcess sim;
-        QVERIFY2(sim.start({"--ignore-set-commands"}), qPrintable(sim.errorString()));
-        MainWindow w;
-        w.setPortName(sim.deviceName());
+        QVERIFY(e.start({"--ignore-set-commands"}));
+        MainWindow &w = *e.window;
         child<QComboBox>(&w, "lgCB")->setCurrentIndex(language);
         PAndIdRW *page = w.addressPage();
         child<QPushButton>(page, "current_485")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_485")->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_485")->isEnabled(), E2e::Deadline);
         child<QPushButton>(page, "select_485")->click();
-        QVERIFY(boxes.isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(boxShown(title, text), 10000);
-        QCOMPARE(boxes.size(), 1);
+        QVERIFY(e.boxes.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(boxShown(title, text), E2e::Deadline);
+        QCOMPARE(e.boxes.size(), 1);
     }
 };
 

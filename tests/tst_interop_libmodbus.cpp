@@ -1,14 +1,12 @@
 // The tool against a Modbus RTU slave that this project did not write:
 // libmodbus answering on the far side of a pseudo-terminal. A mistake shared
 // by the tool and its own simulator cannot hide here.
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
 #include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "pages/presetparameters.h"
 #include "pseudoterminal.h"
-#include "support/testenv.h"
+#include "support/e2e.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -76,20 +74,11 @@ void putText(uint16_t *regs, int first, const char *text, int bytes)
 class TestInteropLibmodbus : public QObject
 {
     Q_OBJECT
-    QList<Dialogs::Request> boxes;
+    E2e e;
+    QStringList &boxes = e.boxes;
 
 private slots:
-    void initTestCase() { TestEnv::openFreshDatabases(); }
-    void init()
-    {
-        TestEnv::resetLiveData();
-        boxes.clear();
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
-            boxes << r;
-            return int(QMessageBox::Ok);
-        });
-    }
-    void cleanup() { Dialogs::clearHook(); }
+    void cleanup() { e.reset(); }
 
     void monitorsAStandardSlave()
     {
@@ -153,7 +142,7 @@ private slots:
         page->field("BMS_TIME")->setText("2026-12-13 09:43:53");
         QVERIFY(page->startWrite());
         QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 30000);
-        QCOMPARE(boxes[0].title, QStringLiteral("successful"));
+        QVERIFY2(boxes[0].startsWith("successful: "), qPrintable(boxes[0]));
         QVector<quint16> expected;
         for (int reg = 45; reg <= 135; ++reg)
             expected << quint16(reg);
@@ -196,7 +185,7 @@ private slots:
         });
         liveData().nextRequest = ParameterWrite;
         QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 20000);
-        QCOMPARE(boxes[0].title, QStringLiteral("error"));
+        QVERIFY2(boxes[0].startsWith("error: "), qPrintable(boxes[0]));
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
     }
 };

@@ -1,8 +1,5 @@
 // The main window: its start-up state, the language switch, and the link's
 // dispatcher driven over a pseudo-terminal whose far end the test plays.
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
-#include "link/crc16.h"
 #include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
@@ -11,8 +8,8 @@
 #include "pages/historymonitoring.h"
 #include "pages/pandidrw.h"
 #include "pages/presetparameters.h"
+#include "support/e2e.h"
 #include "support/fakebms.h"
-#include "support/testenv.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -26,19 +23,14 @@
 
 namespace {
 QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-
-struct BoxLog
-{
-    QList<Dialogs::Request> shown;
-    std::function<void()> onShow;
-};
 } // namespace
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-    BoxLog boxes;
+    E2e e;
+    QList<Dialogs::Request> &boxes = e.requests;
 
     template<typename T> static T *child(QObject *parent, const char *name)
     {
@@ -74,21 +66,7 @@ class TestMainWindow : public QObject
     }
 
 private slots:
-    void initTestCase() { TestEnv::openFreshDatabases(); }
-
-    void init()
-    {
-        TestEnv::resetLiveData();
-        boxes = BoxLog{};
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
-            boxes.shown.append(r);
-            if (boxes.onShow)
-                boxes.onShow();
-            return int(QMessageBox::Ok);
-        });
-    }
-
-    void cleanup() { Dialogs::clearHook(); }
+    void cleanup() { e.reset(); }
 
     void startsInEnglishWithDefaults()
     {
@@ -159,12 +137,12 @@ private slots:
         w.setPortName(QStringLiteral("/dev/packscope-no-such-port"));
         w.on_monitorBtn_clicked();
         QVERIFY(!w.isMonitoring());
-        QCOMPARE(boxes.shown.size(), 1);
-        QCOMPARE(boxes.shown[0].icon, QMessageBox::Warning);
-        QCOMPARE(boxes.shown[0].title, QStringLiteral("Warning"));
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(boxes[0].title, QStringLiteral("Warning"));
         // The two hints, then the system's reason on a line of its own.
-        QVERIFY(boxes.shown[0].text.startsWith(QStringLiteral("The current COM does not exist!!!\r\n1.The USB is loose\r\n2.is occupied by other programs？\r\n")));
-        QVERIFY(boxes.shown[0].text.count(QStringLiteral("\r\n")) == 3);
+        QVERIFY(boxes[0].text.startsWith(QStringLiteral("The current COM does not exist!!!\r\n1.The USB is loose\r\n2.is occupied by other programs？\r\n")));
+        QVERIFY(boxes[0].text.count(QStringLiteral("\r\n")) == 3);
         QCOMPARE(child<QPushButton>(&w, "monitorBtn")->text(), QStringLiteral("Start Monitoring"));
         QVERIFY(child<QComboBox>(&w, "baudCB")->isEnabled());
     }
@@ -214,12 +192,12 @@ private slots:
         QTRY_COMPARE(w.link()->counters().exceptions, quint64(QTest::currentDataTag() == QByteArray("last write acknowledged") ? 0 : 1));
         if (box.isEmpty()) {
             QTest::qWait(100);
-            QVERIFY(boxes.shown.isEmpty());
+            QVERIFY(boxes.isEmpty());
             QCOMPARE(w.unansweredCount(), quint8(1));
             QVERIFY(w.commLog().line(w.commLog().lineCount() - 1).contains(QStringLiteral("exception code 2")));
         } else {
-            QTRY_COMPARE_WITH_TIMEOUT(boxes.shown.size(), 1, 10000);
-            QCOMPARE(boxes.shown[0].title + ": " + boxes.shown[0].text, box);
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 10000);
+            QCOMPARE(boxes[0].title + ": " + boxes[0].text, box);
             QCOMPARE(w.unansweredCount(), quint8(0));
         }
         QTEST(int(liveData().nextRequest), "next");
@@ -235,7 +213,7 @@ private slots:
         writeInFlight(w, bms);
         const int before = inLines(w);
         int nested = 0;
-        boxes.onShow = [&] {
+        e.onBox = [&] {
             if (nested++)
                 return;
             writeInFlight(w, bms);
@@ -245,7 +223,7 @@ private slots:
         bms.answer(hex("0190040000"));
         QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 2, 10000);
         QTest::qWait(200);
-        QCOMPARE(boxes.shown.size(), 1);
+        QCOMPARE(boxes.size(), 1);
         QCOMPARE(inLines(w), before + 2);
         QCOMPARE(w.link()->counters().exceptions, quint64(2));
     }
