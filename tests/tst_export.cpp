@@ -1,12 +1,12 @@
 // The tab-separated export of a recorded-data page, byte for byte: the Chinese header line, a TAB
 // after every field, CR LF, rows in view order, an existing file replaced whole, nothing on cancel.
 #include "gui/dialogs.h"
-#include "app/startup.h"
 #include "store/schema.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "pages/exporttable.h"
 #include "pages/historymonitoring.h"
+#include "support/helpers.h"
 #include "support/testenv.h"
 
 #include <QSqlQuery>
@@ -20,8 +20,6 @@ const QByteArray ChineseHeaderLine =
     "时间\t状态\t加热\t警告\t保护\t错误码\t循环次数\t电流\t最大允许电流\t总电压\tSOC\tSOH\tPCB温度\t内部温度\t"
     "最大温度\t温度01\t温度02\t温度03\t温度04\t电压01\t电压02\t电压03\t电压04\t电压05\t电压06\t电压07\t电压08\t"
     "电压09\t电压10\t电压11\t电压12\t电压13\t电压14\t电压15\t电压16\t容量\t剩余容量\t电池模块\t版本号\t序列号\t\r\n";
-
-QByteArray readFile(const QString &name) { QFile f(name); return f.open(QIODevice::ReadOnly) ? f.readAll() : "<none>"; }
 
 void exec(const QString &sql)
 {
@@ -115,24 +113,6 @@ private slots:
         page->on_clearBtn_clicked();
         QCOMPARE(exportTo(path("kept.xlsx")), TableExport::Result::Written);
         QCOMPARE(readFile(path("kept.xlsx")), ChineseHeaderLine); // UTF-8, no byte-order mark
-    }
-
-    // The datalog's table goes through the same export with its 31 columns.
-    void datalogTable()
-    {
-        RecordTableModel model(RecordTable::datalog());
-        model.reload();
-        QVector<QVariant> values(31, 0);
-        values[0] = 679, values[2] = 4, values[8] = -200, values[14] = 3301, values[30] = QStringLiteral("SN1");
-        values[1] = QString::number((23u << 26) | (9u << 22) | (5u << 17) | (3u << 12) | (50u << 6) | 37u); // packed
-        QCOMPARE(model.appendRow(values), qint64(1));
-        QCOMPARE(TableExport::exportRows(model.snapshot(), RecordTable::datalog().chineseHeaders(), 31, path("log.xlsx")),
-                 TableExport::Result::Written);
-        QCOMPARE(readFile(path("log.xlsx")),
-                 "记录数\t时间\t状态\t加热\t警告\t保护\t错误码\t总电压\t总电流\tSOC\t温度01\t温度02\t温度03\t温度04\t"
-                 "电压01\t电压02\t电压03\t电压04\t电压05\t电压06\t电压07\t电压08\t电压09\t电压10\t电压11\t电压12\t电压13\t"
-                 "电压14\t电压15\t电压16\t序列号\t\r\n679\t2023-09-05 03:50:37\tProtection\toff\t"
-                 "0000\t0000\t0000\t0.00\t-2.00\t0\t0\t0\t0\t0\t3.301\t" + QByteArray("0.000\t").repeated(15) + "SN1\t\r\n");
     }
 };
 

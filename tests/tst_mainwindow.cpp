@@ -1,5 +1,6 @@
-// The main window: its start-up state, the language switch, and the link's
-// dispatcher driven over a pseudo-terminal whose far end the test plays.
+// The main window: its start-up state, the language switch, the last choices
+// restored at the next start, the About box, and the link's dispatcher driven
+// over a pseudo-terminal whose far end the test plays.
 #include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
@@ -10,6 +11,7 @@
 #include "pages/presetparameters.h"
 #include "support/e2e.h"
 #include "support/fakebms.h"
+#include "support/helpers.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,13 +19,10 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QTabWidget>
 #include <QtTest>
-
-namespace {
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-} // namespace
 
 class TestMainWindow : public QObject
 {
@@ -31,14 +30,6 @@ class TestMainWindow : public QObject
 
     E2e e;
     QList<Dialogs::Request> &boxes = e.requests;
-
-    template<typename T> static T *child(QObject *parent, const char *name)
-    {
-        T *w = parent->findChild<T *>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
 
     // Starts monitoring against a fresh fake BMS, waits for the identity read
     // (one second after the click) and answers it, so that monitoring reads
@@ -116,6 +107,69 @@ private slots:
             QCOMPARE(spy->count(), 2);
             delete spy;
         }
+    }
+
+    void lastChoicesComeBack()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath(QStringLiteral("packscope.conf"));
+        const auto choices = [](MainWindow &w) {
+            return QStringList({child<QComboBox>(&w, "lgCB")->currentText(), child<QComboBox>(&w, "baudCB")->currentText(),
+                                child<QComboBox>(&w, "comboBox")->currentText(),
+                                child<QComboBox>(&w, "serialNumCB")->currentText(),
+                                child<QPushButton>(&w, "monitorBtn")->text(),
+                                QString::number(child<QCheckBox>(&w, "timeCB")->isChecked() + w.commLog().showTime())});
+        };
+        {
+            // First start: nothing stored, the window's defaults stand.
+            QSettings empty(file, QSettings::IniFormat);
+            MainWindow w;
+            const QStringList defaults = choices(w);
+            w.restoreSettings(empty);
+            QCOMPARE(choices(w), defaults);
+            child<QComboBox>(&w, "lgCB")->setCurrentIndex(0);
+            w.setBaudRate(9600);
+            w.setSlaveAddress(17);
+            w.setPortName(QStringLiteral("/dev/ttyUSB3"));
+            child<QCheckBox>(&w, "timeCB")->setChecked(true);
+            QSettings store(file, QSettings::IniFormat);
+            w.saveSettings(store);
+        }
+        QSettings stored(file, QSettings::IniFormat);
+        MainWindow w;
+        w.restoreSettings(stored);
+        QCOMPARE(choices(w), QStringList({"中文", "9600", "17", "/dev/ttyUSB3", "开始监控", "2"}));
+    }
+
+    void aboutBox_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::addColumn<QString>("menu");
+        QTest::addColumn<QString>("action");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("folderLine");
+        QTest::newRow("English") << 1 << "Help" << "About" << "About PackScope" << "Data folder: /srv/bms";
+        QTest::newRow("Chinese") << 0 << "帮助" << "关于" << "关于 PackScope" << "数据文件夹：/srv/bms";
+    }
+    void aboutBox()
+    {
+        QFETCH(int, language);
+        MainWindow w;
+        w.setDataFolder(QStringLiteral("/srv/bms"));
+        child<QComboBox>(&w, "lgCB")->setCurrentIndex(language);
+        QTEST(child<QMenu>(&w, "helpMenu")->title(), "menu");
+        auto *about = child<QAction>(&w, "aboutAction");
+        QTEST(about->text(), "action");
+        about->trigger();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].kind, Dialogs::Request::About);
+        QTEST(boxes[0].title, "title");
+        QCOMPARE(boxes[0].parent, &w);
+        const QStringList lines = boxes[0].text.split('\n');
+        QCOMPARE(lines.first(), QStringLiteral("PackScope " PACKSCOPE_VERSION));
+        QFETCH(QString, folderLine);
+        QVERIFY2(lines.contains(folderLine), qPrintable(boxes[0].text));
+        QVERIFY(lines.last().endsWith(QLatin1String(qVersion())));
     }
 
     void parameterPageClockStampsTheSamples()
