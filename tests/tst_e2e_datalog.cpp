@@ -101,7 +101,7 @@ private slots:
         QCOMPARE(page()->findChild<QPushButton *>("pushButton")->text(), QStringLiteral("Start Reading"));
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
         // The record read went out once; the tick after it reads the monitoring registers.
-        const QString recordRead = outLine("01030E2e::Deadline1C45BB");
+        const QString recordRead = outLine("01030200001C45BB");
         QTRY_VERIFY_WITH_TIMEOUT(outLines().indexOf(recordRead) >= 0
                                      && outLines().indexOf(recordRead) + 1 < outLines().size(), E2e::Deadline);
         QCOMPARE(outLines().count(recordRead), 1);

@@ -1,6 +1,7 @@
 // The command line: valid combinations, refused values with a message that
 // names the option, and the built program's behaviour on a bad value.
 #include "app/options.h"
+#include "support/e2e.h"
 #include <QtTest>
 
 class TestOptions : public QObject
@@ -96,18 +97,13 @@ private slots:
     }
     void programRefusesBadValue()
     {
-        // The program keeps its databases next to itself: a copy in a fresh
-        // directory shows whether this run created any.
+        // A copy in a fresh directory shows whether this run created any database.
         QTemporaryDir dir;
-        const QString program = dir.filePath(QStringLiteral("packscope"));
-        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), program));
-        QProcess process;
-        process.setWorkingDirectory(dir.path());
-        process.start(program, {"--address", "99"});
-        QVERIFY(process.waitForFinished(120000));
-        QCOMPARE(process.exitCode(), 2);
-        QVERIFY(process.readAllStandardOutput().isEmpty());
-        QVERIFY(process.readAllStandardError().contains("--address"));
+        const ProgramRun r = runProgram(copyProgram(dir), {"--address", "99"}, QProcessEnvironment::systemEnvironment(),
+                                        dir.path());
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.err.contains("--address"));
         QVERIFY(QDir(dir.path()).entryList({"*.db"}).isEmpty());
     }
 };

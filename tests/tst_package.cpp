@@ -1,6 +1,8 @@
 // The Debian package, made with cpack from this build tree and unpacked
 // into a temporary root: its files, its desktop entry, its dependencies, and
 // the unpacked program running.
+#include "support/e2e.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -11,24 +13,10 @@
 #include <QtTest>
 
 namespace {
-struct Run
-{
-    int code = -1;
-    QString out, err;
-};
+using Run = ProgramRun;
 Run run(const QString &program, const QStringList &args, const QString &dir = QString())
 {
-    QProcess p;
-    if (!dir.isEmpty())
-        p.setWorkingDirectory(dir);
-    p.start(program, args);
-    Run r;
-    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit)
-        return r;
-    r.code = p.exitCode();
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
+    return runProgram(program, args, QProcessEnvironment::systemEnvironment(), dir);
 }
 } // namespace
 

@@ -109,8 +109,8 @@ ProgramRun runProgram(const QString &program, const QStringList &arguments, cons
         return r;
     }
     r.code = p.exitCode();
-    r.out = QString::fromLocal8Bit(p.readAllStandardOutput());
-    r.err = QString::fromLocal8Bit(p.readAllStandardError());
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
     return r;
 }
 
