@@ -4,12 +4,11 @@
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "pages/bmsmonitoring.h"
+#include "support/helpers.h"
 #include "support/testenv.h"
 
 #include <QLineEdit>
 #include <QRegularExpression>
-#include <QStyle>
-#include <QStyleOptionFrame>
 #include <QtTest>
 
 namespace {
@@ -225,22 +224,11 @@ private slots:
             // The window may have grown for another page.
             const QSize room = page->size() - (window.size() - QSize(1118, 737)).expandedTo(QSize(0, 0));
             QVERIFY(page->minimumSizeHint().width() <= room.width() && page->minimumSizeHint().height() <= room.height());
-            for (QWidget *w : page->findChildren<QWidget *>()) {
-                QVERIFY2(w->isVisibleTo(page) && page->rect().contains(QRect(w->mapTo(page, QPoint()), w->size())),
-                         qPrintable(w->objectName()));
-                if (auto *edit = qobject_cast<QLineEdit *>(w)) {
-                    QStyleOptionFrame option;
-                    option.initFrom(edit);
-                    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
-                    QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->text()) + 4
-                                 <= edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width(),
-                             qPrintable(edit->text()));
-                }
-                if (w->inherits("QLabel") || w->inherits("QPushButton"))
-                    QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->property("text").toString()));
+            const QStringList unfit = unfitWidgets(page, true);
+            QVERIFY2(unfit.isEmpty(), qPrintable(unfit.join(", ")));
+            for (QWidget *w : page->findChildren<QWidget *>())
                 if (w->inherits("QPushButton") || w->inherits("QLineEdit"))
                     QCOMPARE(w->font().pointSizeF(), page->font().pointSizeF());
-            }
         }
     }
 };

@@ -116,19 +116,6 @@ private slots:
                  shown == "Protection" || shown == "保护" ? QBrush(Qt::red) : QBrush());
     }
 
-    // Identity texts are stored as given, quotes and full length included.
-    void identityTexts()
-    {
-        for (const QString &text : {QStringLiteral("O'Brien 48V"), QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWX")}) {
-            const QByteArray bytes = text.toLatin1().leftJustified(24, '\0');
-            for (int i = 0; i < 24; i += 2)
-                liveData().registerImage[Reg::ModelText + i / 2] = quint16(quint8(bytes[i]) << 8 | quint8(bytes[i + 1]));
-            page->insertSample();
-            QCOMPARE(storedAt(37, model()->idAt(0)).toString(), text);
-            QCOMPARE(cell(0, 37), text);
-        }
-    }
-
     void sortOrder_data()
     {
         QTest::addColumn<int>("reg");

@@ -5,19 +5,16 @@
 #include "model/livedata.h"
 #include "model/parametermap.h"
 #include "pages/presetparameters.h"
+#include "support/helpers.h"
 #include "support/testenv.h"
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStyleOptionFrame>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-template <typename T> T *child(QWidget *w, const char *name) { return w->findChild<T *>(QLatin1String(name)); }
-} // namespace
 
 class TstPresetParameters : public QObject
 {
@@ -234,20 +231,8 @@ private slots:
                      qPrintable(QStringLiteral("%1x%2, page %3x%4 needs %5x%6").arg(window.width()).arg(window.height())
                                 .arg(page->width()).arg(page->height())
                                 .arg(page->minimumSizeHint().width()).arg(page->minimumSizeHint().height())));
-            for (QWidget *w : page->findChildren<QWidget *>()) {
-                if (w == page->waitBox() || page->waitBox()->isAncestorOf(w))
-                    continue;
-                if (w->inherits("QLabel") || w->inherits("QPushButton") || w->inherits("QCheckBox"))
-                    QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->property("text").toString()));
-                if (auto *edit = qobject_cast<QLineEdit *>(w)) {
-                    QStyleOptionFrame option;
-                    option.initFrom(edit);
-                    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
-                    QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->text()) + 4
-                                 <= edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width(),
-                             qPrintable(edit->objectName()));
-                }
-            }
+            const QStringList unfit = unfitWidgets(page, false, page->waitBox());
+            QVERIFY2(unfit.isEmpty(), qPrintable(unfit.join(", ")));
         }
     }
 };
