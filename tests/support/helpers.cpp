@@ -1,5 +1,6 @@
 #include "support/helpers.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QStyle>
 #include <QStyleOptionFrame>
@@ -26,4 +27,27 @@ QStringList unfitWidgets(QWidget *page, bool visible, const QWidget *skip)
             unfit << name + " (narrower than its hint)";
     }
     return unfit;
+}
+
+QString texts(const QObject *root, const QString &names)
+{
+    QStringList all;
+    for (const QString &name : names.split(QLatin1Char('|'))) {
+        const QObject *o = root->findChild<QObject *>(name);
+        const char *property = !o ? nullptr
+            : o->inherits("QComboBox")                          ? "currentText"
+            : o->inherits("QGroupBox") || o->inherits("QMenu") ? "title"
+            : o->property("text").isValid()                      ? "text"
+                                                                 : "windowTitle";
+        all << (o ? o->property(property).toString() : QStringLiteral("<no %1>").arg(name));
+    }
+    return all.join(QLatin1Char('|'));
+}
+
+QStringList items(const QComboBox *box)
+{
+    QStringList list;
+    for (int i = 0; i < box->count(); ++i)
+        list << box->itemText(i);
+    return list;
 }

@@ -36,3 +36,10 @@ class QWidget;
 // label, button or check box narrower than its size hint, or (`visible`)
 // a widget hidden or outside the page. Empty when everything fits.
 QStringList unfitWidgets(QWidget *page, bool visible, const QWidget *skip = nullptr);
+
+// The texts of the objects below `root` named in `names` ("a|b"), joined the
+// same way: a combo box's current text, a group box's or menu's title, a
+// window's title, or else the text.
+QString texts(const QObject *root, const QString &names);
+class QComboBox;
+QStringList items(const QComboBox *box);
