@@ -1,26 +1,22 @@
 // The parameter page without a link: its form and texts, the check boxes,
 // the refusals and the hint box, what a sequence prepares, set files.
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
 #include "model/livedata.h"
 #include "model/parametermap.h"
 #include "pages/presetparameters.h"
+#include "support/e2e.h"
 #include "support/helpers.h"
-#include "support/testenv.h"
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
-
 class TstPresetParameters : public QObject
 {
     Q_OBJECT
-    QStringList m_boxes;
-    QString m_fileAnswer;
+    E2e e;
+    QStringList &m_boxes = e.boxes;
 
     void setLanguage(PresetParameters &page, int language)
     {
@@ -31,44 +27,19 @@ class TstPresetParameters : public QObject
     void type(PresetParameters &page, const char *field, const QString &text) { page.field(field)->setText(text); }
 
 private slots:
-    void initTestCase()
-    {
-        TestEnv::openFreshDatabases();
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *fileName) {
-            if (fileName)
-                *fileName = m_fileAnswer;
-            else
-                m_boxes << r.title + QStringLiteral(": ") + r.text;
-            return int(QMessageBox::Ok);
-        });
-    }
-    void init() { TestEnv::resetLiveData(); m_boxes.clear(); }
-    void cleanupTestCase() { Dialogs::clearHook(); }
+    void cleanup() { e.reset(); }
 
-    void formTextsThenLanguageTexts_data()
-    {
-        QTest::addColumn<QString>("widget");
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<QString>("zh");
-        QTest::addColumn<QString>("en");
-        QTest::newRow("warn label") << "LB_CUVW" << "单串欠压告警" << "单串欠压警告" << "Cell UV Warn";
-        QTest::newRow("low cap") << "LB_LOW_CAP" << "低容量警告" << "低容量告警" << "Low Capcity Warn";
-        QTest::newRow("heat on") << "LB_HEATING_ON" << "加热开关开启" << "加热开启温度" << "Heat Opening";
-        QTest::newRow("group") << "HEATING_ON_OFF" << "加热开关温度" << "加热开关温度" << "Heating Switch";
-        QTest::newRow("set") << "set" << " 设置参数" << "设置参数" << "Write";
-        QTest::newRow("restore") << "factory_reset" << " 恢复出厂数据 " << "恢复出厂设置" << "Restore Factory Date";
-        QTest::newRow("unit") << "LB_UCTW_UNIT" << "℃" << "℃" << "℃";
-    }
+    // The form's own texts differ from those set on a language change.
     void formTextsThenLanguageTexts()
     {
-        QFETCH(QString, widget);
         PresetParameters page;
-        auto text = [&] { return page.findChild<QWidget *>(widget)->property("text").toString(); };
-        QTEST(text(), "form");
+        const QString names = "LB_CUVW|LB_LOW_CAP|LB_HEATING_ON|HEATING_ON_OFF|set|factory_reset|LB_UCTW_UNIT";
+        QCOMPARE(texts(&page, names), QStringLiteral("单串欠压告警|低容量警告|加热开关开启|加热开关温度| 设置参数| 恢复出厂数据 |℃"));
         setLanguage(page, 0);
-        QTEST(text(), "zh");
+        QCOMPARE(texts(&page, names), QStringLiteral("单串欠压警告|低容量告警|加热开启温度|加热开关温度|设置参数|恢复出厂设置|℃"));
         setLanguage(page, 1);
-        QTEST(text(), "en");
+        QCOMPARE(texts(&page, names),
+                 QStringLiteral("Cell UV Warn|Low Capcity Warn|Heat Opening|Heating Switch|Write|Restore Factory Date|℃"));
     }
 
     void ticksMakeFieldsEditable()
