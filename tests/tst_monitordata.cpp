@@ -1,15 +1,17 @@
-// Decoding read answers into the register image, and the values derived
-// from it: signed fields, sensor temperatures, extremes and identity texts.
-#include "link/crc16.h"
+// Decoding read answers into the register image, the values derived from it
+// (signed fields, sensor temperatures, extremes, identity texts), and their
+// display: fixed point, hexadecimal words, the operating state.
 #include "model/monitordata.h"
+#include "model/valueformat.h"
+#include "support/helpers.h"
 #include <QtTest>
+#include <limits>
 #include <numeric>
 
 namespace {
 constexpr quint16 Untouched = 0xBEEF;
 using Words = QVector<quint16>;
 
-QByteArray sealed(QByteArray frame) { frame.append(2, '\0'); sealFrame(frame); return frame; }
 // A function-3 answer from address 1 carrying `data` (byte count = its size).
 QByteArray answer(const QByteArray &data) { return sealed(QByteArray::fromHex("0103") + char(data.size()) + data); }
 Words counting(int count) { Words v(count); std::iota(v.begin(), v.end(), quint16(0x1000)); return v; }
@@ -107,12 +109,47 @@ private slots:
         live.registerImage[128] = 0x5858; // no zero after the serial number
         storeReadAnswer(answer(QByteArray::fromHex("41420043") + QByteArray(20, 0) + QByteArray("V2.01\0", 6)
                                + "SN20240001234567"), live);
-        QCOMPARE(modelText(live), QStringLiteral("AB"));
-        QCOMPARE(versionText(live), QStringLiteral("V2.01"));
-        QCOMPARE(serialText(live), QStringLiteral("SN20240001234567"));
+        QCOMPARE(modelText(live) + '|' + versionText(live) + '|' + serialText(live), QStringLiteral("AB|V2.01|SN20240001234567"));
         storeReadAnswer(answer("PACK-48V-100AH-16S-LFP01V1.2.3"), live);
-        QCOMPARE(modelText(live), QStringLiteral("PACK-48V-100AH-16S-LFP01"));
-        QCOMPARE(versionText(live), QStringLiteral("V1.2.3"));
+        QCOMPARE(modelText(live) + '|' + versionText(live), QStringLiteral("PACK-48V-100AH-16S-LFP01|V1.2.3"));
+    }
+    void fixedPoint_data()
+    {
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<int>("decimals");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("52.34") << qint64(5234) << 2 << "52.34";
+        QTest::newRow("-0.05 keeps its sign") << qint64(-5) << 2 << "-0.05";
+        QTest::newRow("thousandths zero-filled") << qint64(45) << 3 << "0.045";
+        QTest::newRow("whole negative") << qint64(-40) << 0 << "-40";
+        QTest::newRow("i64 minimum") << std::numeric_limits<qint64>::min() << 2 << "-92233720368547758.08";
+    }
+    void fixedPoint()
+    {
+        QFETCH(qint64, value);
+        QFETCH(int, decimals);
+        QTEST(::fixedPoint(value, decimals), "text");
+    }
+    void hex4() { QCOMPARE(::hex4(10) + ::hex4(65535), QStringLiteral("000AFFFF")); }
+    void operatingState_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("chinese");
+        QTest::addColumn<QString>("english");
+        QTest::newRow("charge wins") << 0x000F << QStringLiteral("充电") << "Charge";
+        QTest::newRow("discharge over protection") << 0x0006 << QStringLiteral("放电") << "Discharge";
+        QTest::newRow("protection over limiting") << 0x000C << QStringLiteral("保护") << "Protection";
+        QTest::newRow("limiting") << 0x0008 << QStringLiteral("充电限流") << "Charge current limiting";
+        QTest::newRow("none, other bits ignored") << 0xFFF0 << QStringLiteral("静置") << "Standby";
+    }
+    void operatingState()
+    {
+        QFETCH(int, status);
+        QFETCH(QString, chinese);
+        QFETCH(QString, english);
+        QCOMPARE(operatingStateText(quint16(status), 0), chinese);
+        QCOMPARE(operatingStateText(quint16(status), 1), english);
+        QVERIFY(operatingStateText(quint16(status), 2).isEmpty());
     }
 };
 
