@@ -102,12 +102,8 @@ private slots:
         w.on_monitorBtn_clicked();
         QVERIFY(w.isMonitoring());
         QTRY_COMPARE_WITH_TIMEOUT(liveData().registerImage[Reg::TotalVoltage], quint16(5234), 20000);
-        QCOMPARE(modelText(), QStringLiteral("LIBMODBUS-16S"));
-        QCOMPARE(versionText(), QStringLiteral("V9.8"));
-        QCOMPARE(serialText(), QStringLiteral("SN0123456789ABCD"));
-        QCOMPARE(packCurrent(), qint16(-250));
-        QCOMPARE(sensorTemp(1), qint8(-5));
-        QCOMPARE(cellVoltageExtremes().max, quint16(3305));
+        QCOMPARE(modelText() + '|' + versionText() + '|' + serialText(), QStringLiteral("LIBMODBUS-16S|V9.8|SN0123456789ABCD"));
+        QCOMPARE(QVector<int>({packCurrent(), sensorTemp(1), cellVoltageExtremes().max}), QVector<int>({-250, -5, 3305}));
         QCOMPARE(w.commLog().line(0), QStringLiteral("OUT→◇07 03 00 69 00 17 D5 BE"));
         QVERIFY(w.commLog().line(1).startsWith(QStringLiteral("IN←◆07 03 2E 4C 49 42")));
         QCOMPARE(w.commLog().line(2), QStringLiteral("OUT→◇07 03 00 00 00 27 05 B6"));
@@ -143,20 +139,12 @@ private slots:
         QVERIFY(page->startWrite());
         QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 30000);
         QVERIFY2(boxes[0].startsWith("successful: "), qPrintable(boxes[0]));
-        QVector<quint16> expected;
+        QVector<quint16> expected, held;
         for (int reg = 45; reg <= 135; ++reg)
-            expected << quint16(reg);
-        expected[0] = 0x6B1A;
-        expected[1] = 0x9AF5;
-        expected[80 - 45] = 6150;
-        expected[85 - 45] = 9;
-        expected[83 - 45] = 7999;
-        expected[86 - 45] = 2;
-        expected[78 - 45] = 120;
-        expected[76 - 45] = 4;
-        QVector<quint16> held;
-        for (int reg = 45; reg <= 135; ++reg)
-            held << r[reg];
+            expected << quint16(reg), held << r[reg];
+        const int written[][2] = {{45, 0x6B1A}, {46, 0x9AF5}, {80, 6150}, {85, 9}, {83, 7999}, {86, 2}, {78, 120}, {76, 4}};
+        for (const auto &w : written)
+            expected[w[0] - 45] = quint16(w[1]);
         QCOMPARE(held, expected);
     }
 
