@@ -86,11 +86,7 @@ private slots:
         QCOMPARE(shown, expected.mid(Lines - shown.size()));
         const QString name = m_dir.filePath(QStringLiteral("all.txt"));
         QVERIFY(log.appendTo(name));
-        const QByteArray saved = readFile(name);
-        QCOMPARE(saved.count('\n'), Lines); // Lines - 1 separators and the final CR LF
-        QVERIFY(saved.startsWith(expected.first().toUtf8() + '\n'));
-        QVERIFY(saved.endsWith('\n' + expected.last().toUtf8() + "\r\n"));
-        QVERIFY(saved == expected.join(QLatin1Char('\n')).toUtf8() + "\r\n");
+        QVERIFY(readFile(name) == expected.join(QLatin1Char('\n')).toUtf8() + "\r\n"); // every line, CR LF at the end
         // Clear drops the packed blocks too: the next line is the first.
         log.clear();
         log.logFrame(CommLog::Received, Ack, 1);

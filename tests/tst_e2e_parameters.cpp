@@ -37,6 +37,11 @@ class TstE2eParameters : public QObject
     PresetParameters *page() const { return e.window->parameterPage(); }
     QPushButton *button(const char *name) const { return page()->findChild<QPushButton *>(QLatin1String(name)); }
     void tick(const char *group) { page()->findChild<QCheckBox *>(QLatin1String(group))->setChecked(true); }
+    void type(std::initializer_list<std::pair<const char *, QString>> texts)
+    {
+        for (const auto &t : texts)
+            page()->field(QLatin1String(t.first))->setText(t.second);
+    }
 
     bool startLink(const QStringList &arguments)
     {
@@ -97,17 +102,13 @@ private slots:
         QCOMPARE(e.sim.registers(47, 89), before);
 
         e.boxes.clear();
-        page()->field("OVW")->setText("58.5");
-        page()->field("OVP")->setText("59.005"); // a half goes up
-        page()->field("LOW_CAP")->setText("12");
-        page()->field("COVW")->setText("4.2"); // not ticked: not written
+        // A half goes up; COVW is not ticked: not written.
+        type({{"OVW", "58.5"}, {"OVP", "59.005"}, {"LOW_CAP", "12"}, {"COVW", "4.2"}});
         button("set")->click();
         QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Success), Deadline);
         QCOMPARE(writesSent(), QList<int>({70, 71, 72, 56, 57, 58}));
         QVector<quint16> expected = before;
-        expected[70 - 47] = 5850;
-        expected[71 - 47] = 5901;
-        expected[58 - 47] = 12;
+        expected[70 - 47] = 5850, expected[71 - 47] = 5901, expected[58 - 47] = 12;
         QCOMPARE(e.sim.registers(47, 89), expected);
         // The read that follows the sequence shows what the pack holds.
         QTRY_COMPARE_WITH_TIMEOUT(text("OVP"), QStringLiteral("59.01"), Deadline);
@@ -148,9 +149,7 @@ private slots:
         QFETCH(QString, fault);
         QVERIFY(startLink({fault}));
         tick("BALANCE");
-        page()->field("BALANCE_OPEN_V")->setText("3.5");
-        page()->field("BALANCE_OPEN_V_DELTA")->setText("30");
-        page()->field("LOW_CAP")->setText("5");
+        type({{"BALANCE_OPEN_V", "3.5"}, {"BALANCE_OPEN_V_DELTA", "30"}, {"LOW_CAP", "5"}});
         button("set")->click();
         QVERIFY(page()->waitBox()->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Failure), Deadline);
@@ -168,10 +167,8 @@ private slots:
         QVERIFY(startLink({"--ack-twice"}));
         tick("BALANCE");
         tick("TIME_SET");
-        page()->field("BALANCE_OPEN_V")->setText("3.35");
-        page()->field("BALANCE_OPEN_V_DELTA")->setText("25");
-        page()->field("LOW_CAP")->setText("20");
-        page()->field("BMS_TIME")->setText(PresetParameters::formatClock(QDateTime::currentDateTime()));
+        type({{"BALANCE_OPEN_V", "3.35"}, {"BALANCE_OPEN_V_DELTA", "25"}, {"LOW_CAP", "20"},
+              {"BMS_TIME", QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss")}});
         button("set")->click();
         QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Success), Deadline);
         QCOMPARE(writesSent(), QList<int>({56, 57, 58, 45}));
@@ -226,9 +223,7 @@ private slots:
         QVERIFY2(r.err.split(QLatin1Char('\n')).contains(reason), qPrintable(r.err));
         QVector<quint16> expected = before;
         if (QTest::currentDataTag() == QByteArray("written")) {
-            expected[56 - 47] = 3370;
-            expected[57 - 47] = 35;
-            expected[58 - 47] = 15;
+            expected[56 - 47] = 3370, expected[57 - 47] = 35, expected[58 - 47] = 15;
             QVERIFY(clockOffset(e.sim.registers(45, 2)) <= 5);
         } else if (QTest::currentDataTag() == QByteArray("never acknowledged")) {
             expected[56 - 47] = 3370; // taken, though never acknowledged
