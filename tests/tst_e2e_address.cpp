@@ -114,7 +114,7 @@ private slots:
     void onlyTheAnswerToTheCommandReachesThePage_data()
     {
         QTest::addColumn<QByteArray>("stray");
-        QByteArray monitoring = hex("01034E");
+        QByteArray monitoring = hex("05034E"); // from the selected slave
         monitoring.append(QByteArray(78, '\x11')).append(2, '\0');
         QTest::newRow("late monitoring answer") << monitoring;
         QTest::newRow("another command's answer") << hex("10040C00 01 43414E2D535444000000 0000");
@@ -126,6 +126,7 @@ private slots:
         QVERIFY(bms.open());
         MainWindow w;
         w.setPortName(bms.deviceName());
+        QVERIFY(w.setSlaveAddress(5)); // the page's frames start with 0x10 whatever the slave address
         PAndIdRW *page = w.addressPage();
         auto *list = child<QComboBox>(page, "rw_485_cb");
         child<QPushButton>(page, "current_485")->click();

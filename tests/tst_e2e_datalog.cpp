@@ -7,6 +7,7 @@
 #include "store/recordtablemodel.h"
 #include "store/tableexport.h"
 #include "support/e2e.h"
+#include "support/helpers.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -53,12 +54,6 @@ QByteArray expectedLine(int n)
 }
 
 QString outLine(const char *hex) { return QStringLiteral("OUT→◇") + QString::fromLatin1(QByteArray::fromHex(hex).toHex(' ').toUpper()); }
-
-QByteArray readFile(const QString &name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
-}
 
 } // namespace
 

@@ -131,12 +131,12 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(e.monitor({"--link", dir.filePath(QStringLiteral("ttyBMS"))}, 200));
         MainWindow *window = e.window.get();
-        QTRY_COMPARE_WITH_TIMEOUT(e.comState(), QStringLiteral("Online"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(window->historyPage()->model()->rowCount() >= 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.comState(), QStringLiteral("Online"), E2e::Deadline);
+        QTRY_VERIFY_WITH_TIMEOUT(window->historyPage()->model()->rowCount() >= 2, E2e::Deadline);
         const double monitoring = cpuSecondsOver(3000);
 
         QVERIFY(e.sim.send(QStringLiteral("unplug")));
-        QTRY_COMPARE_WITH_TIMEOUT(e.boxes.size(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.boxes.size(), 1, E2e::Deadline);
         QVERIFY2(e.boxes[0].startsWith(QStringLiteral("Warning: The port ") + dir.filePath(QStringLiteral("ttyBMS"))
                                      + QStringLiteral(" was lost: ")),
                  qPrintable(e.boxes[0]));
@@ -149,8 +149,8 @@ private slots:
 
         const int rows = window->historyPage()->model()->rowCount();
         QVERIFY(e.sim.send(QStringLiteral("replug")));
-        QTRY_COMPARE_WITH_TIMEOUT(e.comState(), QStringLiteral("Online"), 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(window->historyPage()->model()->rowCount() > rows, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(e.comState(), QStringLiteral("Online"), E2e::Deadline);
+        QTRY_VERIFY_WITH_TIMEOUT(window->historyPage()->model()->rowCount() > rows, E2e::Deadline);
         QCOMPARE(e.boxes.size(), 1);
         window->on_monitorBtn_clicked(); // Stop always stops
         QVERIFY(!window->isMonitoring() && !window->link()->isWaitingForPort());
@@ -162,7 +162,7 @@ private slots:
     {
         QVERIFY(e.monitor({"--read-exception"}, 100));
         MainWindow *window = e.window.get();
-        QTRY_VERIFY_WITH_TIMEOUT(window->link()->counters().exceptions >= 6, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(window->link()->counters().exceptions >= 6, E2e::Deadline);
         QCOMPARE(e.comState(), QStringLiteral("Offline"));
         QCOMPARE(liveData().nextRequest, quint16(IdentityRead));
         QVERIFY(e.boxes.isEmpty());
@@ -181,13 +181,13 @@ private slots:
         QVERIFY(e.monitor({}, 200));
         MainWindow *window = e.window.get();
         SampleQueue *queue = window->historyQueue();
-        QTRY_VERIFY_WITH_TIMEOUT(queue->waiting() >= 3, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(queue->waiting() >= 3, E2e::Deadline);
         QCOMPARE(queue->fault(), SampleQueue::Fault::ReadOnly);
         auto *status = window->findChild<QLabel *>(QStringLiteral("storeLabel"));
         QVERIFY2(status->text().startsWith(QStringLiteral("History not stored: database is read-only")),
                  qPrintable(status->text()));
         db.setConnectOptions(QString()); // writable from the next reopen on
-        QTRY_COMPARE_WITH_TIMEOUT(queue->waiting(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(queue->waiting(), 0, E2e::Deadline);
         QCOMPARE(queue->fault(), SampleQueue::Fault::None);
         QVERIFY(status->text().isEmpty());
 
@@ -198,12 +198,12 @@ private slots:
         QSqlQuery lock(other);
         QVERIFY(lock.exec(QStringLiteral("begin exclusive")));
         const quint64 sentAtLock = window->link()->counters().sent;
-        QTRY_VERIFY_WITH_TIMEOUT(queue->waiting() >= 5, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(queue->waiting() >= 5, E2e::Deadline);
         QCOMPARE(queue->fault(), SampleQueue::Fault::Locked);
         // The link kept its pace meanwhile: every tick sent a request.
         QVERIFY(window->link()->counters().sent >= sentAtLock + 5);
         QVERIFY(lock.exec(QStringLiteral("commit")));
-        QTRY_COMPARE_WITH_TIMEOUT(queue->waiting(), 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(queue->waiting(), 0, E2e::Deadline);
         window->on_monitorBtn_clicked();
         lock = QSqlQuery();
         other.close();
@@ -212,7 +212,7 @@ private slots:
 
         // Every monitoring answer became one row, in the order taken.
         const qint64 answers = qint64(window->link()->counters().taken) - 1; // less the identity answer
-        QTRY_COMPARE_WITH_TIMEOUT(storedRows() - before, answers, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(storedRows() - before, answers, E2e::Deadline);
         QSqlQuery order(db);
         QVERIFY(order.exec(QStringLiteral("select count(*) from total a join total b on b.id=a.id+1 where b.time<a.time")));
         QVERIFY(order.next());

@@ -103,12 +103,6 @@ private slots:
     }
     void cleanup() { Dialogs::clearHook(); }
 
-    void databaseJournal() // samples are appended with write-ahead logging and normal syncing
-    {
-        QCOMPARE(query(QStringLiteral("pragma journal_mode")).toString(), QStringLiteral("wal"));
-        QCOMPARE(query(QStringLiteral("pragma synchronous")).toInt(), 1);
-    }
-
     // One register of the monitoring answer: stored as an integer in its
     // column, shown by the column's rule, a protection state on red.
     void sampleColumn_data()

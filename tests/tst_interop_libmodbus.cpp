@@ -101,7 +101,7 @@ private slots:
         QVERIFY(w.setSlaveAddress(7));
         w.on_monitorBtn_clicked();
         QVERIFY(w.isMonitoring());
-        QTRY_COMPARE_WITH_TIMEOUT(liveData().registerImage[Reg::TotalVoltage], quint16(5234), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(liveData().registerImage[Reg::TotalVoltage], quint16(5234), E2e::Deadline);
         QCOMPARE(modelText() + '|' + versionText() + '|' + serialText(), QStringLiteral("LIBMODBUS-16S|V9.8|SN0123456789ABCD"));
         QCOMPARE(QVector<int>({packCurrent(), sensorTemp(1), cellVoltageExtremes().max}), QVector<int>({-250, -5, 3305}));
         QCOMPARE(w.commLog().line(0), QStringLiteral("OUT→◇07 03 00 69 00 17 D5 BE"));
@@ -126,9 +126,9 @@ private slots:
         w.setPortName(slave.deviceName());
         w.on_monitorBtn_clicked();
         PresetParameters *page = w.parameterPage();
-        QTRY_VERIFY_WITH_TIMEOUT(page->findChild<QPushButton *>("collect")->isEnabled(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(page->findChild<QPushButton *>("collect")->isEnabled(), E2e::Deadline);
         page->on_collect_clicked();
-        QTRY_COMPARE_WITH_TIMEOUT(page->field("OCC_I")->text(), QStringLiteral("0.80"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(page->field("OCC_I")->text(), QStringLiteral("0.80"), E2e::Deadline);
         QCOMPARE(page->field("UCTW")->text(), QStringLiteral("40"));
         page->tickGroups((1u << 8) | (1u << 15)); // OCC, TIME_SET
         const char *occ[][2] = {{"OCC_I", "61.5"}, {"OCC_I_DELAY", "9"}, {"OCC_II", "79.99"},
@@ -160,7 +160,7 @@ private slots:
         MainWindow w;
         w.setPortName(slave.deviceName());
         w.on_monitorBtn_clicked();
-        QTRY_COMPARE_WITH_TIMEOUT(w.link()->counters().exceptions, quint64(1), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.link()->counters().exceptions, quint64(1), E2e::Deadline);
         QCOMPARE(w.commLog().line(1), QStringLiteral("IN←◆01 83 02 C0 F1"));
         QVERIFY(boxes.isEmpty());
         QCOMPARE(w.unansweredCount(), quint8(1));
@@ -172,7 +172,7 @@ private slots:
             return Frames::writeRegisters(1, 0x43, &value, 1);
         });
         liveData().nextRequest = ParameterWrite;
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, E2e::Deadline);
         QVERIFY2(boxes[0].startsWith("error: "), qPrintable(boxes[0]));
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
     }

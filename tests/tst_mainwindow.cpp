@@ -44,7 +44,7 @@ class TestMainWindow : public QObject
         QVector<quint16> identity(Reg::IdentityCount, 0);
         identity[0] = 0x5053; // "PS"
         bms.writeRaw(readAnswer(1, identity));
-        QTRY_COMPARE_WITH_TIMEOUT(liveData().nextRequest, quint16(MonitorRead), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(liveData().nextRequest, quint16(MonitorRead), E2e::Deadline);
         QCOMPARE(bms.waitForBytes(8), hex("010300000027 05D0"));
     }
 
@@ -229,7 +229,7 @@ private slots:
             writeInFlight(w, bms);
         const int before = inLines(w);
         bms.answer(answer);
-        QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 1, E2e::Deadline);
         QFETCH(int, exceptions);
         QTRY_COMPARE(int(w.link()->counters().exceptions), exceptions);
         if (box.isEmpty()) {
@@ -238,7 +238,7 @@ private slots:
             QCOMPARE(w.unansweredCount(), quint8(1));
             QVERIFY(w.commLog().line(w.commLog().lineCount() - 1).contains(QStringLiteral("exception code 2")));
         } else {
-            QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, E2e::Deadline);
             QCOMPARE(boxes[0].title + ": " + boxes[0].text, box);
             QCOMPARE(w.unansweredCount(), quint8(0));
         }
@@ -263,7 +263,7 @@ private slots:
             QTest::qWait(500);
         };
         bms.answer(hex("0190040000"));
-        QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 2, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 2, E2e::Deadline);
         QTest::qWait(200);
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(inLines(w), before + 2);
@@ -282,7 +282,7 @@ private slots:
         QVector<quint16> monitor(Reg::MonitorCount, 0x1111);
         const int before = inLines(w);
         bms.writeRaw(readAnswer(1, monitor));
-        QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 1, E2e::Deadline);
         for (int r = Reg::ParameterStart; r < Reg::ParameterStart + Reg::MonitorCount; ++r)
             QVERIFY2(liveData().registerImage[r] != 0x1111, qPrintable(QString::number(r)));
         QCOMPARE(w.unansweredCount(), unanswered);
@@ -290,7 +290,7 @@ private slots:
 
         // The answer that fits the read is stored at 45..135.
         bms.writeRaw(readAnswer(1, QVector<quint16>(Reg::ParameterCount, 0x2222)));
-        QTRY_COMPARE_WITH_TIMEOUT(liveData().nextRequest, quint16(MonitorRead), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(liveData().nextRequest, quint16(MonitorRead), E2e::Deadline);
         QCOMPARE(liveData().registerImage[Reg::ParameterStart], quint16(0x2222));
         QCOMPARE(liveData().registerImage[135], quint16(0x2222));
         QCOMPARE(liveData().registerImage[136], quint16(0));
@@ -316,25 +316,6 @@ private slots:
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
         QCOMPARE(reading->text() + '|' + texts(&w, "monitorBtn"), QStringLiteral("Start Reading|Start Monitoring"));
         QCOMPARE(enabled(), QVector<bool>({false, false, true}));
-    }
-
-    void idleAnswersGoToTheAddressPage()
-    {
-        MainWindow w;
-        FakeBms bms;
-        QVERIFY(bms.open());
-        w.setPortName(bms.deviceName());
-        // The address page's frames keep their first byte 0x10 whatever
-        // slave address is selected.
-        QVERIFY(w.setSlaveAddress(5));
-        w.addressPage()->txFrame = hex("1002000000");
-        w.addressPage()->txLength = 5;
-        emit w.addressPage()->txSend();
-        QCOMPARE(bms.waitForBytes(5), hex("1002007165"));
-        QCOMPARE(w.commLog().line(0), QStringLiteral("OUT→◇10 02 00 71 65"));
-        bms.answer(hex("10020105 0000"));
-        QTRY_COMPARE_WITH_TIMEOUT(w.addressPage()->lastAnswer().size(), 6, 10000);
-        QCOMPARE(w.addressPage()->lastAnswer().left(4), hex("10020105"));
     }
 };
 
