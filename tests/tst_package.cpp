@@ -3,13 +3,9 @@
 // the unpacked program running.
 #include "support/e2e.h"
 
-#include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QProcess>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -79,11 +75,8 @@ private slots:
         for (const QByteArray &line : f.readAll().split('\n'))
             if (line.contains('='))
                 keys.insert(QString::fromUtf8(line.left(line.indexOf('='))), QString::fromUtf8(line.mid(line.indexOf('=') + 1)));
-        QCOMPARE(keys.value("Name"), QStringLiteral("PackScope"));
-        QCOMPARE(keys.value("Exec"), QStringLiteral("packscope"));
-        QCOMPARE(keys.value("Icon"), QStringLiteral("packscope"));
-        QVERIFY(keys.value("Categories").endsWith(';'));
-        QVERIFY(!keys.value("Comment").isEmpty());
+        QCOMPARE(keys.value("Name") + '|' + keys.value("Exec") + '|' + keys.value("Icon"), QStringLiteral("PackScope|packscope|packscope"));
+        QVERIFY(keys.value("Categories").endsWith(';') && !keys.value("Comment").isEmpty());
         QVERIFY(keys.value("Comment[zh_CN]").contains(QStringLiteral("电池")));
         const QString validate = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
         if (validate.isEmpty())
@@ -104,8 +97,7 @@ private slots:
     {
         const QString program = m_root + "/usr/bin/packscope";
         const Run version = run(program, {"--version"});
-        QCOMPARE(version.code, 0);
-        QCOMPARE(version.out, QStringLiteral("packscope " PACKSCOPE_VERSION "\n"));
+        QCOMPARE(QString::number(version.code) + ' ' + version.out, QStringLiteral("0 packscope " PACKSCOPE_VERSION "\n"));
         const Run icon = run(program, {"--check-icon"});
         QVERIFY2(icon.code == 0 && icon.out.startsWith(":/new/prefix1/app.ico"), qPrintable(icon.out + icon.err));
         QCOMPARE(run(m_root + "/usr/bin/bms-sim", {"--help"}).code, 0);
