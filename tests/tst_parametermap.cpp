@@ -149,25 +149,12 @@ private slots:
         QVERIFY(!nextWrite(61, 0).hasFrame);
     }
 
-    void writeFrames_data()
-    {
-        QTest::addColumn<int>("reg");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("COVW 3300") << 67 << 3300 << QByteArray::fromHex("011000430001020CE4ADE8");
-        QTest::newRow("clock") << 45 << 0 << QByteArray::fromHex("0110002D0002046B1A9AF5A72A");
-    }
     void writeFrames()
     {
-        QFETCH(int, reg);
-        QFETCH(int, value);
-        QFETCH(QByteArray, frame);
         quint16 image[512] = {};
-        image[67] = quint16(value);
-        image[45] = 0x6B1A;
-        image[46] = 0x9AF5;
-        const WriteStep s = nextWrite(quint16(reg), 0xFFFFu);
-        QCOMPARE(writeFrame(s, image), frame);
+        image[67] = 3300, image[45] = 0x6B1A, image[46] = 0x9AF5;
+        QCOMPARE(writeFrame(nextWrite(67, 0xFFFFu), image), QByteArray::fromHex("011000430001020CE4ADE8"));
+        QCOMPARE(writeFrame(nextWrite(45, 0xFFFFu), image), QByteArray::fromHex("0110002D0002046B1A9AF5A72A")); // the clock
     }
 
     void factoryValues()
