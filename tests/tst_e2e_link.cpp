@@ -3,10 +3,9 @@
 // back, which spoilt answers are dropped.
 #include "link/frames.h"
 #include "model/monitordata.h"
-#include "model/valueformat.h"
 #include "pages/bmsmonitoring.h"
 #include "support/e2e.h"
-#include <QLineEdit>
+#include "support/helpers.h"
 #include <QtTest>
 
 namespace {
@@ -15,6 +14,7 @@ QString outLine(const QByteArray &frame) { return Out + Frames::hexText(frame); 
 // Bytes of a logged line ("IN←◆01 03 ..." holds (length + 1) / 3 bytes).
 int lineBytes(const QString &line) { return (line.size() - (line.startsWith(Out) ? Out : In).size() + 1) / 3; }
 QStringList repeated(const QString &line, int times) { return QVector<QString>(times, line).toList(); }
+QString volts(quint16 v, int scale) { return QString::asprintf(scale == 100 ? "%d.%02d" : "%d.%03d", v / scale, v % scale); }
 QByteArray monitorRegisters() { return QByteArray(reinterpret_cast<const char *>(liveData().registerImage), 78); }
 } // namespace
 
@@ -23,11 +23,7 @@ class TstE2eLink : public QObject
     Q_OBJECT
     E2e e;
 
-    QString field(const char *name) const
-    {
-        auto *edit = e.window->monitoringPage()->findChild<QLineEdit *>(QLatin1String(name));
-        return edit ? edit->text() : QStringLiteral("<missing %1>").arg(name);
-    }
+    QString field(const QString &names) const { return texts(e.window->monitoringPage(), names); }
     QStringList afterLastIn() const { return e.lines().mid(e.lines().lastIndexOf(QRegularExpression(In + ".*")) + 1); }
 
 private slots:
@@ -49,14 +45,13 @@ private slots:
         QCOMPARE(log[2], monitor);
         QVERIFY2(log[3].startsWith(In + QStringLiteral("01 03 4E")) && lineBytes(log[3]) == 83, qPrintable(log[3]));
         QCOMPARE(e.comState(), QStringLiteral("Online"));
-        QCOMPARE(field("model") + '|' + field("ver") + '|' + field("serial_num"),
-                 QStringLiteral("PSX-16S 280Ah|V3.1|SN-E2E-0042"));
+        QCOMPARE(field("model|ver|serial_num"), QStringLiteral("PSX-16S 280Ah|V3.1|SN-E2E-0042"));
         // Every cell shows the voltage the simulator served, in volts with three decimals.
-        QTRY_VERIFY_WITH_TIMEOUT(field("vol") == fixedPoint(liveData().registerImage[Reg::TotalVoltage], 2), E2e::Deadline);
+        QTRY_VERIFY_WITH_TIMEOUT(field("vol") == volts(liveData().registerImage[Reg::TotalVoltage], 100), E2e::Deadline);
         for (int i = 0; i < 16; ++i) {
             const quint16 mv = liveData().registerImage[Reg::CellVoltage + i];
             QVERIFY2(mv > 2500 && mv < 4000, qPrintable(QString::number(mv)));
-            QCOMPARE(field(qPrintable(QStringLiteral("cell_%1").arg(i + 1))), fixedPoint(mv, 3));
+            QCOMPARE(field(QStringLiteral("cell_%1").arg(i + 1)), volts(mv, 1000));
         }
         QCOMPARE(field("cell_num"), QStringLiteral("16"));
         const QByteArray first = monitorRegisters(); // the pack's values move

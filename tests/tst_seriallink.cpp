@@ -188,9 +188,7 @@ private slots:
             port->breakDown(); // reported again before the link got to it
         }
         QTRY_COMPARE(lost.size(), 1);
-        QCOMPARE(lost.at(0).at(0).toString(), QStringLiteral("ttyFAKE0"));
-        QCOMPARE(lost.at(0).at(1).toString(), QStringLiteral("Input/output error"));
-        QVERIFY(lost.at(0).at(2).toBool());
+        QCOMPARE(lost.at(0), QVariantList({"ttyFAKE0", "Input/output error", true})); // port, reason, reconnecting
         QVERIFY(!port->isOpen());
         QVERIFY(link->isMonitoring() && link->isWaitingForPort());
         const int sentBefore = sent.size();
