@@ -49,8 +49,8 @@ private slots:
     // shown values keep their language until the next refresh.
     void texts_data()
     {
-        QTest::addColumn<QString>("widgets");
-        QTest::addColumn<QString>("texts"); // form / English / Chinese
+        // texts: form / English / Chinese
+        columns<QString, QString>("widgets", "texts");
         QTest::newRow("labels") << "lb_model|temp_0|lb_cell_16|label_11" << "型号|温度信息（℃）|电池16|%  / "
                                    "Model|Temperature Information（℃）|Cell16|%  / 模块|温度信息（℃）|电池16|% ";
         QTest::newRow("warnings") << "warning_7|warning_10|warning_14" << "环境温度异常|放电高温|其它错误 / "
@@ -76,10 +76,7 @@ private slots:
     // Register values (address, value, ...) and what the named fields show.
     void values_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<QVector<int>>("registers");
-        QTest::addColumn<QString>("fields");
-        QTest::addColumn<QString>("texts");
+        columns<int, QVector<int>, QString, QString>("language", "registers", "fields", "texts");
         // Cell i holds 3300 + i mV; with a count of 2, cell 3's 4.000 V must
         // stay out of the scan, as must what lies behind cell 16.
         const auto cells = [](int count) {
@@ -126,11 +123,7 @@ private slots:
     // cleared bit puts its lamp out again.
     void lamps_data()
     {
-        QTest::addColumn<QString>("prefix");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<int>("bits");
-        QTest::addColumn<QList<int>>("lit");
-        QTest::addColumn<QString>("colour");
+        columns<QString, int, int, QList<int>, QString>("prefix", "address", "bits", "lit", "colour");
         QTest::newRow("warnings 1 14") << "warning" << Reg::WarningBits << 0x2001 << QList<int>{1, 14} << "yellow";
         QTest::newRow("warning bits 14 15") << "warning" << Reg::WarningBits << 0xC000 << QList<int>{} << "yellow";
         QTest::newRow("protections 2 13") << "protection" << Reg::ProtectionBits << 0x1002 << QList<int>{2, 13} << "red";

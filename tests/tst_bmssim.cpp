@@ -36,9 +36,7 @@ private slots:
     }
     void requestCutting_data()
     {
-        QTest::addColumn<QList<QByteArray>>("chunks");
-        QTest::addColumn<QList<int>>("times");
-        QTest::addColumn<int>("answers");
+        columns<QList<QByteArray>, QList<int>, int>("chunks", "times", "answers");
         QTest::newRow("in two parts") << QList<QByteArray>{Read67.left(3), Read67.mid(3)} << QList<int>{0, 2} << 1;
         QTest::newRow("two in one chunk") << QList<QByteArray>{Read67 + Read67} << QList<int>{0} << 2;
         QTest::newRow("other address before") << QList<QByteArray>{hex("02030000002705E3") + Read67} << QList<int>{0} << 1;
@@ -63,11 +61,8 @@ private slots:
     // acknowledgement is spoilt are, and reads are answered as ever.
     void faults_data()
     {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QList<int>>("delays"); // one per piece put on the line
-        QTest::addColumn<QByteArray>("head");   // how the first piece starts
-        QTest::addColumn<bool>("crcOk");        // of the first piece
-        QTest::addColumn<int>("reg67");
+        // delays: one per piece put on the line; head: how the first piece starts; crcOk: of the first piece
+        columns<QByteArray, QList<int>, QByteArray, bool, int>("request", "delays", "head", "crcOk", "reg67");
         const QByteArray ack = hex("011000430001F01D");
         QTest::newRow("bad CRC") << Read67 << QList<int>{0} << Answer67.left(5) << false << 3800;
         QTest::newRow("stray byte") << Read67 << QList<int>{0, SlaveResponder::StrayDelayMs} << Answer67 << true << 3800;

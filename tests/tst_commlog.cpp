@@ -29,7 +29,7 @@ private slots:
     void initTestCase() { TestEnv::openFreshDatabases(); }
     void lineFormat_data()
     {
-        QTest::addColumn<int>("dir"), QTest::addColumn<int>("language"), QTest::addColumn<QString>("expected");
+        columns<int, int, QString>("dir", "language", "expected");
         QTest::newRow("sent, English") << 0 << 1 << QStringLiteral("OUT→◇01 03 00 00 00 27 05 D0");
         QTest::newRow("received, English") << 1 << 1 << QStringLiteral("IN←◆01 10 00 43 00 01 F0 1D");
         QTest::newRow("sent, Chinese") << 0 << 0 << QStringLiteral("发→◇01 03 00 00 00 27 05 D0");

@@ -8,6 +8,7 @@
 #include "store/recordtablemodel.h"
 #include "store/samplequeue.h"
 #include "store/schema.h"
+#include "support/helpers.h"
 #include "support/fakebms.h"
 #include "support/testenv.h"
 
@@ -70,8 +71,7 @@ private slots:
 
     void requestFrames_data()
     {
-        QTest::addColumn<int>("record");
-        QTest::addColumn<QByteArray>("frame");
+        columns<int, QByteArray>("record", "frame");
         QTest::newRow("1") << 1 << QByteArray::fromHex("01030200001C45BB");
         QTest::newRow("2") << 2 << QByteArray::fromHex("01030220001C4471");
         QTest::newRow("679") << 679 << QByteArray::fromHex("010356C0001C55B7");
@@ -88,10 +88,8 @@ private slots:
 
     void rangeFields_data()
     {
-        QTest::addColumn<QString>("left"); // the field left, or "start"
-        QTest::addColumn<QString>("begin");
-        QTest::addColumn<QString>("end");
-        QTest::addColumn<QString>("expected");
+        // left: the field left, or "start"
+        columns<QString, QString, QString, QString>("left", "begin", "end", "expected");
         QTest::newRow("end 999") << "end" << "1" << "999" << "1-680";
         QTest::newRow("begin 0") << "begin" << "0" << "680" << "1-680";
         QTest::newRow("begin above end") << "begin" << "50" << "20" << "20-20";
@@ -125,11 +123,7 @@ private slots:
     // shown by the column's rule.
     void recordColumn_data()
     {
-        QTest::addColumn<int>("reg");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<QVariant>("storedValue");
-        QTest::addColumn<QString>("shown");
+        columns<int, int, int, QVariant, QString>("reg", "value", "column", "storedValue", "shown");
         // 23/9/5 3:50:37 packed: 23<<26 | 9<<22 | 5<<17 | 3<<12 | 50<<6 | 37
         const quint32 time = 0x5E4A3CA5;
         QTest::newRow("date-time") << -1 << int(time) << 1 << QVariant(QString::number(time)) << "2023-09-05 03:50:37";

@@ -49,9 +49,7 @@ private slots:
 
     void searchFillsEachList_data()
     {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<QStringList>("rs485");
-        QTest::addColumn<QStringList>("can");
+        columns<QStringList, QStringList, QStringList>("simArgs", "rs485", "can");
         const QStringList defaultRs485{"MODBUS-RTU", "SIM-485A", "SIM-485B"}, defaultCan{"CAN-STD", "CAN-EXT"};
         QTest::newRow("the pack's own lists") << QStringList() << defaultRs485 << defaultCan;
         QTest::newRow("ten-character name")
@@ -168,8 +166,7 @@ private slots:
 
     void idEditorLimitsTyping_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("shown");
+        columns<QString, QString>("typed", "shown");
         QTest::newRow("640") << "640" << "64";
         QTest::newRow("leading 0 refused") << "07" << "7";
     }
@@ -186,8 +183,7 @@ private slots:
 
     void silentSetCommandIsReported_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<QString>("box");
+        columns<int, QString>("language", "box");
         QTest::newRow("English") << 1
                                  << "Warning: The battery did not confirm the change!!!\r\nPlease check the connection and try again.";
         QTest::newRow("Chinese") << 0 << "警告: 电池没有确认修改!!!\r\n请检查连接后重试。";

@@ -186,9 +186,7 @@ private slots:
 
     void commandLine_data()
     {
-        QTest::addColumn<QStringList>("simArguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("says");
+        columns<QStringList, int, QString>("simArguments", "exitCode", "says");
         QTest::newRow("read and export") << QStringList{} << 0 << "2 records read";
         QTest::newRow("silent pack") << QStringList{"--silent"} << 1 << "no answer from the BMS";
     }

@@ -78,9 +78,7 @@ private slots:
     }
     void answersAccepted_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<QString>("monitor");
+        columns<QStringList, int, QString>("arguments", "address", "monitor");
         QTest::newRow("slave address 5") << QStringList{"--address", "5", "--serial", "SIM-ADDRESS-5"} << 5
                                          << QStringLiteral("OUT→◇05 03 00 00 00 27 04 54");
         // Pieces 5 ms apart are one answer: the frame ends after 20 ms of silence.
@@ -107,9 +105,7 @@ private slots:
     }
     void answersDropped_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("logged");
-        QTest::addColumn<int>("extraBytes");
+        columns<QStringList, bool, int>("arguments", "logged", "extraBytes");
         // Taken whole and logged, then refused by the CRC or the length check.
         QTest::newRow("bad CRC") << QStringList{"--bad-crc", "1"} << true << 0;
         QTest::newRow("stray byte") << QStringList{"--stray", "1"} << true << 1;

@@ -4,6 +4,7 @@
 // packscope --read-set and --write-set with their exit codes and stderr.
 #include "model/livedata.h"
 #include "pages/presetparameters.h"
+#include "support/helpers.h"
 #include "support/e2e.h"
 #include <QCheckBox>
 #include <QJsonDocument>
@@ -196,10 +197,7 @@ private slots:
     }
     void writeSet_data()
     {
-        QTest::addColumn<QStringList>("simArguments");
-        QTest::addColumn<QByteArray>("set");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("reason");
+        columns<QStringList, QByteArray, int, QString>("simArguments", "set", "exitCode", "reason");
         QTest::newRow("written") << QStringList() << balanceSet("15") << 0 << "packscope: set written and read back";
         QTest::newRow("refused value") << QStringList() << balanceSet("1.5") << 1
                                        << "packscope: Parameter set set.json refused (values.LOW_CAP): \"1.5\" must be a whole number";

@@ -52,8 +52,7 @@ private slots:
     // datalog page, address commands).
     void requestFrames_data()
     {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QByteArray>("expected");
+        columns<QByteArray, QByteArray>("frame", "expected");
         const quint16 one = 3300, two[2] = {0x1234, 0xABCD};
         QTest::newRow("address 64") << Frames::monitorRead(64) << hex("4003000000270AC1");
         QTest::newRow("write 67=3300") << Frames::writeRegisters(1, 67, &one, 1) << hex("011000430001020CE4ADE8");
@@ -67,9 +66,7 @@ private slots:
     }
     void framing_data()
     {
-        QTest::addColumn<QByteArray>("held");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<int>("result");
+        columns<QByteArray, int, int>("held", "selected", "result");
         const QByteArray monitor = readAnswer(1, 78);
         QByteArray corrupt = monitor;
         corrupt[40] = char(corrupt[40] ^ 0x01);
@@ -109,9 +106,7 @@ private slots:
     // acknowledgement counts only for the frame in flight.
     void replyToRequest_data()
     {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<int>("reply");
+        columns<QByteArray, QByteArray, int>("answer", "request", "reply");
         const int answer = int(Frames::Reply::Answer), refusal = int(Frames::Reply::Refusal),
                   unrelated = int(Frames::Reply::Unrelated);
         const QByteArray identity = hex("010300690017D5D8"), monitor = hex("01030000002705D0"),
@@ -149,8 +144,8 @@ private slots:
     // and protocol list answers read within their bounds.
     void addressCommands_data()
     {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QByteArray>("onTheLine"); // with the CRC computed at send time
+        // onTheLine: with the CRC computed at send time
+        columns<QByteArray, QByteArray>("frame", "onTheLine");
         QTest::newRow("read ID") << AddressCommands::readRequest(AddressCommands::ReadId) << hex("1002007165");
         QTest::newRow("read RS485") << AddressCommands::readRequest(AddressCommands::ReadRs485Protocol) << hex("10030070F5");
         QTest::newRow("read CAN") << AddressCommands::readRequest(AddressCommands::ReadCanProtocol) << hex("10040072C5");
@@ -174,9 +169,8 @@ private slots:
 
     void idEditor_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("shown");
-        QTest::addColumn<int>("sent"); // -1: refused
+        // sent: -1: refused
+        columns<QString, QString, int>("typed", "shown", "sent");
         QTest::newRow("in range") << "12" << "12" << 12;
         QTest::newRow("one digit") << "5" << "5" << 5;
         QTest::newRow("64") << "64" << "64" << 64;
@@ -196,9 +190,7 @@ private slots:
     }
     void protocolList_data()
     {
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<int>("current");
+        columns<QByteArray, QStringList, int>("frame", "names", "current");
         QTest::newRow("padded and 10 characters")
             << listAnswer(1, 2, record("RS485") + record("MODBUS-RTU")) << QStringList{"RS485", "MODBUS-RTU"} << 1;
         QTest::newRow("bytes after the zero")

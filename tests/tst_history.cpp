@@ -107,12 +107,7 @@ private slots:
     // column, shown by the column's rule, a protection state on red.
     void sampleColumn_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<int>("reg");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<qint64>("stored");
-        QTest::addColumn<QString>("shown");
+        columns<int, int, int, int, qint64, QString>("language", "reg", "value", "column", "stored", "shown");
         const struct { int language, reg, value, column; qint64 stored; const char *shown; } rows[] = {
             {1, Reg::PackCurrent, 0xFF38, 7, -200, "-2.00"}, {1, Reg::PackCurrent, 0xFFCE, 7, -50, "-0.50"},
             {1, Reg::PackCurrent, 150, 7, 150, "1.50"}, {1, Reg::TotalVoltage, 0xFFFF, 9, 65535, "655.35"},
@@ -146,10 +141,7 @@ private slots:
 
     void sortOrder_data()
     {
-        QTest::addColumn<int>("reg");
-        QTest::addColumn<QVector<int>>("values");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<QStringList>("descending");
+        columns<int, QVector<int>, int, QStringList>("reg", "values", "column", "descending");
         const struct { int reg; QVector<int> values; int column; QStringList descending; } rows[] = {
             {Reg::TotalVoltage, {600, 5234, 1000}, 9, {"52.34", "10.00", "6.00"}},
             {Reg::PackCurrent, {150, 0xFF38, 1000}, 7, {"10.00", "1.50", "-2.00"}},

@@ -130,11 +130,7 @@ private slots:
 
     void aboutBox_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<QString>("menu");
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("folderLine");
+        columns<int, QString, QString, QString, QString>("language", "menu", "action", "title", "folderLine");
         QTest::newRow("English") << 1 << "Help" << "About" << "About PackScope" << "Data folder: /srv/bms";
         QTest::newRow("Chinese") << 0 << "帮助" << "关于" << "关于 PackScope" << "数据文件夹：/srv/bms";
     }
@@ -203,11 +199,7 @@ private slots:
 
     void answerOutcomes_data()
     {
-        QTest::addColumn<bool>("write");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QString>("box");
-        QTest::addColumn<int>("next");
-        QTest::addColumn<int>("exceptions");
+        columns<bool, QByteArray, QString, int, int>("write", "answer", "box", "next", "exceptions");
         // A Modbus exception answer is complete at 5 bytes.
         QTest::newRow("refused write") << true << hex("0190040000") << "error: Parameter modification was failed!!!"
                                        << int(MonitorRead) << 1;

@@ -30,10 +30,7 @@ class TestMonitorData : public QObject
 private slots:
     void store_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<int>("first");
-        QTest::addColumn<Words>("stored");
+        columns<int, QByteArray, int, Words>("kind", "frame", "first", "stored");
         const int monitor = MonitorRead;
         QTest::newRow("monitoring, 78 bytes") << monitor << answer(bigEndian(counting(39))) << 0 << counting(39);
         QTest::newRow("identity, 46 bytes") << int(IdentityRead) << answer(bigEndian(counting(23))) << 105 << counting(23);
@@ -79,11 +76,7 @@ private slots:
     }
     void cellExtremes_data()
     {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<Words>("cells");
-        QTest::addColumn<int>("max");
-        QTest::addColumn<int>("min");
-        QTest::addColumn<int>("scanned");
+        columns<int, Words, int, int, int>("count", "cells", "max", "min", "scanned");
         QTest::newRow("no cells") << 0 << Words{3300} << 0 << 65535 << 0;
         QTest::newRow("three cells") << 3 << Words{3300, 3310, 3295, 5000, 1} << 3310 << 3295 << 3;
         QTest::newRow("unsigned compare") << 2 << Words{40000, 3000} << 40000 << 3000 << 2;
@@ -115,9 +108,7 @@ private slots:
     }
     void fixedPoint_data()
     {
-        QTest::addColumn<qint64>("value");
-        QTest::addColumn<int>("decimals");
-        QTest::addColumn<QString>("text");
+        columns<qint64, int, QString>("value", "decimals", "text");
         QTest::newRow("52.34") << qint64(5234) << 2 << "52.34";
         QTest::newRow("-0.05 keeps its sign") << qint64(-5) << 2 << "-0.05";
         QTest::newRow("thousandths zero-filled") << qint64(45) << 3 << "0.045";
@@ -133,9 +124,7 @@ private slots:
     void hex4() { QCOMPARE(::hex4(10) + ::hex4(65535), QStringLiteral("000AFFFF")); }
     void operatingState_data()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("chinese");
-        QTest::addColumn<QString>("english");
+        columns<int, QString, QString>("status", "chinese", "english");
         QTest::newRow("charge wins") << 0x000F << QStringLiteral("充电") << "Charge";
         QTest::newRow("discharge over protection") << 0x0006 << QStringLiteral("放电") << "Discharge";
         QTest::newRow("protection over limiting") << 0x000C << QStringLiteral("保护") << "Protection";

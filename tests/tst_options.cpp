@@ -1,6 +1,7 @@
 // The command line: valid combinations, refused values with a message that
 // names the option, and the built program's behaviour on a bad value.
 #include "app/options.h"
+#include "support/helpers.h"
 #include "support/e2e.h"
 #include <QtTest>
 
@@ -12,8 +13,8 @@ private slots:
     void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("9.8.7")); }
     void valid_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("options"); // what was taken, in a line
+        // options: what was taken, in a line
+        columns<QStringList, QString>("args", "options");
         QTest::newRow("nothing") << QStringList{} << " 0 0 0";
         QTest::newRow("all") << QStringList{"--port", "tty0", "--baud", "56000", "--address", "1", "--monitor"}
                              << "tty0 56000 1 0 monitor";
@@ -44,9 +45,7 @@ private slots:
     }
     void exits_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<QString>("shows");
+        columns<QStringList, int, QString>("args", "outcome", "shows");
         const int bad = Options::ExitError, ok = Options::ExitOk;
         QTest::newRow("baud 1199") << QStringList{"--baud", "1199"} << bad << "--baud";
         QTest::newRow("address 0") << QStringList{"--address", "0"} << bad << "--address";

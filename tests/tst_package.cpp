@@ -1,6 +1,7 @@
 // The Debian package, made with cpack from this build tree and unpacked
 // into a temporary root: its files, its desktop entry, its dependencies, and
 // the unpacked program running.
+#include "support/helpers.h"
 #include "support/e2e.h"
 
 #include <QFileInfo>
@@ -39,8 +40,8 @@ private slots:
 
     void files_data()
     {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("iconSize"); // 0: not an icon
+        // iconSize: 0: not an icon
+        columns<QString, int>("path", "iconSize");
         QTest::newRow("packscope") << "usr/bin/packscope" << 0;
         QTest::newRow("bms-sim") << "usr/bin/bms-sim" << 0;
         QTest::newRow("desktop entry") << "usr/share/applications/packscope.desktop" << 0;

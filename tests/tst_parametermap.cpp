@@ -3,6 +3,7 @@
 // parameter set files.
 #include "model/parametermap.h"
 #include "model/parameterset.h"
+#include "support/helpers.h"
 #include <QtTest>
 
 using namespace Param;
@@ -27,9 +28,7 @@ class TstParameterMap : public QObject
 private slots:
     void shownText_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("text");
+        columns<QString, int, QString>("field", "value", "text");
         QTest::newRow("balance 3400") << "BALANCE_OPEN_V" << 3400 << "3.400";
         QTest::newRow("milli 5") << "CUVW" << 5 << "0.005";
         QTest::newRow("centi 0") << "UVW" << 0 << "0.00";
@@ -47,10 +46,7 @@ private slots:
 
     void typedText_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<Param::Parsed::Error>("error");
-        QTest::addColumn<int>("value");
+        columns<QString, QString, Param::Parsed::Error, int>("field", "text", "error", "value");
         QTest::newRow("3.4") << "COVR" << "3.4" << Parsed::None << 3400;
         QTest::newRow("half up") << "COVR" << "3.4005" << Parsed::None << 3401;
         QTest::newRow("62.004") << "UVR" << "62.004" << Parsed::None << 6200;
@@ -84,9 +80,7 @@ private slots:
 
     void clock_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<quint32>("code");
+        columns<QString, bool, quint32>("text", "accepted", "code");
         QTest::newRow("example") << "2026-12-13 09:43:53" << true << 0x6B1A9AF5u;
         QTest::newRow("part's text") << "2026-12-05 09:47:01" << true << 0x6B0A9BC1u;
         QTest::newRow("last") << "2063-12-31 23:59:59" << true << 0xFF3F7EFBu;
@@ -119,8 +113,7 @@ private slots:
 
     void writeWalk_data()
     {
-        QTest::addColumn<quint32>("ticked");
-        QTest::addColumn<QVector<quint16>>("order");
+        columns<quint32, QVector<quint16>>("ticked", "order");
         QTest::newRow("BALANCE") << ticks({"BALANCE"}) << QVector<quint16>{56, 57, 58};
         QTest::newRow("OV+UCT") << ticks({"OV", "UCT"}) << QVector<quint16>{70, 71, 72, 90, 91, 92};
         QTest::newRow("OCC") << ticks({"OCC"}) << QVector<quint16>{80, 85, 83, 86, 78, 76};
@@ -193,9 +186,7 @@ private slots:
 
     void setRefusals_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("where");
-        QTest::addColumn<QString>("what");
+        columns<QByteArray, QString, QString>("file", "where", "what");
         QTest::newRow("bad JSON") << QByteArray(R"({"format": )") << "offset 11" << "not JSON: unterminated object";
         QTest::newRow("other format") << QByteArray(R"({"format":"x","version":1})") << "format"
                                       << "not \"packscope-parameter-set\"";

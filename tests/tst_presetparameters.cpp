@@ -61,9 +61,7 @@ private slots:
     // Nothing ticked, or only selectAll: the hint box, nothing prepared.
     void hintWhenNothingTicked_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<bool>("onlySelectAll");
-        QTest::addColumn<QString>("box");
+        columns<int, bool, QString>("language", "onlySelectAll", "box");
         QTest::newRow("en") << 1 << false
                             << "Clues: If you want to restore the parameters or modify the parameters, please check the corresponding options!!!";
         QTest::newRow("zh, only selectAll") << 0 << true << "提示: 如需恢复参数或修改参数请为其对应的选项打勾!!!";
@@ -91,9 +89,7 @@ private slots:
     // field, nothing is prepared, the image stays, the field has the focus.
     void refusesUnsafeTexts_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("box");
+        columns<QString, QString, QString>("field", "text", "box");
         QTest::newRow("letters") << "COVR" << "abc" << "Warning: Cell OV Release \"abc\": not a number. Nothing was sent.";
         QTest::newRow("clock") << "BMS_TIME" << "2026-12-05 09:47"
                                << "Warning: BMS Time \"2026-12-05 09:47\": must be a date and time yyyy-MM-dd hh:mm:ss from 2000-01-01 00:00:00 to 2063-12-31 23:59:59. Nothing was sent.";

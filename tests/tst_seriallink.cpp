@@ -54,9 +54,7 @@ private slots:
     // The poll tick as a pure decision, and the silence that ends an answer.
     void readsFollowNextRequest_data()
     {
-        QTest::addColumn<int>("next");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<QByteArray>("frame");
+        columns<int, int, QByteArray>("next", "address", "frame");
         QTest::newRow("start: identity") << int(IdentityRead) << 1 << hex("010300690017D5D8");
         QTest::newRow("monitoring, address 5") << int(MonitorRead) << 5 << hex("0503000000270454");
         QTest::newRow("parameters") << int(ParameterRead) << 1 << hex("0103002D005B9438");
@@ -101,10 +99,7 @@ private slots:
     }
     void leftoverCount_data()
     {
-        QTest::addColumn<int>("next");
-        QTest::addColumn<int>("leftover");
-        QTest::addColumn<int>("sends");
-        QTest::addColumn<int>("then");
+        columns<int, int, int, int>("next", "leftover", "sends", "then");
         QTest::newRow("read, 2 left over") << int(MonitorRead) << 2 << 3 << int(TickDecision::GoOffline);
         QTest::newRow("read, 5 left over") << int(IdentityRead) << 5 << 0 << int(TickDecision::GoOffline);
         QTest::newRow("write, 2 left over") << int(ParameterWrite) << 2 << 1 << int(TickDecision::AbandonWrite);
@@ -143,8 +138,7 @@ private slots:
     }
     void silenceBoundary_data()
     {
-        QTest::addColumn<int>("gap");
-        QTest::addColumn<bool>("endsAnswer");
+        columns<int, bool>("gap", "endsAnswer");
         QTest::newRow("19 ms") << 19 << false;
         QTest::newRow("20 ms") << 20 << true;
     }

@@ -4,6 +4,7 @@
 #include "app/appinfo.h"
 #include "app/startup.h"
 #include "gui/dialogs.h"
+#include "support/helpers.h"
 #include "support/e2e.h"
 
 #include <QDir>
@@ -75,8 +76,7 @@ private slots:
 
     void unopenableFirstDatabaseStopsBeforeTheSecond_data()
     {
-        QTest::addColumn<QString>("broken");
-        QTest::addColumn<QString>("title");
+        columns<QString, QString>("broken", "title");
         QTest::newRow("my1.db") << "my1.db" << "Cannot open database1";
         QTest::newRow("my2.db") << "my2.db" << "Cannot open database2";
     }
@@ -138,11 +138,7 @@ private slots:
 
     void folderChoice_data()
     {
-        QTest::addColumn<QString>("requested");
-        QTest::addColumn<QString>("program");
-        QTest::addColumn<bool>("writable");
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<int>("source");
+        columns<QString, QString, bool, QString, int>("requested", "program", "writable", "path", "source");
         const QString user = QStringLiteral("/home/tech/.local/share/packscope");
         const int cmd = AppInfo::DataFolder::CommandLine, beside = AppInfo::DataFolder::BesideProgram,
                   home = AppInfo::DataFolder::UserFolder;

@@ -43,3 +43,12 @@ QStringList unfitWidgets(QWidget *page, bool visible, const QWidget *skip = null
 QString texts(const QObject *root, const QString &names);
 class QComboBox;
 QStringList items(const QComboBox *box);
+
+#include <QTest>
+// Declares the columns of a data-driven test in one line:
+// columns<int, QString>("language", "text").
+template <typename... T, typename... Names> void columns(Names... names)
+{
+    static_assert(sizeof...(T) == sizeof...(Names), "one name per column type");
+    (QTest::addColumn<T>(names), ...);
+}
