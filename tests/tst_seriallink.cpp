@@ -1,9 +1,10 @@
-// The link on its own: the poll tick as a pure decision and the silence that
-// ends an answer; then over a port the test plays: failed writes, a port that
+// The link on its own: the poll tick as a pure decision, the silence that
+// ends an answer, the receive ring buffer; then over a port the test plays: failed writes, a port that
 // breaks and comes back, refused and late answers, and a listener that runs
 // an event loop inside a dispatch.
 #include "link/frames.h"
 #include "link/polling.h"
+#include "link/ringbuffer.h"
 #include "link/seriallink.h"
 #include "model/livedata.h"
 #include "support/fakelinkport.h"
@@ -12,6 +13,7 @@
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <vector>
 
 namespace {
 const QByteArray IdentityRequest = QByteArray::fromHex("010300690017D5D8");
@@ -26,6 +28,13 @@ struct Link
     QByteArray recordFrame = Frames::recordRead(1, 7);
     TickDecision tick() { return decideTick(live, unanswered, address, writeFrame, recordFrame); }
 };
+std::vector<quint8> counting(quint32 n, quint8 first = 0)
+{
+    std::vector<quint8> bytes(n);
+    for (quint32 i = 0; i < n; ++i)
+        bytes[i] = quint8(first + i);
+    return bytes;
+}
 } // namespace
 
 class TestSerialLink : public QObject
@@ -157,6 +166,51 @@ private slots:
             gate.reset();
             QVERIFY(!gate.pending() && !gate.arrival(base + gap + 100));
         }
+    }
+
+    // The receive ring buffer: capacity limits, wrap-around and positions.
+    // Full at exactly its capacity; a write beyond it takes what fits.
+    void ringCapacity()
+    {
+        std::vector<quint8> buf(300);
+        RingBuffer rb(300);
+        QVERIFY(rb.isEmpty() && !rb.isFull() && rb.available() == 0 && rb.readPosition() == 0);
+        const auto bytes = counting(350);
+        QCOMPARE(rb.write(bytes.data(), 250), 250u);
+        QCOMPARE(rb.write(bytes.data() + 250, 100), 50u); // the first 50 of the second write
+        QVERIFY(rb.isFull() && !rb.isEmpty());
+        QCOMPARE(rb.readPosition() + rb.writePosition(), 0u);
+        QCOMPARE(rb.write(bytes.data(), 1), 0u);
+        QCOMPARE(rb.read(buf.data(), 0), 0u); // a zero-length read changes nothing
+        QVERIFY(rb.isFull());
+        QCOMPARE(rb.read(buf.data(), 300), 300u);
+        QVERIFY(buf == counting(300) && rb.isEmpty());
+        QCOMPARE(rb.write(bytes.data(), 10), 10u);
+        QCOMPARE(rb.read(buf.data(), 4), 4u);
+        QCOMPARE(rb.available(), 6u);
+        QCOMPARE(rb.read(buf.data(), 100), 6u);
+        QCOMPARE(int(buf[0]), 4);
+        QVERIFY(rb.isEmpty());
+    }
+    void ringWrapsAtEndAndClears()
+    {
+        std::vector<quint8> buf(300);
+        RingBuffer rb(300);
+        rb.write(buf.data(), 290);
+        rb.read(buf.data(), 290);
+        const auto bytes = counting(20, 100);
+        QCOMPARE(rb.write(bytes.data(), 20), 20u);
+        QCOMPARE(rb.writePosition(), 10u);
+        QCOMPARE(rb.available(), 20u);
+        QCOMPARE(rb.read(buf.data(), 300), 20u);
+        QVERIFY(std::equal(bytes.begin(), bytes.end(), buf.begin()));
+        QCOMPARE(rb.readPosition(), 10u);
+        QCOMPARE(rb.write(buf.data(), 0), 0u);
+        rb.write(buf.data(), 120);
+        rb.clear();
+        QVERIFY(rb.isEmpty() && !rb.isFull() && rb.available() == 0);
+        QCOMPARE(rb.readPosition() + rb.writePosition(), 0u);
+        QCOMPARE(rb.write(buf.data(), 300), 300u);
     }
 
     // A port that refuses a frame: nothing is reported as sent, the port is
