@@ -94,11 +94,10 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, accepted);
-        QFETCH(quint32, code);
         const Parsed p = parseField(Scale::Clock, text);
         QCOMPARE(p.ok(), accepted);
         if (accepted) {
-            QCOMPARE(quint32(p.value) << 16 | p.low, code);
+            QTEST(quint32(p.value) << 16 | p.low, "code");
             QCOMPARE(clockText(p.value, p.low), text);
         }
     }
