@@ -13,10 +13,8 @@
 #include "support/helpers.h"
 #include "support/testenv.h"
 
-#include <QHeaderView>
 #include <QLoggingCategory>
 #include <QSqlQuery>
-#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
