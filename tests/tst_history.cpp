@@ -13,8 +13,10 @@
 #include "support/helpers.h"
 #include "support/testenv.h"
 
+#include <QHeaderView>
 #include <QLoggingCategory>
 #include <QSqlQuery>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
 
