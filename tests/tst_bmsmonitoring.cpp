@@ -4,12 +4,11 @@
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "pages/bmsmonitoring.h"
+#include "support/helpers.h"
 #include "support/testenv.h"
 
 #include <QLineEdit>
 #include <QRegularExpression>
-#include <QStyle>
-#include <QStyleOptionFrame>
 #include <QtTest>
 
 namespace {
@@ -50,8 +49,8 @@ private slots:
     // shown values keep their language until the next refresh.
     void texts_data()
     {
-        QTest::addColumn<QString>("widgets");
-        QTest::addColumn<QString>("texts"); // form / English / Chinese
+        // texts: form / English / Chinese
+        columns<QString, QString>("widgets", "texts");
         QTest::newRow("labels") << "lb_model|temp_0|lb_cell_16|label_11" << "型号|温度信息（℃）|电池16|%  / "
                                    "Model|Temperature Information（℃）|Cell16|%  / 模块|温度信息（℃）|电池16|% ";
         QTest::newRow("warnings") << "warning_7|warning_10|warning_14" << "环境温度异常|放电高温|其它错误 / "
@@ -77,10 +76,7 @@ private slots:
     // Register values (address, value, ...) and what the named fields show.
     void values_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<QVector<int>>("registers");
-        QTest::addColumn<QString>("fields");
-        QTest::addColumn<QString>("texts");
+        columns<int, QVector<int>, QString, QString>("language", "registers", "fields", "texts");
         // Cell i holds 3300 + i mV; with a count of 2, cell 3's 4.000 V must
         // stay out of the scan, as must what lies behind cell 16.
         const auto cells = [](int count) {
@@ -114,24 +110,19 @@ private slots:
         QFETCH(int, language);
         QFETCH(QVector<int>, registers);
         QFETCH(QString, fields);
-        QFETCH(QString, texts);
         BmsMonitoring page;
         liveData().language = quint8(language);
         for (int i = 0; i + 1 < registers.size(); i += 2)
             reg(registers[i]) = quint16(registers[i + 1]);
         page.refreshValues();
-        QCOMPARE(shown(page, fields), texts);
+        QTEST(shown(page, fields), "texts");
     }
 
     // Lamps and cell marks by bit, each panel from its own register; a
     // cleared bit puts its lamp out again.
     void lamps_data()
     {
-        QTest::addColumn<QString>("prefix");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<int>("bits");
-        QTest::addColumn<QList<int>>("lit");
-        QTest::addColumn<QString>("colour");
+        columns<QString, int, int, QList<int>, QString>("prefix", "address", "bits", "lit", "colour");
         QTest::newRow("warnings 1 14") << "warning" << Reg::WarningBits << 0x2001 << QList<int>{1, 14} << "yellow";
         QTest::newRow("warning bits 14 15") << "warning" << Reg::WarningBits << 0xC000 << QList<int>{} << "yellow";
         QTest::newRow("protections 2 13") << "protection" << Reg::ProtectionBits << 0x1002 << QList<int>{2, 13} << "red";
@@ -225,22 +216,11 @@ private slots:
             // The window may have grown for another page.
             const QSize room = page->size() - (window.size() - QSize(1118, 737)).expandedTo(QSize(0, 0));
             QVERIFY(page->minimumSizeHint().width() <= room.width() && page->minimumSizeHint().height() <= room.height());
-            for (QWidget *w : page->findChildren<QWidget *>()) {
-                QVERIFY2(w->isVisibleTo(page) && page->rect().contains(QRect(w->mapTo(page, QPoint()), w->size())),
-                         qPrintable(w->objectName()));
-                if (auto *edit = qobject_cast<QLineEdit *>(w)) {
-                    QStyleOptionFrame option;
-                    option.initFrom(edit);
-                    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
-                    QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->text()) + 4
-                                 <= edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width(),
-                             qPrintable(edit->text()));
-                }
-                if (w->inherits("QLabel") || w->inherits("QPushButton"))
-                    QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->property("text").toString()));
+            const QStringList unfit = unfitWidgets(page, true);
+            QVERIFY2(unfit.isEmpty(), qPrintable(unfit.join(", ")));
+            for (QWidget *w : page->findChildren<QWidget *>())
                 if (w->inherits("QPushButton") || w->inherits("QLineEdit"))
                     QCOMPARE(w->font().pointSizeF(), page->font().pointSizeF());
-            }
         }
     }
 };

@@ -1,9 +1,14 @@
+// The communication log: its line format in both languages, the view that keeps the newest lines,
+// saved files with and without time stamps, and the tab's buttons.
 #include "app/commlog.h"
 #include "gui/dialogs.h"
 #include "app/mainwindow.h"
 #include "model/livedata.h"
+#include "support/helpers.h"
 #include "support/testenv.h"
 
+#include <QCheckBox>
+#include <QComboBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
@@ -14,11 +19,6 @@ const QByteArray Read = QByteArray::fromHex("010300000027" "05d0"), Ack = QByteA
 // How the prefixes must appear in a saved file: OUT→◇, IN←◆, 发→◇, 收←◆.
 const QByteArray OutEn = QByteArray::fromHex("4f5554e28692e29787"), InEn = QByteArray::fromHex("494ee28690e29786");
 const QByteArray OutZh = QByteArray::fromHex("e58f91e28692e29787"), InZh = QByteArray::fromHex("e694b6e28690e29786");
-QByteArray readAll(const QString &name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-}
 } // namespace
 
 class TestCommLog : public QObject
@@ -29,7 +29,7 @@ private slots:
     void initTestCase() { TestEnv::openFreshDatabases(); }
     void lineFormat_data()
     {
-        QTest::addColumn<int>("dir"), QTest::addColumn<int>("language"), QTest::addColumn<QString>("expected");
+        columns<int, int, QString>("dir", "language", "expected");
         QTest::newRow("sent, English") << 0 << 1 << QStringLiteral("OUT→◇01 03 00 00 00 27 05 D0");
         QTest::newRow("received, English") << 1 << 1 << QStringLiteral("IN←◆01 10 00 43 00 01 F0 1D");
         QTest::newRow("sent, Chinese") << 0 << 0 << QStringLiteral("发→◇01 03 00 00 00 27 05 D0");
@@ -58,7 +58,7 @@ private slots:
         QVERIFY(log.appendTo(name) && log.appendTo(name));
         const QByteArray copy = OutEn + "01 03 00 00 00 27 05 D0\n" + InEn + "01 10 00 43 00 01 F0 1D\n"
             + OutZh + "01 03 00 00 00 27 05 D0\n" + InZh + "01 10 00 43 00 01 F0 1D\r\n";
-        QCOMPARE(readAll(name), copy + copy);
+        QCOMPARE(readFile(name), copy + copy);
         for (const QString &bad : {m_dir.filePath(QStringLiteral("no/such/folder.txt")), m_dir.path()})
             QVERIFY2(!log.appendTo(bad), qPrintable(bad)); // a failure, never a silent success
     }
@@ -86,17 +86,13 @@ private slots:
         QCOMPARE(shown, expected.mid(Lines - shown.size()));
         const QString name = m_dir.filePath(QStringLiteral("all.txt"));
         QVERIFY(log.appendTo(name));
-        const QByteArray saved = readAll(name);
-        QCOMPARE(saved.count('\n'), Lines); // Lines - 1 separators and the final CR LF
-        QVERIFY(saved.startsWith(expected.first().toUtf8() + '\n'));
-        QVERIFY(saved.endsWith('\n' + expected.last().toUtf8() + "\r\n"));
-        QVERIFY(saved == expected.join(QLatin1Char('\n')).toUtf8() + "\r\n");
+        QVERIFY(readFile(name) == expected.join(QLatin1Char('\n')).toUtf8() + "\r\n"); // every line, CR LF at the end
         // Clear drops the packed blocks too: the next line is the first.
         log.clear();
         log.logFrame(CommLog::Received, Ack, 1);
         QCOMPARE(view.toPlainText(), QStringLiteral("IN←◆01 10 00 43 00 01 F0 1D"));
         QVERIFY(log.appendTo(name + QStringLiteral(".cleared")));
-        QCOMPARE(readAll(name + QStringLiteral(".cleared")), InEn + "01 10 00 43 00 01 F0 1D\r\n");
+        QCOMPARE(readFile(name + QStringLiteral(".cleared")), InEn + "01 10 00 43 00 01 F0 1D\r\n");
     }
     void timeStamps()
     {
@@ -129,21 +125,26 @@ private slots:
         QCOMPARE(log.line(log.lineCount() - 1), last);
         const QString name = m_dir.filePath(QStringLiteral("timed.txt"));
         QVERIFY(log.appendTo(name));
-        const QByteArray saved = readAll(name);
+        const QByteArray saved = readFile(name);
         QVERIFY(saved.startsWith(timed.left(timed.size() - 2) + '\n'));
         QVERIFY(saved.endsWith('\n' + last.toUtf8() + "\r\n"));
         QCOMPARE(saved.count('\n'), CommLog::BlockLines + 4);
     }
-    void windowSaveAndClear()
+    // The Communication tab: "Time" off by default, in both languages; Save
+    // writes what the view shows, with the times once ticked; Clear empties both.
+    void windowTimeSaveAndClear()
     {
         TestEnv::resetLiveData();
         MainWindow w;
-        auto *view = w.findChild<QPlainTextEdit *>(QStringLiteral("textEdit"));
         // The history page has buttons of the same names: take the log's own on tab 4.
-        QWidget *tab = w.findChild<QTabWidget *>(QStringLiteral("tabWidget"))->widget(4);
-        auto *saveBtn = tab->findChild<QPushButton *>(QStringLiteral("saveBtn"));
-        auto *clearBtn = tab->findChild<QPushButton *>(QStringLiteral("clearBtn"));
-        QVERIFY(view && saveBtn && clearBtn);
+        QWidget *tab = child<QTabWidget>(&w, "tabWidget")->widget(4);
+        auto *view = child<QPlainTextEdit>(tab, "textEdit");
+        auto *time = child<QCheckBox>(tab, "timeCB");
+        QVERIFY(!time->isChecked());
+        QCOMPARE(time->text(), QStringLiteral("Time"));
+        child<QComboBox>(&w, "lgCB")->setCurrentIndex(0);
+        QCOMPARE(time->text(), QStringLiteral("时间"));
+        child<QComboBox>(&w, "lgCB")->setCurrentIndex(1);
         emit w.link()->frameSent(QByteArray::fromHex("010300000027 05D0")); // as the link reports a request
         const QString name = m_dir.filePath(QStringLiteral("window.txt"));
         Dialogs::setHook([&](const Dialogs::Request &r, QString *fileName) {
@@ -151,10 +152,16 @@ private slots:
                 *fileName = name;
             return int(QMessageBox::Ok);
         });
-        saveBtn->click();
+        child<QPushButton>(tab, "saveBtn")->click();
+        QCOMPARE(readFile(name), OutEn + "01 03 00 00 00 27 05 D0\r\n");
+        time->click();
+        const QRegularExpression timed(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d OUT→◇01 03 00 00 00 27 05 D0$"));
+        QVERIFY2(timed.match(view->toPlainText()).hasMatch(), qPrintable(view->toPlainText()));
+        QVERIFY(QFile::remove(name));
+        child<QPushButton>(tab, "saveBtn")->click();
         Dialogs::clearHook();
-        QCOMPARE(readAll(name), OutEn + "01 03 00 00 00 27 05 D0\r\n");
-        clearBtn->click();
+        QCOMPARE(QString::fromUtf8(readFile(name)), view->toPlainText() + "\r\n");
+        child<QPushButton>(tab, "clearBtn")->click();
         QCOMPARE(w.commLog().lineCount(), qint64(0));
         QVERIFY(view->toPlainText().isEmpty());
     }

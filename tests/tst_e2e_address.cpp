@@ -1,96 +1,44 @@
 // The address and protocol page through the whole window: reached from the
 // Tools menu, its commands against the BMS simulator, and the answers that
 // must not reach it, played byte for byte by a fake BMS.
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
 #include "model/livedata.h"
 #include "pages/pandidrw.h"
+#include "support/e2e.h"
 #include "support/fakebms.h"
-#include "support/simprocess.h"
-#include "support/testenv.h"
+#include "support/helpers.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
 
-namespace {
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-
-QStringList items(QComboBox *box)
-{
-    QStringList list;
-    for (int i = 0; i < box->count(); ++i)
-        list << box->itemText(i);
-    return list;
-}
-} // namespace
-
 class TestE2eAddress : public QObject
 {
     Q_OBJECT
 
-    QList<Dialogs::Request> boxes;
+    E2e e;
 
-    template<typename T> static T *child(QObject *parent, const char *name)
-    {
-        T *w = parent->findChild<T *>(QString::fromLatin1(name));
-        if (!w)
-            qFatal("no widget %s", name);
-        return w;
-    }
-    bool boxShown(const QString &title, const QString &text) const
-    {
-        for (const Dialogs::Request &r : boxes) {
-            if (r.title == title && r.text == text)
-                return true;
-        }
-        return false;
-    }
 
 private slots:
-    void initTestCase()
-    {
-        TestEnv::openFreshDatabases();
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
-            boxes << r;
-            return int(QMessageBox::Ok);
-        });
-    }
-    void init()
-    {
-        TestEnv::resetLiveData();
-        boxes.clear();
-    }
+    void cleanup() { e.reset(); }
 
     void toolsMenuOpensThePage()
     {
-        SimProcess sim;
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        MainWindow w;
-        w.setPortName(sim.deviceName());
+        QVERIFY(e.start());
+        MainWindow &w = *e.window;
         auto *menu = child<QMenu>(&w, "toolsMenu");
-        auto *action = child<QAction>(&w, "addressPageAction");
         PAndIdRW *page = w.addressPage();
-        QCOMPARE(menu->title(), QStringLiteral("Tools"));
-        QCOMPARE(action->text(), QStringLiteral("Address and protocol…"));
+        QCOMPARE(texts(&w, "toolsMenu|addressPageAction"), QStringLiteral("Tools|Address and protocol…"));
         QVERIFY(!page->isVisible());
-        action->trigger();
-        QVERIFY(page->isVisible());
-        QVERIFY(page->isWindow());
-        QCOMPARE(page->windowTitle(), QStringLiteral("Address and protocol"));
-        QCOMPARE(child<QPushButton>(page, "current_485")->text(), QStringLiteral("Search"));
-
+        child<QAction>(&w, "addressPageAction")->trigger();
+        QVERIFY(page->isVisible() && page->isWindow());
+        QCOMPARE(page->windowTitle() + '|' + texts(page, "current_485"), QStringLiteral("Address and protocol|Search"));
         child<QComboBox>(&w, "lgCB")->setCurrentIndex(0);
-        QCOMPARE(menu->title(), QStringLiteral("工具"));
-        QCOMPARE(action->text(), QStringLiteral("地址与协议…"));
-        QCOMPARE(page->windowTitle(), QStringLiteral("地址与协议"));
-        QCOMPARE(child<QLabel>(page, "rw_can_lb")->text(), QStringLiteral("can协议"));
-        QCOMPARE(child<QPushButton>(page, "select_id")->text(), QStringLiteral("修改"));
+        QCOMPARE(texts(&w, "toolsMenu|addressPageAction"), QStringLiteral("工具|地址与协议…"));
+        QCOMPARE(page->windowTitle() + '|' + texts(page, "rw_can_lb|select_id"), QStringLiteral("地址与协议|can协议|修改"));
 
         w.on_monitorBtn_clicked();
         QVERIFY(w.isMonitoring());
@@ -101,9 +49,7 @@ private slots:
 
     void searchFillsEachList_data()
     {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<QStringList>("rs485");
-        QTest::addColumn<QStringList>("can");
+        columns<QStringList, QStringList, QStringList>("simArgs", "rs485", "can");
         const QStringList defaultRs485{"MODBUS-RTU", "SIM-485A", "SIM-485B"}, defaultCan{"CAN-STD", "CAN-EXT"};
         QTest::newRow("the pack's own lists") << QStringList() << defaultRs485 << defaultCan;
         QTest::newRow("ten-character name")
@@ -117,14 +63,12 @@ private slots:
     void searchFillsEachList()
     {
         QFETCH(QStringList, simArgs);
-        SimProcess sim;
-        QVERIFY2(sim.start(simArgs), qPrintable(sim.errorString()));
-        MainWindow w;
-        w.setPortName(sim.deviceName());
+        QVERIFY(e.start(simArgs));
+        MainWindow &w = *e.window;
         PAndIdRW *page = w.addressPage();
 
         child<QPushButton>(page, "current_id")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), E2e::Deadline);
         QCOMPARE(child<QComboBox>(page, "rw_id_cb")->count(), 64);
         QCOMPARE(child<QComboBox>(page, "rw_id_cb")->currentText(), QStringLiteral("1"));
 
@@ -136,42 +80,39 @@ private slots:
         };
         for (const auto &row : rows) {
             child<QPushButton>(page, row.search)->click();
-            QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, row.modify)->isEnabled(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, row.modify)->isEnabled(), E2e::Deadline);
             auto *list = child<QComboBox>(page, row.list);
             QCOMPARE(items(list), row.expected);
             QCOMPARE(list->currentIndex(), row.expected.isEmpty() ? -1 : 0);
         }
-        QVERIFY(boxes.isEmpty());
+        QVERIFY(e.boxes.isEmpty());
     }
 
     void modifiedIdAnswersAfterRestart()
     {
-        SimProcess sim;
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        MainWindow w;
-        w.setPortName(sim.deviceName());
+        QVERIFY(e.start());
+        MainWindow &w = *e.window;
         PAndIdRW *page = w.addressPage();
         child<QPushButton>(page, "current_id")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), E2e::Deadline);
         child<QComboBox>(page, "rw_id_cb")->setEditText(QStringLiteral("12"));
         child<QPushButton>(page, "select_id")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(boxShown(QStringLiteral("Successful"),
-                                          QStringLiteral("id modify successfully!!!\r\nPlease restart the battery.!!!")),
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(e.boxes.contains("Successful: id modify successfully!!!\r\nPlease restart the battery.!!!"),
+                                 E2e::Deadline);
         QVERIFY(w.commLog().line(2) == QStringLiteral("OUT→◇10 07 01 0C B4 B0"));
 
-        QVERIFY(sim.send(QStringLiteral("restart")));
+        QVERIFY(e.sim.send(QStringLiteral("restart")));
         QVERIFY(w.setSlaveAddress(12));
         QSignalSpy online(&w, &MainWindow::linkOnline);
         w.on_monitorBtn_clicked();
-        QTRY_VERIFY_WITH_TIMEOUT(online.count() > 0, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(online.count() > 0, E2e::Deadline);
         w.on_monitorBtn_clicked();
     }
 
     void onlyTheAnswerToTheCommandReachesThePage_data()
     {
         QTest::addColumn<QByteArray>("stray");
-        QByteArray monitoring = hex("01034E");
+        QByteArray monitoring = hex("05034E"); // from the selected slave
         monitoring.append(QByteArray(78, '\x11')).append(2, '\0');
         QTest::newRow("late monitoring answer") << monitoring;
         QTest::newRow("another command's answer") << hex("10040C00 01 43414E2D535444000000 0000");
@@ -183,23 +124,24 @@ private slots:
         QVERIFY(bms.open());
         MainWindow w;
         w.setPortName(bms.deviceName());
+        QVERIFY(w.setSlaveAddress(5)); // the page's frames start with 0x10 whatever the slave address
         PAndIdRW *page = w.addressPage();
         auto *list = child<QComboBox>(page, "rw_485_cb");
         child<QPushButton>(page, "current_485")->click();
         QCOMPARE(bms.waitForBytes(5), hex("10030070F5"));
 
         bms.answer(stray);
-        QTRY_COMPARE_WITH_TIMEOUT(w.commLog().lineCount(), 2, 10000); // logged, then dropped
+        QTRY_COMPARE_WITH_TIMEOUT(w.commLog().lineCount(), 2, E2e::Deadline); // logged, then dropped
         QCOMPARE(list->count(), 0);
         QVERIFY(!child<QPushButton>(page, "select_485")->isEnabled());
 
         const QByteArray answer = hex("10031601 02 52533438350000000000 4D4F4442555300000000 0000");
         bms.answer(answer);
-        QTRY_COMPARE_WITH_TIMEOUT(items(list), (QStringList{"RS485", "MODBUS"}), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(items(list), (QStringList{"RS485", "MODBUS"}), E2e::Deadline);
         QCOMPARE(list->currentIndex(), 1);
         // A second answer to the same command is not appended.
         bms.answer(answer);
-        QTRY_COMPARE_WITH_TIMEOUT(w.commLog().lineCount(), 4, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.commLog().lineCount(), 4, E2e::Deadline);
         QCOMPARE(list->count(), 2);
     }
 
@@ -214,22 +156,17 @@ private slots:
         child<QPushButton>(page, "current_id")->click();
         QCOMPARE(bms.waitForBytes(5), hex("1002007165"));
         bms.answer(hex("1002014D0000")); // ID 77
-        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), 10000);
-        QCOMPARE(ids->currentText(), QStringLiteral("77"));
-        QCOMPARE(ids->count(), 64);
-        QCOMPARE(ids->itemText(63), QStringLiteral("64"));
-
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_id")->isEnabled(), E2e::Deadline);
+        QCOMPARE(ids->currentText() + ' ' + QString::number(ids->count()) + ' ' + ids->itemText(63), QStringLiteral("77 64 64"));
         child<QPushButton>(page, "select_id")->click();
-        QVERIFY(boxShown(QStringLiteral("Warning"), QStringLiteral("The ID must be from 1 to 64!!!")));
+        QCOMPARE(e.boxes, QStringList("Warning: The ID must be from 1 to 64!!!"));
         QTest::qWait(100);
         QVERIFY(bms.takeWritten().isEmpty());
     }
 
     void idEditorLimitsTyping_data()
     {
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("70") << "70" << "64";
+        columns<QString, QString>("typed", "shown");
         QTest::newRow("640") << "640" << "64";
         QTest::newRow("leading 0 refused") << "07" << "7";
     }
@@ -246,30 +183,24 @@ private slots:
 
     void silentSetCommandIsReported_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("English") << 1 << "Warning"
-                                 << "The battery did not confirm the change!!!\r\nPlease check the connection and try again.";
-        QTest::newRow("Chinese") << 0 << "警告" << "电池没有确认修改!!!\r\n请检查连接后重试。";
+        columns<int, QString>("language", "box");
+        QTest::newRow("English") << 1
+                                 << "Warning: The battery did not confirm the change!!!\r\nPlease check the connection and try again.";
+        QTest::newRow("Chinese") << 0 << "警告: 电池没有确认修改!!!\r\n请检查连接后重试。";
     }
     void silentSetCommandIsReported()
     {
         QFETCH(int, language);
-        QFETCH(QString, title);
-        QFETCH(QString, text);
-        SimProcess sim;
-        QVERIFY2(sim.start({"--ignore-set-commands"}), qPrintable(sim.errorString()));
-        MainWindow w;
-        w.setPortName(sim.deviceName());
+        QFETCH(QString, box);
+        QVERIFY(e.start({"--ignore-set-commands"}));
+        MainWindow &w = *e.window;
         child<QComboBox>(&w, "lgCB")->setCurrentIndex(language);
         PAndIdRW *page = w.addressPage();
         child<QPushButton>(page, "current_485")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_485")->isEnabled(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(child<QPushButton>(page, "select_485")->isEnabled(), E2e::Deadline);
         child<QPushButton>(page, "select_485")->click();
-        QVERIFY(boxes.isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(boxShown(title, text), 10000);
-        QCOMPARE(boxes.size(), 1);
+        QVERIFY(e.boxes.isEmpty()); // not while the slot runs
+        QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(box), E2e::Deadline);
     }
 };
 

@@ -1,15 +1,13 @@
 // The datalog read end to end against the BMS simulator (quick ticks): one record and back to monitoring
 // reads, two records newest on top and their export byte for byte, answers repeated by the pack, Stop and
 // a silent pack in the middle of a run, and the command line's read and export.
-#include "app/mainwindow.h"
 #include "bmsmodel.h"
-#include "gui/dialogs.h"
 #include "model/livedata.h"
 #include "pages/bmsdatalog.h"
 #include "store/recordtablemodel.h"
 #include "store/tableexport.h"
-#include "support/simprocess.h"
-#include "support/testenv.h"
+#include "support/e2e.h"
+#include "support/helpers.h"
 
 #include <QPushButton>
 #include <QSignalSpy>
@@ -57,44 +55,23 @@ QByteArray expectedLine(int n)
 
 QString outLine(const char *hex) { return QStringLiteral("OUT→◇") + QString::fromLatin1(QByteArray::fromHex(hex).toHex(' ').toUpper()); }
 
-QByteArray readFile(const QString &name)
-{
-    QFile f(name);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
-}
-
 } // namespace
 
 class TestE2eDatalog : public QObject
 {
     Q_OBJECT
 
-    SimProcess sim;
-    std::unique_ptr<MainWindow> w;
-    BmsDatalog *page() const { return w->datalogPage(); }
+    E2e e;
+    BmsDatalog *page() const { return e.window->datalogPage(); }
     int rows() const { return page()->model()->rowCount(); }
     QString cell(int row, int column) const { return page()->model()->index(row, column).data().toString(); }
-    QStringList outLines() const
-    {
-        QStringList lines;
-        for (qint64 i = 0; i < w->commLog().lineCount(); ++i)
-            if (w->commLog().line(i).startsWith(QStringLiteral("OUT")))
-                lines << w->commLog().line(i);
-        return lines;
-    }
+    QStringList outLines() const { return e.linesOf(E2e::Out); }
 
     // The simulator with `arguments`, the window monitoring it with quick
     // ticks, online.
     bool online(const QStringList &arguments, int pollMs = 100)
     {
-        if (!sim.start(QStringList{"--serial", Serial} + arguments))
-            return qWarning() << sim.errorString(), false;
-        w = std::make_unique<MainWindow>();
-        w->setPollInterval(pollMs);
-        w->setPortName(sim.deviceName());
-        QSignalSpy up(w.get(), &MainWindow::linkOnline);
-        w->on_monitorBtn_clicked();
-        return up.wait(20000);
+        return e.monitor(QStringList{"--serial", Serial} + arguments, pollMs) && e.online();
     }
     void read(int begin, int end)
     {
@@ -103,36 +80,25 @@ class TestE2eDatalog : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        TestEnv::openFreshDatabases();
-        Dialogs::setHook([](const Dialogs::Request &r, QString *) {
-            return qWarning() << "unexpected box" << r.title << r.text, int(QMessageBox::Ok);
-        });
-    }
-    void init()
-    {
-        TestEnv::resetLiveData();
-        QSqlQuery(QSqlDatabase::database(QStringLiteral("connection2"))).exec(QStringLiteral("delete from record"));
-    }
+    void init() { QSqlQuery(QSqlDatabase::database(QStringLiteral("connection2"))).exec(QStringLiteral("delete from record")); }
     void cleanup()
     {
-        w.reset();
-        sim.stop();
+        QVERIFY2(e.boxes.isEmpty(), qPrintable(e.boxes.join('\n')));
+        e.reset();
     }
 
     void oneRecordThenMonitoring()
     {
         QVERIFY(online({}));
         read(1, 1);
-        QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), E2e::Deadline);
         QCOMPARE(rows(), 1);
         QCOMPARE(page()->findChild<QPushButton *>("pushButton")->text(), QStringLiteral("Start Reading"));
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
         // The record read went out once; the tick after it reads the monitoring registers.
         const QString recordRead = outLine("01030200001C45BB");
         QTRY_VERIFY_WITH_TIMEOUT(outLines().indexOf(recordRead) >= 0
-                                     && outLines().indexOf(recordRead) + 1 < outLines().size(), 20000);
+                                     && outLines().indexOf(recordRead) + 1 < outLines().size(), E2e::Deadline);
         QCOMPARE(outLines().count(recordRead), 1);
         QCOMPARE(outLines().at(outLines().indexOf(recordRead) + 1), outLine("010300000027 05D0"));
     }
@@ -141,7 +107,7 @@ private slots:
     {
         QVERIFY(online({}));
         read(679, 680);
-        QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), E2e::Deadline);
         QCOMPARE(cell(0, 0) + ',' + cell(1, 0), QStringLiteral("680,679"));
         QVERIFY(outLines().contains(outLine("010356C0001C55B7")));
         QVERIFY(outLines().contains(outLine("010356E0001C547D")));
@@ -184,7 +150,7 @@ private slots:
     {
         QVERIFY(online({}));
         read(1, 680);
-        QTRY_VERIFY_WITH_TIMEOUT(rows() >= 2, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(rows() >= 2, E2e::Deadline);
         page()->on_pushButton_clicked();
         const int atStop = rows();
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
@@ -198,17 +164,17 @@ private slots:
     {
         QVERIFY(online({}));
         auto *button = page()->findChild<QPushButton *>("pushButton");
-        QSignalSpy lost(w.get(), &MainWindow::linkLost);
-        QSignalSpy back(w.get(), &MainWindow::linkOnline);
+        QSignalSpy lost(e.window.get(), &MainWindow::linkLost);
+        QSignalSpy back(e.window.get(), &MainWindow::linkOnline);
         read(1, 680);
-        QTRY_VERIFY_WITH_TIMEOUT(rows() >= 2, 20000);
-        QVERIFY(sim.send("silent on"));
-        QVERIFY(lost.wait(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(rows() >= 2, E2e::Deadline);
+        QVERIFY(e.sim.send("silent on"));
+        QVERIFY(lost.wait(E2e::Deadline));
         QVERIFY(!button->isEnabled());
         QCOMPARE(button->text(), QStringLiteral("Stop Reading"));
         const int atLoss = rows();
-        QVERIFY(sim.send("silent off"));
-        QVERIFY(back.wait(20000));
+        QVERIFY(e.sim.send("silent off"));
+        QVERIFY(back.wait(E2e::Deadline));
         QVERIFY(button->isEnabled());
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead)); // the run was abandoned
         QTest::qWait(300);
@@ -220,32 +186,24 @@ private slots:
 
     void commandLine_data()
     {
-        QTest::addColumn<QStringList>("simArguments");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("says");
-        QTest::newRow("read and export") << QStringList{} << 0 << QByteArray("2 records read");
-        QTest::newRow("silent pack") << QStringList{"--silent"} << 1 << QByteArray("no answer from the BMS");
+        columns<QStringList, int, QString>("simArguments", "exitCode", "says");
+        QTest::newRow("read and export") << QStringList{} << 0 << "2 records read";
+        QTest::newRow("silent pack") << QStringList{"--silent"} << 1 << "no answer from the BMS";
     }
     void commandLine()
     {
         QFETCH(QStringList, simArguments);
         QFETCH(int, exitCode);
-        QFETCH(QByteArray, says);
-        QVERIFY2(sim.start(QStringList{"--serial", Serial} + simArguments), qPrintable(sim.errorString()));
-        // The program keeps its databases next to itself: run a copy.
+        QFETCH(QString, says);
+        QVERIFY(e.sim.start(QStringList{"--serial", Serial} + simArguments));
         QTemporaryDir dir;
-        const QString exe = dir.filePath("packscope");
-        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
-        QProcess p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("QT_QPA_PLATFORM")); // no window, whatever the display
-        p.setProcessEnvironment(env);
-        p.start(exe, {"--port", sim.deviceName(), "--read-datalog", "1-2", "--export", dir.filePath("out.xlsx"),
-                      "--poll-ms", "100"});
-        QVERIFY(p.waitForFinished(60000));
-        const QByteArray err = p.readAllStandardError();
-        QVERIFY2(err.contains(says), err.constData());
-        QCOMPARE(p.exitCode(), exitCode);
+        const ProgramRun r = runProgram(copyProgram(dir), {"--port", e.sim.deviceName(), "--read-datalog", "1-2",
+                                        "--export", dir.filePath("out.xlsx"), "--poll-ms", "100"}, env);
+        const QString err = r.err;
+        QVERIFY2(err.contains(says), qPrintable(err));
+        QCOMPARE(r.code, exitCode);
         if (exitCode == 0) {
             QVERIFY(err.contains("Record 2 of 2"));
             QCOMPARE(readFile(dir.filePath("out.xlsx")), HeaderLine + expectedLine(2) + expectedLine(1));

@@ -1,123 +1,84 @@
 // The serial link end to end: the main window polls the BMS simulator on a pseudo-terminal
-// once a second: the request sequence, going offline and back, which spoilt answers are dropped.
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
+// once a second: what the real-time page shows, the request sequence, going offline and
+// back, which spoilt answers are dropped.
 #include "link/frames.h"
 #include "model/monitordata.h"
 #include "pages/bmsmonitoring.h"
-#include "support/simprocess.h"
-#include "support/testenv.h"
-#include <QLineEdit>
+#include "support/e2e.h"
+#include "support/helpers.h"
 #include <QtTest>
-#include <memory>
 
 namespace {
-const QString Out = QStringLiteral("OUT→◇"), In = QStringLiteral("IN←◆");
-constexpr int Deadline = 20000, LongDeadline = 30000; // a tick is a second; room for a loaded machine
+const QString &Out = E2e::Out, &In = E2e::In;
 QString outLine(const QByteArray &frame) { return Out + Frames::hexText(frame); }
 // Bytes of a logged line ("IN←◆01 03 ..." holds (length + 1) / 3 bytes).
 int lineBytes(const QString &line) { return (line.size() - (line.startsWith(Out) ? Out : In).size() + 1) / 3; }
 QStringList repeated(const QString &line, int times) { return QVector<QString>(times, line).toList(); }
+QString volts(quint16 v, int scale) { return QString::asprintf(scale == 100 ? "%d.%02d" : "%d.%03d", v / scale, v % scale); }
 QByteArray monitorRegisters() { return QByteArray(reinterpret_cast<const char *>(liveData().registerImage), 78); }
 } // namespace
 
 class TstE2eLink : public QObject
 {
     Q_OBJECT
-    SimProcess m_sim;
-    std::unique_ptr<MainWindow> m_window;
-    QStringList m_boxes;
+    E2e e;
 
-    // Starts the simulator with `arguments` and lets the window monitor it at `address`.
-    bool startLink(const QStringList &arguments, int address = 1)
-    {
-        if (!m_sim.start(arguments)) {
-            qWarning("%s", qPrintable(m_sim.errorString()));
-            return false;
-        }
-        m_window = std::make_unique<MainWindow>();
-        m_window->setSlaveAddress(address);
-        m_window->setPortName(m_sim.deviceName());
-        m_window->on_monitorBtn_clicked();
-        return m_window->isMonitoring();
-    }
-    QStringList lines() const
-    {
-        QStringList all;
-        for (qint64 i = 0; i < m_window->commLog().lineCount(); ++i)
-            all << m_window->commLog().line(i);
-        return all;
-    }
-    QStringList linesOf(const QString &prefix) const { return lines().filter(prefix); } // prefixes only begin lines
-    int count(const QString &prefix) const { return linesOf(prefix).size(); }
-    QString comState() const
-    {
-        auto *field = m_window->monitoringPage()->findChild<QLineEdit *>(QStringLiteral("com_state"));
-        return field ? field->text() : QStringLiteral("(no com_state)");
-    }
-    QStringList afterLastIn() const { return lines().mid(lines().lastIndexOf(QRegularExpression(In + ".*")) + 1); }
+    QString field(const QString &names) const { return texts(e.window->monitoringPage(), names); }
+    QStringList afterLastIn() const { return e.lines().mid(e.lines().lastIndexOf(QRegularExpression(In + ".*")) + 1); }
+
 private slots:
-    void initTestCase()
-    {
-        TestEnv::openFreshDatabases();
-        // Any box the link opens is an answer the test did not expect.
-        Dialogs::setHook([this](const Dialogs::Request &request, QString *) {
-            m_boxes << request.title + QStringLiteral(": ") + request.text;
-            return int(QMessageBox::Ok);
-        });
-    }
-    void init() { TestEnv::resetLiveData(); m_boxes.clear(); }
     void cleanup()
     {
-        if (m_window && m_window->isMonitoring())
-            m_window->on_monitorBtn_clicked();
-        m_window.reset();
-        m_sim.stop();
-        QVERIFY2(m_boxes.isEmpty(), qPrintable(m_boxes.join('\n')));
+        QVERIFY2(e.boxes.isEmpty(), qPrintable(e.boxes.join('\n'))); // no box is expected here
+        e.reset();
     }
-    void cleanupTestCase() { Dialogs::clearHook(); }
     void pollsGoOfflineAndComeBack()
     {
         const QString identity = QStringLiteral("OUT→◇01 03 00 69 00 17 D5 D8");
         const QString monitor = QStringLiteral("OUT→◇01 03 00 00 00 27 05 D0");
-        QVERIFY(startLink({}));
+        QVERIFY(e.monitor({"--model", "PSX-16S 280Ah", "--version-text", "V3.1", "--serial", "SN-E2E-0042"}));
         // One identity read, then monitoring reads, each answered.
-        QTRY_VERIFY_WITH_TIMEOUT(count(In) >= 2, Deadline);
-        const QStringList log = lines();
+        QTRY_VERIFY_WITH_TIMEOUT(e.count(In) >= 2, E2e::Deadline);
+        const QStringList log = e.lines();
         QCOMPARE(log[0], identity);
         QVERIFY2(log[1].startsWith(In + QStringLiteral("01 03 2E")), qPrintable(log[1]));
         QCOMPARE(log[2], monitor);
         QVERIFY2(log[3].startsWith(In + QStringLiteral("01 03 4E")) && lineBytes(log[3]) == 83, qPrintable(log[3]));
-        QCOMPARE(comState(), QStringLiteral("Online"));
-        QCOMPARE(modelText() + versionText() + serialText(), QStringLiteral("PS16S-100AHV1.2.0PS2026120600001"));
-        QCOMPARE(cellCount(), 16);
+        QCOMPARE(e.comState(), QStringLiteral("Online"));
+        QCOMPARE(field("model|ver|serial_num"), QStringLiteral("PSX-16S 280Ah|V3.1|SN-E2E-0042"));
+        // Every cell shows the voltage the simulator served, in volts with three decimals.
+        QTRY_VERIFY_WITH_TIMEOUT(field("vol") == volts(liveData().registerImage[Reg::TotalVoltage], 100), E2e::Deadline);
+        for (int i = 0; i < 16; ++i) {
+            const quint16 mv = liveData().registerImage[Reg::CellVoltage + i];
+            QVERIFY2(mv > 2500 && mv < 4000, qPrintable(QString::number(mv)));
+            QCOMPARE(field(QStringLiteral("cell_%1").arg(i + 1)), volts(mv, 1000));
+        }
+        QCOMPARE(field("cell_num"), QStringLiteral("16"));
         const QByteArray first = monitorRegisters(); // the pack's values move
-        QTRY_VERIFY_WITH_TIMEOUT(monitorRegisters() != first, Deadline);
-        QVERIFY(m_window->unansweredCount() <= 1);
+        QTRY_VERIFY_WITH_TIMEOUT(monitorRegisters() != first, E2e::Deadline);
+        QVERIFY(e.window->unansweredCount() <= 1);
 
         // A silent BMS: five requests go unanswered, the sixth tick sends
         // nothing and shows the link offline, the next sends the identity read.
-        QVERIFY(m_sim.send(QStringLiteral("silent on")));
-        QTRY_COMPARE_WITH_TIMEOUT(comState(), QStringLiteral("Offline"), LongDeadline);
+        QVERIFY(e.sim.send(QStringLiteral("silent on")));
+        QTRY_COMPARE_WITH_TIMEOUT(e.comState(), QStringLiteral("Offline"), E2e::Deadline);
         QVERIFY(afterLastIn().size() <= 6);
-        QTRY_VERIFY_WITH_TIMEOUT(afterLastIn().size() >= 6, Deadline);
+        QTRY_VERIFY_WITH_TIMEOUT(afterLastIn().size() >= 6, E2e::Deadline);
         QCOMPARE(afterLastIn().mid(0, 6), repeated(monitor, 5) << identity);
 
         // The BMS speaks again: the identity answer brings the link back and
         // the monitoring reads resume.
-        QVERIFY(m_sim.send(QStringLiteral("silent off")));
-        QTRY_COMPARE_WITH_TIMEOUT(comState(), QStringLiteral("Online"), Deadline);
-        const int inBefore = count(In);
-        QTRY_VERIFY_WITH_TIMEOUT(count(In) >= inBefore + 2, Deadline);
-        QVERIFY(linesOf(Out).filter(identity).size() >= 2);
-        QCOMPARE(linesOf(Out).last(), monitor);
-        QVERIFY(m_window->unansweredCount() <= 1 && m_window->isMonitoring());
+        QVERIFY(e.sim.send(QStringLiteral("silent off")));
+        QVERIFY(e.online());
+        const int inBefore = e.count(In);
+        QTRY_VERIFY_WITH_TIMEOUT(e.count(In) >= inBefore + 2, E2e::Deadline);
+        QVERIFY(e.linesOf(Out).filter(identity).size() >= 2);
+        QCOMPARE(e.linesOf(Out).last(), monitor);
+        QVERIFY(e.window->unansweredCount() <= 1 && e.window->isMonitoring());
     }
     void answersAccepted_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<QString>("monitor");
+        columns<QStringList, int, QString>("arguments", "address", "monitor");
         QTest::newRow("slave address 5") << QStringList{"--address", "5", "--serial", "SIM-ADDRESS-5"} << 5
                                          << QStringLiteral("OUT→◇05 03 00 00 00 27 04 54");
         // Pieces 5 ms apart are one answer: the frame ends after 20 ms of silence.
@@ -128,12 +89,12 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, address);
-        QFETCH(QString, monitor);
-        QVERIFY(startLink(arguments, address));
-        QTRY_VERIFY_WITH_TIMEOUT(comState() == QStringLiteral("Online") && cellCount() == 16, Deadline);
+        QVERIFY(e.monitor(arguments, 0, address));
+        QTRY_VERIFY_WITH_TIMEOUT(e.comState() == QStringLiteral("Online") && cellCount() == 16, E2e::Deadline);
         QCOMPARE(serialText(), arguments.last());
-        const QStringList log = lines();
+        const QStringList log = e.lines();
         QCOMPARE(log.first(), outLine(Frames::identityRead(quint8(address))));
+        QFETCH(QString, monitor);
         QVERIFY(log.contains(monitor));
         const QString own = QString::asprintf("%02X", address);
         for (const QString &line : log) {
@@ -144,9 +105,7 @@ private slots:
     }
     void answersDropped_data()
     {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("logged");
-        QTest::addColumn<int>("extraBytes");
+        columns<QStringList, bool, int>("arguments", "logged", "extraBytes");
         // Taken whole and logged, then refused by the CRC or the length check.
         QTest::newRow("bad CRC") << QStringList{"--bad-crc", "1"} << true << 0;
         QTest::newRow("stray byte") << QStringList{"--stray", "1"} << true << 1;
@@ -159,15 +118,15 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(bool, logged);
         QFETCH(int, extraBytes);
-        QVERIFY(startLink(arguments));
+        QVERIFY(e.monitor(arguments));
         // Three requests out: the answers to the first two have long been on the line.
-        QTRY_VERIFY_WITH_TIMEOUT(count(Out) >= 3 && (!logged || count(In) >= 2), Deadline);
-        const QStringList requests = linesOf(Out), received = linesOf(In);
+        QTRY_VERIFY_WITH_TIMEOUT(e.count(Out) >= 3 && (!logged || e.count(In) >= 2), E2e::Deadline);
+        const QStringList requests = e.linesOf(Out), received = e.linesOf(In);
         const int sent = requests.size();
         // Nothing was accepted: the identity read is repeated, unanswered.
         QCOMPARE(requests, repeated(outLine(Frames::identityRead(1)), sent));
-        QCOMPARE(int(m_window->unansweredCount()), sent);
-        QVERIFY(comState() != QStringLiteral("Online"));
+        QCOMPARE(int(e.window->unansweredCount()), sent);
+        QVERIFY(e.comState() != QStringLiteral("Online"));
         QCOMPARE(modelText(), QString());
         QVERIFY(logged ? received.size() == sent || received.size() == sent - 1 : received.isEmpty());
         for (const QString &line : received) {

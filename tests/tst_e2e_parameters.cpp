@@ -1,21 +1,21 @@
 // The parameter page end to end against the BMS simulator on a pseudo-terminal:
 // Read, Write and Restore change exactly what they should in the pack, refused
-// texts send nothing, and spoilt acknowledgements end visibly or not at all.
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
+// texts send nothing, and spoilt acknowledgements end visibly or not at all;
+// packscope --read-set and --write-set with their exit codes and stderr.
 #include "model/livedata.h"
 #include "pages/presetparameters.h"
-#include "support/simprocess.h"
-#include "support/testenv.h"
+#include "support/helpers.h"
+#include "support/e2e.h"
 #include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
-#include <memory>
 
 namespace {
-constexpr int Deadline = 30000; // ticks of half a second; room for a loaded machine
-const QString Out = QStringLiteral("OUT→◇");
+constexpr int Deadline = E2e::Deadline;
+const QString &Out = E2e::Out;
 const QString Success = QStringLiteral("successful: Parameter modification was successful!!!");
 const QString Failure = QStringLiteral("error: Parameter modification was failed!!!");
 // Seconds between the pack's clock (registers 45, 46) and the PC's.
@@ -31,35 +31,29 @@ qint64 clockOffset(const QVector<quint16> &clock)
 class TstE2eParameters : public QObject
 {
     Q_OBJECT
-    SimProcess m_sim;
-    std::unique_ptr<MainWindow> m_window;
-    QStringList m_boxes;
+    E2e e;
+    QTemporaryDir m_dir;
+    QString m_exe;
 
-    PresetParameters *page() const { return m_window->parameterPage(); }
+    PresetParameters *page() const { return e.window->parameterPage(); }
     QPushButton *button(const char *name) const { return page()->findChild<QPushButton *>(QLatin1String(name)); }
     void tick(const char *group) { page()->findChild<QCheckBox *>(QLatin1String(group))->setChecked(true); }
+    void type(std::initializer_list<std::pair<const char *, QString>> texts)
+    {
+        for (const auto &t : texts)
+            page()->field(QLatin1String(t.first))->setText(t.second);
+    }
 
     bool startLink(const QStringList &arguments)
     {
-        if (!m_sim.start(arguments)) {
-            qWarning("%s", qPrintable(m_sim.errorString()));
-            return false;
-        }
-        m_window = std::make_unique<MainWindow>();
-        m_window->setPollInterval(500);
-        m_window->setPortName(m_sim.deviceName());
-        m_window->on_monitorBtn_clicked();
-        return QTest::qWaitFor([this] { return button("set")->isEnabled(); }, Deadline);
+        return e.monitor(arguments, 500) && QTest::qWaitFor([this] { return button("set")->isEnabled(); }, Deadline);
     }
     // Register numbers of the write frames sent, in order.
     QList<int> writesSent() const
     {
         QList<int> regs;
-        for (qint64 i = 0; i < m_window->commLog().lineCount(); ++i) {
-            const QString line = m_window->commLog().line(i);
-            if (line.startsWith(Out + QStringLiteral("01 10 00 ")))
-                regs << line.mid(Out.size() + 9, 2).toInt(nullptr, 16);
-        }
+        for (const QString &line : e.linesOf(Out + QStringLiteral("01 10 00 ")))
+            regs << line.mid(Out.size() + 9, 2).toInt(nullptr, 16);
         return regs;
     }
     bool read()
@@ -69,25 +63,21 @@ class TstE2eParameters : public QObject
         return shown.wait(Deadline);
     }
     QString text(const char *field) const { return page()->field(QLatin1String(field))->text(); }
+    // packscope with the simulator's link and `arguments`: its exit code and stderr.
+    ProgramRun run(const QStringList &arguments)
+    {
+        return runProgram(m_exe, QStringList{"--port", e.sim.deviceName(), "--poll-ms", "300"} + arguments);
+    }
+    static QByteArray balanceSet(const char *lowCap)
+    {
+        return QByteArray(R"({"format":"packscope-parameter-set","version":1,"model":"","serial":"","saved":"",)"
+                          R"("groups":["BALANCE","TIME_SET"],"values":{"BALANCE_OPEN_V":"3.37","BALANCE_OPEN_V_DELTA":"35","LOW_CAP":")")
+            + lowCap + "\"}}";
+    }
 
 private slots:
-    void initTestCase()
-    {
-        TestEnv::openFreshDatabases();
-        Dialogs::setHook([this](const Dialogs::Request &request, QString *) {
-            m_boxes << request.title + QStringLiteral(": ") + request.text;
-            return int(QMessageBox::Ok);
-        });
-    }
-    void init() { TestEnv::resetLiveData(); m_boxes.clear(); }
-    void cleanup()
-    {
-        if (m_window && m_window->isMonitoring())
-            m_window->on_monitorBtn_clicked();
-        m_window.reset();
-        m_sim.stop();
-    }
-    void cleanupTestCase() { Dialogs::clearHook(); }
+    void initTestCase() { QVERIFY(!(m_exe = copyProgram(m_dir)).isEmpty()); }
+    void cleanup() { e.reset(); }
 
     // Read fills every field; a refused text sends nothing; Write changes
     // exactly the ticked registers, in chain order, then reads them back.
@@ -100,31 +90,27 @@ private slots:
         QCOMPARE(page()->findChildren<QLineEdit *>().size(), 53);
         for (QLineEdit *e : page()->findChildren<QLineEdit *>())
             QVERIFY2(!e->text().isEmpty(), qPrintable(e->objectName()));
-        QVERIFY(clockOffset(m_sim.registers(45, 2)) <= 5);
-        const QVector<quint16> before = m_sim.registers(47, 89);
+        QVERIFY(clockOffset(e.sim.registers(45, 2)) <= 5);
+        const QVector<quint16> before = e.sim.registers(47, 89);
 
         tick("OV");
         tick("BALANCE");
         page()->field("OVW")->setText("70000");
         button("set")->click();
-        QCOMPARE(m_boxes, QStringList("Warning: Pack OV Warn \"70000\": too large for its register. Nothing was sent."));
+        QCOMPARE(e.boxes, QStringList("Warning: Pack OV Warn \"70000\": too large for its register. Nothing was sent."));
         QTest::qWait(1200);
         QCOMPARE(writesSent(), QList<int>());
-        QCOMPARE(m_sim.registers(47, 89), before);
+        QCOMPARE(e.sim.registers(47, 89), before);
 
-        m_boxes.clear();
-        page()->field("OVW")->setText("58.5");
-        page()->field("OVP")->setText("59.005"); // a half goes up
-        page()->field("LOW_CAP")->setText("12");
-        page()->field("COVW")->setText("4.2"); // not ticked: not written
+        e.boxes.clear();
+        // A half goes up; COVW is not ticked: not written.
+        type({{"OVW", "58.5"}, {"OVP", "59.005"}, {"LOW_CAP", "12"}, {"COVW", "4.2"}});
         button("set")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes, QStringList(Success), Deadline);
+        QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Success), Deadline);
         QCOMPARE(writesSent(), QList<int>({70, 71, 72, 56, 57, 58}));
         QVector<quint16> expected = before;
-        expected[70 - 47] = 5850;
-        expected[71 - 47] = 5901;
-        expected[58 - 47] = 12;
-        QCOMPARE(m_sim.registers(47, 89), expected);
+        expected[70 - 47] = 5850, expected[71 - 47] = 5901, expected[58 - 47] = 12;
+        QCOMPARE(e.sim.registers(47, 89), expected);
         // The read that follows the sequence shows what the pack holds.
         QTRY_COMPARE_WITH_TIMEOUT(text("OVP"), QStringLiteral("59.01"), Deadline);
         QCOMPARE(text("COVW"), QStringLiteral("3.800"));
@@ -136,19 +122,19 @@ private slots:
     void restoreClockOnly()
     {
         QVERIFY(startLink({}));
-        const QVector<quint16> before = m_sim.registers(47, 89);
+        const QVector<quint16> before = e.sim.registers(47, 89);
         // Put the pack's clock a year off first, through a Write.
         tick("TIME_SET");
         page()->field("BMS_TIME")->setText("2025-01-02 03:04:05");
         button("set")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes, QStringList(Success), Deadline);
-        QVERIFY(clockOffset(m_sim.registers(45, 2)) > 3600);
-        m_boxes.clear();
+        QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Success), Deadline);
+        QVERIFY(clockOffset(e.sim.registers(45, 2)) > 3600);
+        e.boxes.clear();
         button("factory_reset")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes, QStringList(Success), Deadline);
+        QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Success), Deadline);
         QCOMPARE(writesSent(), QList<int>({45, 45}));
-        QVERIFY(clockOffset(m_sim.registers(45, 2)) <= 5);
-        QCOMPARE(m_sim.registers(47, 89), before);
+        QVERIFY(clockOffset(e.sim.registers(45, 2)) <= 5);
+        QCOMPARE(e.sim.registers(47, 89), before);
     }
 
     // A write whose acknowledgement never comes, or echoes another
@@ -164,12 +150,10 @@ private slots:
         QFETCH(QString, fault);
         QVERIFY(startLink({fault}));
         tick("BALANCE");
-        page()->field("BALANCE_OPEN_V")->setText("3.5");
-        page()->field("BALANCE_OPEN_V_DELTA")->setText("30");
-        page()->field("LOW_CAP")->setText("5");
+        type({{"BALANCE_OPEN_V", "3.5"}, {"BALANCE_OPEN_V_DELTA", "30"}, {"LOW_CAP", "5"}});
         button("set")->click();
         QVERIFY(page()->waitBox()->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes, QStringList(Failure), Deadline);
+        QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Failure), Deadline);
         QVERIFY(!page()->waitBox()->isVisible());
         QCOMPARE(writesSent(), QList<int>({56, 56, 56}));
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
@@ -184,15 +168,65 @@ private slots:
         QVERIFY(startLink({"--ack-twice"}));
         tick("BALANCE");
         tick("TIME_SET");
-        page()->field("BALANCE_OPEN_V")->setText("3.35");
-        page()->field("BALANCE_OPEN_V_DELTA")->setText("25");
-        page()->field("LOW_CAP")->setText("20");
-        page()->field("BMS_TIME")->setText(PresetParameters::formatClock(QDateTime::currentDateTime()));
+        type({{"BALANCE_OPEN_V", "3.35"}, {"BALANCE_OPEN_V_DELTA", "25"}, {"LOW_CAP", "20"},
+              {"BMS_TIME", QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss")}});
         button("set")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(m_boxes, QStringList(Success), Deadline);
+        QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Success), Deadline);
         QCOMPARE(writesSent(), QList<int>({56, 57, 58, 45}));
-        QCOMPARE(m_sim.registers(56, 3), QVector<quint16>({3350, 25, 20}));
-        QVERIFY(clockOffset(m_sim.registers(45, 2)) <= 5);
+        QCOMPARE(e.sim.registers(56, 3), QVector<quint16>({3350, 25, 20}));
+        QVERIFY(clockOffset(e.sim.registers(45, 2)) <= 5);
+    }
+
+    void readSet()
+    {
+        QVERIFY(e.sim.start());
+        const QString name = m_dir.filePath("read.json");
+        const ProgramRun r = run({"--read-set", name});
+        QCOMPARE(r.code, 0);
+        QVERIFY(r.err.endsWith(QStringLiteral("packscope: parameters saved to %1\n").arg(name)));
+        QFile f(name);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
+        QCOMPARE(o.value("groups").toVariant().toStringList().size(), 15);
+        QVERIFY(!o.value("groups").toVariant().toStringList().contains("TIME_SET"));
+        const QJsonObject values = o.value("values").toObject();
+        QCOMPARE(values.size(), 51);
+        QCOMPARE(values.value("COVW").toString() + values.value("UCTP").toString() + values.value("LD").toString(),
+                 QStringLiteral("3.800-5200.00"));
+        QCOMPARE(o.value("serial").toString(), QStringLiteral("PS2026120600001"));
+    }
+    void writeSet_data()
+    {
+        columns<QStringList, QByteArray, int, QString>("simArguments", "set", "exitCode", "reason");
+        QTest::newRow("written") << QStringList() << balanceSet("15") << 0 << "packscope: set written and read back";
+        QTest::newRow("refused value") << QStringList() << balanceSet("1.5") << 1
+                                       << "packscope: Parameter set set.json refused (values.LOW_CAP): \"1.5\" must be a whole number";
+        QTest::newRow("never acknowledged") << QStringList{"--write-no-ack"} << balanceSet("15") << 1
+                                            << "packscope: write failed: register 56 was sent three times without an acknowledgement";
+        QTest::newRow("refused by the BMS") << QStringList{"--write-exception"} << balanceSet("15") << 1
+                                            << "packscope: write failed: the BMS refused the write of register 56";
+    }
+    void writeSet()
+    {
+        QFETCH(QStringList, simArguments);
+        QFETCH(QByteArray, set);
+        QVERIFY(e.sim.start(simArguments));
+        const QVector<quint16> before = e.sim.registers(47, 89);
+        QFile file(m_dir.filePath("set.json"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(set) == set.size());
+        file.close();
+        const ProgramRun r = run({"--write-set", file.fileName()});
+        QTEST(r.code, "exitCode");
+        QFETCH(QString, reason);
+        QVERIFY2(r.err.split(QLatin1Char('\n')).contains(reason), qPrintable(r.err));
+        QVector<quint16> expected = before;
+        if (QTest::currentDataTag() == QByteArray("written")) {
+            expected[56 - 47] = 3370, expected[57 - 47] = 35, expected[58 - 47] = 15;
+            QVERIFY(clockOffset(e.sim.registers(45, 2)) <= 5);
+        } else if (QTest::currentDataTag() == QByteArray("never acknowledged")) {
+            expected[56 - 47] = 3370; // taken, though never acknowledged
+        }
+        QCOMPARE(e.sim.registers(47, 89), expected);
     }
 };
 

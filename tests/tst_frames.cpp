@@ -1,19 +1,12 @@
-// Recognising, cutting and checking answers: first byte, length rule, CRC,
-// exception answers, and the match of a read answer with the read in flight.
-#include "link/crc16.h"
+// CRC-16/MODBUS, the request frames the tool sends byte for byte, recognising,
+// cutting and checking answers (first byte, length rule, CRC, exceptions),
+// which answer belongs to the request in flight, and the address page's commands.
+#include "link/addresscommands.h"
 #include "link/frames.h"
+#include "support/helpers.h"
 #include <QtTest>
 
 namespace {
-QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
-
-QByteArray sealed(QByteArray body)
-{
-    body.append(2, '\0');
-    sealFrame(body);
-    return body;
-}
-
 QByteArray readAnswer(quint8 address, int dataBytes)
 {
     QByteArray body;
@@ -34,17 +27,46 @@ Outcome outcome(const QByteArray &held, quint8 selected)
     const Frames::Check check = Frames::checkAnswer(held);
     return check == Frames::Check::Ok ? Accepted : check == Frames::Check::BadLength ? BadLength : BadCrc;
 }
+// Ten bytes of a name record.
+QByteArray record(const char *name) { return QByteArray(name).leftJustified(AddressCommands::NameBytes, '\0', true); }
+// A list answer: 0x10, code, N, current, count, records, two CRC bytes.
+QByteArray listAnswer(quint8 current, quint8 count, const QByteArray &records, int n = -1)
+{
+    QByteArray frame = hex("1003");
+    frame.append(char(n < 0 ? 2 + records.size() : n)).append(char(current)).append(char(count));
+    return frame + records + hex("0000");
+}
 } // namespace
 
 class TestFrames : public QObject
 {
     Q_OBJECT
 private slots:
+    void checksum()
+    {
+        QCOMPARE(crc16Modbus("123456789"), quint16(0x4B37)); // the check string
+        QCOMPARE(crc16Modbus(hex("010300000027")), quint16(0xD005));
+        QCOMPARE(crc16Modbus(QByteArray()), quint16(0xFFFF));
+    }
+    // Requests of other kinds are checked where they are made (polling,
+    // datalog page, address commands).
+    void requestFrames_data()
+    {
+        columns<QByteArray, QByteArray>("frame", "expected");
+        const quint16 one = 3300, two[2] = {0x1234, 0xABCD};
+        QTest::newRow("address 64") << Frames::monitorRead(64) << hex("4003000000270AC1");
+        QTest::newRow("write 67=3300") << Frames::writeRegisters(1, 67, &one, 1) << hex("011000430001020CE4ADE8");
+        QTest::newRow("write two") << Frames::writeRegisters(1, 45, two, 2).left(11) << hex("0110002D0002041234ABCD");
+        QTest::newRow("record 0") << Frames::recordRead(1, 0) << hex("010301E0001C4409");
+    }
+    void requestFrames()
+    {
+        QFETCH(QByteArray, frame);
+        QTEST(frame, "expected");
+    }
     void framing_data()
     {
-        QTest::addColumn<QByteArray>("held");
-        QTest::addColumn<int>("selected");
-        QTest::addColumn<int>("result");
+        columns<QByteArray, int, int>("held", "selected", "result");
         const QByteArray monitor = readAnswer(1, 78);
         QByteArray corrupt = monitor;
         corrupt[40] = char(corrupt[40] ^ 0x01);
@@ -74,32 +96,35 @@ private slots:
     {
         QFETCH(QByteArray, held);
         QFETCH(int, selected);
-        QFETCH(int, result);
-        QCOMPARE(int(outcome(held, quint8(selected))), result);
-        if (result == Accepted && held.size() == 5)
+        QTEST(int(outcome(held, quint8(selected))), "result");
+        if (held.size() == 5 && outcome(held, quint8(selected)) == Accepted)
             QVERIFY(Frames::isException(held));
     }
     // Which frame answers the request in flight: the frames are literal
-    // bytes (requests of the Parts; answers with their CRC left at zero,
-    // which this decision does not look at).
+    // bytes (requests as sent; answers with their CRC left at zero, which
+    // this decision does not look at, but for the acknowledgements). A write
+    // acknowledgement counts only for the frame in flight.
     void replyToRequest_data()
     {
-        QTest::addColumn<QByteArray>("answer");
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<int>("reply");
+        columns<QByteArray, QByteArray, int>("answer", "request", "reply");
         const int answer = int(Frames::Reply::Answer), refusal = int(Frames::Reply::Refusal),
                   unrelated = int(Frames::Reply::Unrelated);
         const QByteArray identity = hex("010300690017D5D8"), monitor = hex("01030000002705D0"),
-                         write67 = hex("011000430001020CE4ADE8"), readId = hex("1002007165");
+                         write67 = hex("011000430001020CE4ADE8"), clock = hex("0110002D0002046B1A9AF5A72A"),
+                         readId = hex("1002007165");
         QTest::newRow("identity 46") << readAnswer(1, 46) << identity << answer;
         QTest::newRow("monitoring 78") << readAnswer(1, 78) << monitor << answer;
         QTest::newRow("late monitoring answer, identity asked") << readAnswer(1, 78) << identity << unrelated;
         QTest::newRow("other address") << readAnswer(2, 78) << monitor << unrelated;
         QTest::newRow("read refused") << hex("0183020000") << monitor << refusal;
         QTest::newRow("other function refused") << hex("0190020000") << monitor << unrelated;
-        QTest::newRow("write acknowledged") << hex("0110004300010000") << write67 << answer;
-        QTest::newRow("acknowledgement of another register") << hex("0110004400010000") << write67 << unrelated;
+        QTest::newRow("echo of register 67") << hex("011000430001F01D") << write67 << answer;
+        QTest::newRow("echo of register 68") << hex("01100044000141DC") << write67 << unrelated;
         QTest::newRow("acknowledgement of two registers") << hex("0110004300020000") << write67 << unrelated;
+        QTest::newRow("clock frame") << hex("0110002D0002D1C1") << clock << answer;
+        QTest::newRow("clock frame, one register echoed") << hex("0110002D000191C0") << clock << unrelated;
+        QTest::newRow("acknowledgement, nothing in flight") << hex("011000430001F01D") << QByteArray() << unrelated;
+        QTest::newRow("acknowledgement, a read in flight") << hex("011000430001F01D") << monitor << unrelated;
         QTest::newRow("write refused") << hex("0190040000") << write67 << refusal;
         QTest::newRow("read answer to a write") << readAnswer(1, 2) << write67 << unrelated;
         QTest::newRow("command answered") << hex("10020105 0000") << readId << answer;
@@ -114,25 +139,79 @@ private slots:
         QFETCH(QByteArray, request);
         QTEST(int(Frames::replyTo(answer, request)), "reply");
     }
-    // A write acknowledgement counts only for the frame in flight.
-    void ackFitsWrite_data()
+
+    // The address page's ID and protocol commands on fixed bytes, the ID editor's limit,
+    // and protocol list answers read within their bounds.
+    void addressCommands_data()
     {
-        QTest::addColumn<QByteArray>("ack");
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<bool>("fits");
-        const QByteArray write67 = hex("011000430001020CE4ADE8");
-        QTest::newRow("echo of register 67") << hex("011000430001F01D") << write67 << true;
-        QTest::newRow("echo of register 68") << hex("01100044000141DC") << write67 << false;
-        QTest::newRow("clock frame, one register echoed") << hex("0110002D000191C0") << hex("0110002D0002046B1A9AF5A72A") << false;
-        QTest::newRow("clock frame") << hex("0110002D0002D1C1") << hex("0110002D0002046B1A9AF5A72A") << true;
-        QTest::newRow("nothing in flight") << hex("011000430001F01D") << QByteArray() << false;
-        QTest::newRow("a read in flight") << hex("011000430001F01D") << hex("01030000002705D0") << false;
+        // onTheLine: with the CRC computed at send time
+        columns<QByteArray, QByteArray>("frame", "onTheLine");
+        QTest::newRow("read ID") << AddressCommands::readRequest(AddressCommands::ReadId) << hex("1002007165");
+        QTest::newRow("read RS485") << AddressCommands::readRequest(AddressCommands::ReadRs485Protocol) << hex("10030070F5");
+        QTest::newRow("read CAN") << AddressCommands::readRequest(AddressCommands::ReadCanProtocol) << hex("10040072C5");
+        QTest::newRow("set ID 12") << AddressCommands::setRequest(AddressCommands::SetId, 12) << hex("1007010CB4B0");
+        QTest::newRow("set RS485 1") << AddressCommands::setRequest(AddressCommands::SetRs485Protocol, 1) << hex("10050101D4B5");
+        QTest::newRow("set CAN 1") << AddressCommands::setRequest(AddressCommands::SetCanProtocol, 1) << hex("1006010124B5");
     }
-    void ackFitsWrite()
+    void addressCommands()
     {
-        QFETCH(QByteArray, ack);
-        QFETCH(QByteArray, request);
-        QTEST(Frames::replyTo(ack, request) == Frames::Reply::Answer, "fits");
+        QFETCH(QByteArray, frame);
+        QFETCH(QByteArray, onTheLine);
+        // Read requests are prepared whole; set requests leave the CRC's place
+        // zero until they are sent.
+        if (frame.size() == 5)
+            QCOMPARE(frame, onTheLine);
+        else
+            QCOMPARE(frame, onTheLine.left(4) + hex("0000"));
+        sealFrame(frame);
+        QCOMPARE(frame, onTheLine);
+    }
+
+    void idEditor_data()
+    {
+        // sent: -1: refused
+        columns<QString, QString, int>("typed", "shown", "sent");
+        QTest::newRow("in range") << "12" << "12" << 12;
+        QTest::newRow("one digit") << "5" << "5" << 5;
+        QTest::newRow("64") << "64" << "64" << 64;
+        QTest::newRow("65") << "65" << "64" << 64;
+        QTest::newRow("70") << "70" << "64" << 64;
+        QTest::newRow("640") << "640" << "64" << 64;
+        QTest::newRow("many digits") << "99999999999999999999" << "64" << 64;
+        QTest::newRow("empty") << "" << "" << -1;
+        QTest::newRow("0 from the pack") << "0" << "0" << -1;
+    }
+    void idEditor()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, shown);
+        QCOMPARE(AddressCommands::limitedIdText(typed), shown);
+        QTEST(AddressCommands::idToSend(shown), "sent");
+    }
+    void protocolList_data()
+    {
+        columns<QByteArray, QStringList, int>("frame", "names", "current");
+        QTest::newRow("padded and 10 characters")
+            << listAnswer(1, 2, record("RS485") + record("MODBUS-RTU")) << QStringList{"RS485", "MODBUS-RTU"} << 1;
+        QTest::newRow("bytes after the zero")
+            << listAnswer(0, 1, QByteArray("AB\0CDEFGHI", 10)) << QStringList{"AB"} << 0;
+        QTest::newRow("none") << listAnswer(0, 0, QByteArray()) << QStringList{} << -1;
+        QTest::newRow("count beyond the records")
+            << listAnswer(0, 5, record("A") + record("B")) << QStringList{"A", "B"} << 0;
+        QTest::newRow("part of a record")
+            << listAnswer(0, 2, record("A") + QByteArray("BC")) << QStringList{"A"} << 0;
+        QTest::newRow("index outside the list")
+            << listAnswer(2, 2, record("A") + record("B")) << QStringList{"A", "B"} << -1;
+        QTest::newRow("N beyond the frame")
+            << listAnswer(0, 2, record("A") + record("B"), 60) << QStringList{"A", "B"} << 0;
+        QTest::newRow("no count byte") << hex("1003010000") << QStringList{} << -1;
+    }
+    void protocolList()
+    {
+        QFETCH(QByteArray, frame);
+        const AddressCommands::ProtocolList list = AddressCommands::parseProtocolList(frame);
+        QTEST(list.names, "names");
+        QTEST(list.current, "current");
     }
 };
 

@@ -1,18 +1,23 @@
 // The history page: a monitoring sample as one row of table `total` shown on top by its column's rule;
-// header-click sorting by stored value, Clear, failed inserts, and paging over several blocks.
-#include "app/startup.h"
+// header-click sorting by stored value, Clear, failed inserts, paging over several blocks; and its
+// tab-separated export byte for byte: the Chinese header line, a TAB after every field, CR LF, rows
+// in view order, an existing file replaced whole, nothing on cancel.
+#include "gui/dialogs.h"
+#include "pages/exporttable.h"
 #include "store/schema.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "model/valueformat.h"
 #include "pages/historymonitoring.h"
 #include "store/recordtablemodel.h"
+#include "support/helpers.h"
 #include "support/testenv.h"
 
 #include <QHeaderView>
 #include <QLoggingCategory>
 #include <QSqlQuery>
 #include <QTableView>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <algorithm>
@@ -36,6 +41,18 @@ QVariant storedAt(int column, qint64 id)
     return query("select " + RecordTable::history().columns.at(column).name + " from total where id=?", {id});
 }
 
+const QByteArray ChineseHeaderLine =
+    "时间\t状态\t加热\t警告\t保护\t错误码\t循环次数\t电流\t最大允许电流\t总电压\tSOC\tSOH\tPCB温度\t内部温度\t"
+    "最大温度\t温度01\t温度02\t温度03\t温度04\t电压01\t电压02\t电压03\t电压04\t电压05\t电压06\t电压07\t电压08\t"
+    "电压09\t电压10\t电压11\t电压12\t电压13\t电压14\t电压15\t电压16\t容量\t剩余容量\t电池模块\t版本号\t序列号\t\r\n";
+
+// The English line of a sample whose registers are all zero but the voltage.
+QByteArray sampleLine(const char *time, const char *voltage)
+{
+    return QByteArray(time) + "\tStandby\toff\t0000\t0000\t0000\t0\t0.00\t0\t" + voltage + "\t0\t0\t0\t0\t0\t0\t0\t0\t0\t"
+           + QByteArray("0.000\t").repeated(16) + "0.0\t0\t\t\t\t\r\n";
+}
+
 } // namespace
 
 class TestHistory : public QObject
@@ -53,6 +70,21 @@ class TestHistory : public QObject
         return texts;
     }
     void insertWith(int reg, int value) { liveData().registerImage[reg] = quint16(value), page->insertSample(); }
+    // An English sample, all zero but the voltage.
+    void sample(const char *time, quint16 voltage)
+    {
+        liveData().language = 1;
+        page->sampleTime = time;
+        insertWith(Reg::TotalVoltage, voltage);
+    }
+    std::unique_ptr<QTemporaryDir> dir;
+    QString path(const char *name) const { return dir->filePath(QString::fromLatin1(name)); }
+    QStringList files() const { return QDir(dir->path()).entryList(QDir::Files); }
+    TableExport::Result exportTo(const QString &file, const std::atomic_bool *cancel = nullptr,
+                                 const TableExport::Progress &progress = {})
+    {
+        return TableExport::exportRows(page->model()->snapshot(), page->chineseHeaders, 40, file, progress, cancel);
+    }
 
 private slots:
     void initTestCase()
@@ -67,24 +99,15 @@ private slots:
         query(QStringLiteral("drop table if exists total"));
         query(QString::fromLatin1(Schema::CreateTotalTable));
         page = std::make_unique<HistoryMonitoring>();
+        dir = std::make_unique<QTemporaryDir>();
     }
-
-    void databaseJournal() // samples are appended with write-ahead logging and normal syncing
-    {
-        QCOMPARE(query(QStringLiteral("pragma journal_mode")).toString(), QStringLiteral("wal"));
-        QCOMPARE(query(QStringLiteral("pragma synchronous")).toInt(), 1);
-    }
+    void cleanup() { Dialogs::clearHook(); }
 
     // One register of the monitoring answer: stored as an integer in its
     // column, shown by the column's rule, a protection state on red.
     void sampleColumn_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<int>("reg");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<qint64>("stored");
-        QTest::addColumn<QString>("shown");
+        columns<int, int, int, int, qint64, QString>("language", "reg", "value", "column", "stored", "shown");
         const struct { int language, reg, value, column; qint64 stored; const char *shown; } rows[] = {
             {1, Reg::PackCurrent, 0xFF38, 7, -200, "-2.00"}, {1, Reg::PackCurrent, 0xFFCE, 7, -50, "-0.50"},
             {1, Reg::PackCurrent, 150, 7, 150, "1.50"}, {1, Reg::TotalVoltage, 0xFFFF, 9, 65535, "655.35"},
@@ -105,36 +128,19 @@ private slots:
         QFETCH(int, reg);
         QFETCH(int, value);
         QFETCH(int, column);
-        QFETCH(qint64, stored);
         QFETCH(QString, shown);
         liveData().language = quint8(language);
         insertWith(reg, value);
         QCOMPARE(storedAt(column, 1).type(), QVariant::LongLong);
-        QCOMPARE(storedAt(column, 1).toLongLong(), stored);
+        QTEST(storedAt(column, 1).toLongLong(), "stored");
         QCOMPARE(cell(0, column), shown);
         QCOMPARE(model()->index(0, column).data(Qt::BackgroundRole).value<QBrush>(),
                  shown == "Protection" || shown == "保护" ? QBrush(Qt::red) : QBrush());
     }
 
-    // Identity texts are stored as given, quotes and full length included.
-    void identityTexts()
-    {
-        for (const QString &text : {QStringLiteral("O'Brien 48V"), QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWX")}) {
-            const QByteArray bytes = text.toLatin1().leftJustified(24, '\0');
-            for (int i = 0; i < 24; i += 2)
-                liveData().registerImage[Reg::ModelText + i / 2] = quint16(quint8(bytes[i]) << 8 | quint8(bytes[i + 1]));
-            page->insertSample();
-            QCOMPARE(storedAt(37, model()->idAt(0)).toString(), text);
-            QCOMPARE(cell(0, 37), text);
-        }
-    }
-
     void sortOrder_data()
     {
-        QTest::addColumn<int>("reg");
-        QTest::addColumn<QVector<int>>("values");
-        QTest::addColumn<int>("column");
-        QTest::addColumn<QStringList>("descending");
+        columns<int, QVector<int>, int, QStringList>("reg", "values", "column", "descending");
         const struct { int reg; QVector<int> values; int column; QStringList descending; } rows[] = {
             {Reg::TotalVoltage, {600, 5234, 1000}, 9, {"52.34", "10.00", "6.00"}},
             {Reg::PackCurrent, {150, 0xFF38, 1000}, 7, {"10.00", "1.50", "-2.00"}},
@@ -224,6 +230,55 @@ private slots:
         std::sort(currents.begin(), currents.end(), std::greater<int>());
         for (int r = currents.size() - 1; r >= 0; --r)
             QCOMPARE(cell(r, 7), fixedPoint(currents[r], 2));
+    }
+
+    // Rows in the view's order after a sort, a later row on top.
+    void viewOrderAfterASort()
+    {
+        sample("t1", 600), sample("t2", 5234), sample("t3", 1000);
+        page->sortByColumn(9); // descending by voltage
+        sample("t4", 1);
+        QCOMPARE(exportTo(path("sorted.numbers")), TableExport::Result::Written);
+        QCOMPARE(readFile(path("sorted.numbers")), ChineseHeaderLine + sampleLine("t4", "0.01") + sampleLine("t2", "52.34")
+                                                       + sampleLine("t3", "10.00") + sampleLine("t1", "6.00"));
+    }
+
+    // The Save button in the English interface still writes the Chinese
+    // header; a cancelled dialog writes nothing.
+    void saveButton()
+    {
+        sample("t1", 100);
+        QString answer;
+        Dialogs::setHook([&](const Dialogs::Request &, QString *fileName) { return *fileName = answer, 0; });
+        page->on_saveBtn_clicked();
+        QCOMPARE(files(), QStringList());
+        answer = path("e.xlsx");
+        page->on_saveBtn_clicked();
+        QCOMPARE(readFile(answer), ChineseHeaderLine + sampleLine("t1", "1.00"));
+    }
+
+    // A cancelled export creates no file and leaves an existing one as it
+    // was; the empty table's export, exactly the header line, replaces it.
+    void cancelAndReplace()
+    {
+        query(QStringLiteral("insert into total(Total_Voltage) with recursive n(i) as (select 1 union all "
+                            "select i + 1 from n where i < 5000) select i from n"));
+        page = std::make_unique<HistoryMonitoring>();
+        QCOMPARE(exportTo(path("kept.xlsx")), TableExport::Result::Written);
+        const QByteArray kept = readFile(path("kept.xlsx"));
+        std::atomic_bool cancel{false};
+        qint64 seen = 0, total = 0;
+        const auto progress = [&](qint64 done, qint64 of) { seen = done, total = of, cancel = true; };
+        QCOMPARE(exportTo(path("new.xlsx"), &cancel, progress), TableExport::Result::Cancelled);
+        QVERIFY(seen > 0 && seen < 5000);
+        QCOMPARE(total, qint64(5000));
+        cancel = false;
+        QCOMPARE(exportTo(path("kept.xlsx"), &cancel, progress), TableExport::Result::Cancelled);
+        QCOMPARE(files(), QStringList{"kept.xlsx"});
+        QCOMPARE(readFile(path("kept.xlsx")), kept);
+        page->on_clearBtn_clicked();
+        QCOMPARE(exportTo(path("kept.xlsx")), TableExport::Result::Written);
+        QCOMPARE(readFile(path("kept.xlsx")), ChineseHeaderLine); // UTF-8, no byte-order mark
     }
 };
 

@@ -1,14 +1,12 @@
 // The tool against a Modbus RTU slave that this project did not write:
 // libmodbus answering on the far side of a pseudo-terminal. A mistake shared
 // by the tool and its own simulator cannot hide here.
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
 #include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "pages/presetparameters.h"
 #include "pseudoterminal.h"
-#include "support/testenv.h"
+#include "support/e2e.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -76,20 +74,11 @@ void putText(uint16_t *regs, int first, const char *text, int bytes)
 class TestInteropLibmodbus : public QObject
 {
     Q_OBJECT
-    QList<Dialogs::Request> boxes;
+    E2e e;
+    QStringList &boxes = e.boxes;
 
 private slots:
-    void initTestCase() { TestEnv::openFreshDatabases(); }
-    void init()
-    {
-        TestEnv::resetLiveData();
-        boxes.clear();
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
-            boxes << r;
-            return int(QMessageBox::Ok);
-        });
-    }
-    void cleanup() { Dialogs::clearHook(); }
+    void cleanup() { e.reset(); }
 
     void monitorsAStandardSlave()
     {
@@ -112,13 +101,9 @@ private slots:
         QVERIFY(w.setSlaveAddress(7));
         w.on_monitorBtn_clicked();
         QVERIFY(w.isMonitoring());
-        QTRY_COMPARE_WITH_TIMEOUT(liveData().registerImage[Reg::TotalVoltage], quint16(5234), 20000);
-        QCOMPARE(modelText(), QStringLiteral("LIBMODBUS-16S"));
-        QCOMPARE(versionText(), QStringLiteral("V9.8"));
-        QCOMPARE(serialText(), QStringLiteral("SN0123456789ABCD"));
-        QCOMPARE(packCurrent(), qint16(-250));
-        QCOMPARE(sensorTemp(1), qint8(-5));
-        QCOMPARE(cellVoltageExtremes().max, quint16(3305));
+        QTRY_COMPARE_WITH_TIMEOUT(liveData().registerImage[Reg::TotalVoltage], quint16(5234), E2e::Deadline);
+        QCOMPARE(modelText() + '|' + versionText() + '|' + serialText(), QStringLiteral("LIBMODBUS-16S|V9.8|SN0123456789ABCD"));
+        QCOMPARE(QVector<int>({packCurrent(), sensorTemp(1), cellVoltageExtremes().max}), QVector<int>({-250, -5, 3305}));
         QCOMPARE(w.commLog().line(0), QStringLiteral("OUT→◇07 03 00 69 00 17 D5 BE"));
         QVERIFY(w.commLog().line(1).startsWith(QStringLiteral("IN←◆07 03 2E 4C 49 42")));
         QCOMPARE(w.commLog().line(2), QStringLiteral("OUT→◇07 03 00 00 00 27 05 B6"));
@@ -141,9 +126,9 @@ private slots:
         w.setPortName(slave.deviceName());
         w.on_monitorBtn_clicked();
         PresetParameters *page = w.parameterPage();
-        QTRY_VERIFY_WITH_TIMEOUT(page->findChild<QPushButton *>("collect")->isEnabled(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(page->findChild<QPushButton *>("collect")->isEnabled(), E2e::Deadline);
         page->on_collect_clicked();
-        QTRY_COMPARE_WITH_TIMEOUT(page->field("OCC_I")->text(), QStringLiteral("0.80"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(page->field("OCC_I")->text(), QStringLiteral("0.80"), E2e::Deadline);
         QCOMPARE(page->field("UCTW")->text(), QStringLiteral("40"));
         page->tickGroups((1u << 8) | (1u << 15)); // OCC, TIME_SET
         const char *occ[][2] = {{"OCC_I", "61.5"}, {"OCC_I_DELAY", "9"}, {"OCC_II", "79.99"},
@@ -153,21 +138,13 @@ private slots:
         page->field("BMS_TIME")->setText("2026-12-13 09:43:53");
         QVERIFY(page->startWrite());
         QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 30000);
-        QCOMPARE(boxes[0].title, QStringLiteral("successful"));
-        QVector<quint16> expected;
+        QVERIFY2(boxes[0].startsWith("successful: "), qPrintable(boxes[0]));
+        QVector<quint16> expected, held;
         for (int reg = 45; reg <= 135; ++reg)
-            expected << quint16(reg);
-        expected[0] = 0x6B1A;
-        expected[1] = 0x9AF5;
-        expected[80 - 45] = 6150;
-        expected[85 - 45] = 9;
-        expected[83 - 45] = 7999;
-        expected[86 - 45] = 2;
-        expected[78 - 45] = 120;
-        expected[76 - 45] = 4;
-        QVector<quint16> held;
-        for (int reg = 45; reg <= 135; ++reg)
-            held << r[reg];
+            expected << quint16(reg), held << r[reg];
+        const int written[][2] = {{45, 0x6B1A}, {46, 0x9AF5}, {80, 6150}, {85, 9}, {83, 7999}, {86, 2}, {78, 120}, {76, 4}};
+        for (const auto &w : written)
+            expected[w[0] - 45] = quint16(w[1]);
         QCOMPARE(held, expected);
     }
 
@@ -183,7 +160,7 @@ private slots:
         MainWindow w;
         w.setPortName(slave.deviceName());
         w.on_monitorBtn_clicked();
-        QTRY_COMPARE_WITH_TIMEOUT(w.link()->counters().exceptions, quint64(1), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(w.link()->counters().exceptions, quint64(1), E2e::Deadline);
         QCOMPARE(w.commLog().line(1), QStringLiteral("IN←◆01 83 02 C0 F1"));
         QVERIFY(boxes.isEmpty());
         QCOMPARE(w.unansweredCount(), quint8(1));
@@ -195,8 +172,8 @@ private slots:
             return Frames::writeRegisters(1, 0x43, &value, 1);
         });
         liveData().nextRequest = ParameterWrite;
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, 20000);
-        QCOMPARE(boxes[0].title, QStringLiteral("error"));
+        QTRY_COMPARE_WITH_TIMEOUT(boxes.size(), 1, E2e::Deadline);
+        QVERIFY2(boxes[0].startsWith("error: "), qPrintable(boxes[0]));
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
     }
 };

@@ -1,15 +1,17 @@
-// Decoding read answers into the register image, and the values derived
-// from it: signed fields, sensor temperatures, extremes and identity texts.
-#include "link/crc16.h"
+// Decoding read answers into the register image, the values derived from it
+// (signed fields, sensor temperatures, extremes, identity texts), and their
+// display: fixed point, hexadecimal words, the operating state.
 #include "model/monitordata.h"
+#include "model/valueformat.h"
+#include "support/helpers.h"
 #include <QtTest>
+#include <limits>
 #include <numeric>
 
 namespace {
 constexpr quint16 Untouched = 0xBEEF;
 using Words = QVector<quint16>;
 
-QByteArray sealed(QByteArray frame) { frame.append(2, '\0'); sealFrame(frame); return frame; }
 // A function-3 answer from address 1 carrying `data` (byte count = its size).
 QByteArray answer(const QByteArray &data) { return sealed(QByteArray::fromHex("0103") + char(data.size()) + data); }
 Words counting(int count) { Words v(count); std::iota(v.begin(), v.end(), quint16(0x1000)); return v; }
@@ -28,10 +30,7 @@ class TestMonitorData : public QObject
 private slots:
     void store_data()
     {
-        QTest::addColumn<int>("kind");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::addColumn<int>("first");
-        QTest::addColumn<Words>("stored");
+        columns<int, QByteArray, int, Words>("kind", "frame", "first", "stored");
         const int monitor = MonitorRead;
         QTest::newRow("monitoring, 78 bytes") << monitor << answer(bigEndian(counting(39))) << 0 << counting(39);
         QTest::newRow("identity, 46 bytes") << int(IdentityRead) << answer(bigEndian(counting(23))) << 105 << counting(23);
@@ -77,11 +76,7 @@ private slots:
     }
     void cellExtremes_data()
     {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<Words>("cells");
-        QTest::addColumn<int>("max");
-        QTest::addColumn<int>("min");
-        QTest::addColumn<int>("scanned");
+        columns<int, Words, int, int, int>("count", "cells", "max", "min", "scanned");
         QTest::newRow("no cells") << 0 << Words{3300} << 0 << 65535 << 0;
         QTest::newRow("three cells") << 3 << Words{3300, 3310, 3295, 5000, 1} << 3310 << 3295 << 3;
         QTest::newRow("unsigned compare") << 2 << Words{40000, 3000} << 40000 << 3000 << 2;
@@ -107,12 +102,41 @@ private slots:
         live.registerImage[128] = 0x5858; // no zero after the serial number
         storeReadAnswer(answer(QByteArray::fromHex("41420043") + QByteArray(20, 0) + QByteArray("V2.01\0", 6)
                                + "SN20240001234567"), live);
-        QCOMPARE(modelText(live), QStringLiteral("AB"));
-        QCOMPARE(versionText(live), QStringLiteral("V2.01"));
-        QCOMPARE(serialText(live), QStringLiteral("SN20240001234567"));
+        QCOMPARE(modelText(live) + '|' + versionText(live) + '|' + serialText(live), QStringLiteral("AB|V2.01|SN20240001234567"));
         storeReadAnswer(answer("PACK-48V-100AH-16S-LFP01V1.2.3"), live);
-        QCOMPARE(modelText(live), QStringLiteral("PACK-48V-100AH-16S-LFP01"));
-        QCOMPARE(versionText(live), QStringLiteral("V1.2.3"));
+        QCOMPARE(modelText(live) + '|' + versionText(live), QStringLiteral("PACK-48V-100AH-16S-LFP01|V1.2.3"));
+    }
+    void fixedPoint_data()
+    {
+        columns<qint64, int, QString>("value", "decimals", "text");
+        QTest::newRow("52.34") << qint64(5234) << 2 << "52.34";
+        QTest::newRow("-0.05 keeps its sign") << qint64(-5) << 2 << "-0.05";
+        QTest::newRow("thousandths zero-filled") << qint64(45) << 3 << "0.045";
+        QTest::newRow("whole negative") << qint64(-40) << 0 << "-40";
+        QTest::newRow("i64 minimum") << std::numeric_limits<qint64>::min() << 2 << "-92233720368547758.08";
+    }
+    void fixedPoint()
+    {
+        QFETCH(qint64, value);
+        QFETCH(int, decimals);
+        QTEST(::fixedPoint(value, decimals), "text");
+    }
+    void hex4() { QCOMPARE(::hex4(10) + ::hex4(65535), QStringLiteral("000AFFFF")); }
+    void operatingState_data()
+    {
+        columns<int, QString, QString>("status", "chinese", "english");
+        QTest::newRow("charge wins") << 0x000F << QStringLiteral("充电") << "Charge";
+        QTest::newRow("discharge over protection") << 0x0006 << QStringLiteral("放电") << "Discharge";
+        QTest::newRow("protection over limiting") << 0x000C << QStringLiteral("保护") << "Protection";
+        QTest::newRow("limiting") << 0x0008 << QStringLiteral("充电限流") << "Charge current limiting";
+        QTest::newRow("none, other bits ignored") << 0xFFF0 << QStringLiteral("静置") << "Standby";
+    }
+    void operatingState()
+    {
+        QFETCH(int, status);
+        QTEST(operatingStateText(quint16(status), 0), "chinese");
+        QTEST(operatingStateText(quint16(status), 1), "english");
+        QVERIFY(operatingStateText(quint16(status), 2).isEmpty());
     }
 };
 

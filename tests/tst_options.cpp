@@ -1,6 +1,8 @@
 // The command line: valid combinations, refused values with a message that
 // names the option, and the built program's behaviour on a bad value.
 #include "app/options.h"
+#include "support/helpers.h"
+#include "support/e2e.h"
 #include <QtTest>
 
 class TestOptions : public QObject
@@ -11,33 +13,39 @@ private slots:
     void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("9.8.7")); }
     void valid_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<int>("baud");
-        QTest::addColumn<int>("address");
-        QTest::addColumn<bool>("monitor");
-        QTest::newRow("nothing") << QStringList{} << QString() << 0 << 0 << false;
-        QTest::newRow("all") << QStringList{"--port", "tty0", "--baud", "56000", "--address", "1", "--monitor"} << "tty0" << 56000 << 1 << true;
-        QTest::newRow("equals signs") << QStringList{"--port=COM3", "--baud=115200", "--address=64"} << "COM3" << 115200 << 64 << false;
+        // options: what was taken, in a line
+        columns<QStringList, QString>("args", "options");
+        QTest::newRow("nothing") << QStringList{} << " 0 0 0";
+        QTest::newRow("all") << QStringList{"--port", "tty0", "--baud", "56000", "--address", "1", "--monitor"}
+                             << "tty0 56000 1 0 monitor";
+        QTest::newRow("equals signs") << QStringList{"--port=COM3", "--baud=115200", "--address=64"} << "COM3 115200 64 0";
         QTest::newRow("toolkit options left to the application")
-            << QStringList{"-platform", "offscreen", "--port", "ttyS1", "-style=fusion", "-reverse"}
-            << "ttyS1" << 0 << 0 << false;
+            << QStringList{"-platform", "offscreen", "--port", "ttyS1", "-style=fusion", "-reverse"} << "ttyS1 0 0 0";
+        QTest::newRow("datalog job") << QStringList{"--port", "ttyUSB0", "--read-datalog", "679-680", "--fast", "--export",
+                                                    "f.xlsx", "--poll-ms", "250"}
+                                     << "ttyUSB0 0 0 250 datalog 679-680 f.xlsx fast";
+        QTest::newRow("parameter job") << QStringList{"--port", "ttyUSB0", "--read-set", "pack.json", "--poll-ms", "200"}
+                                       << "ttyUSB0 0 0 200 read set pack.json";
     }
     void valid()
     {
         QFETCH(QStringList, args);
         const Options o = parse(args);
         QCOMPARE(o.outcome, Options::Run);
-        QTEST(o.port, "port");
-        QTEST(o.baud, "baud");
-        QTEST(o.address, "address");
-        QTEST(o.monitor, "monitor");
+        QStringList taken{o.port, QString::number(o.baud), QString::number(o.address), QString::number(o.pollMs)};
+        if (o.monitor)
+            taken << "monitor";
+        if (o.readDatalog)
+            taken << QStringLiteral("datalog %1-%2 %3").arg(o.datalogBegin).arg(o.datalogEnd).arg(o.exportFile);
+        if (o.fast)
+            taken << "fast";
+        if (o.isParameterJob())
+            taken << "read set " + o.readSet;
+        QTEST(taken.join(' '), "options");
     }
     void exits_data()
     {
-        QTest::addColumn<QStringList>("args");
-        QTest::addColumn<int>("outcome");
-        QTest::addColumn<QString>("shows");
+        columns<QStringList, int, QString>("args", "outcome", "shows");
         const int bad = Options::ExitError, ok = Options::ExitOk;
         QTest::newRow("baud 1199") << QStringList{"--baud", "1199"} << bad << "--baud";
         QTest::newRow("address 0") << QStringList{"--address", "0"} << bad << "--address";
@@ -67,25 +75,6 @@ private slots:
         QTest::newRow("set while monitoring") << QStringList{"--port", "p", "--read-set", "a", "--monitor"} << bad << "--monitor";
         QTest::newRow("help names the sets") << QStringList{"--help"} << ok << "--write-set";
     }
-    void datalogJob()
-    {
-        const Options o = parse({"--port", "ttyUSB0", "--read-datalog", "679-680", "--fast", "--export", "f.xlsx",
-                                 "--poll-ms", "250"});
-        QCOMPARE(o.outcome, Options::Run);
-        QVERIFY(o.readDatalog && o.fast);
-        QCOMPARE(QStringList({QString::number(o.datalogBegin), QString::number(o.datalogEnd), o.exportFile,
-                              QString::number(o.pollMs)}),
-                 QStringList({"679", "680", "f.xlsx", "250"}));
-    }
-    void parameterJob()
-    {
-        const Options o = parse({"--port", "ttyUSB0", "--read-set", "pack.json", "--poll-ms", "200"});
-        QCOMPARE(int(o.outcome), int(Options::Run));
-        QVERIFY(o.isParameterJob());
-        QCOMPARE(o.readSet, QStringLiteral("pack.json"));
-        QCOMPARE(o.pollMs, 200);
-        QVERIFY(!parse({"--port", "ttyUSB0"}).isParameterJob());
-    }
     void exits()
     {
         QFETCH(QStringList, args);
@@ -96,18 +85,13 @@ private slots:
     }
     void programRefusesBadValue()
     {
-        // The program keeps its databases next to itself: a copy in a fresh
-        // directory shows whether this run created any.
+        // A copy in a fresh directory shows whether this run created any database.
         QTemporaryDir dir;
-        const QString program = dir.filePath(QStringLiteral("packscope"));
-        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), program));
-        QProcess process;
-        process.setWorkingDirectory(dir.path());
-        process.start(program, {"--address", "99"});
-        QVERIFY(process.waitForFinished(120000));
-        QCOMPARE(process.exitCode(), 2);
-        QVERIFY(process.readAllStandardOutput().isEmpty());
-        QVERIFY(process.readAllStandardError().contains("--address"));
+        const ProgramRun r = runProgram(copyProgram(dir), {"--address", "99"}, QProcessEnvironment::systemEnvironment(),
+                                        dir.path());
+        QCOMPARE(r.code, 2);
+        QVERIFY(r.out.isEmpty());
+        QVERIFY(r.err.contains("--address"));
         QVERIFY(QDir(dir.path()).entryList({"*.db"}).isEmpty());
     }
 };

@@ -1,6 +1,9 @@
 // The parameter map: texts and register values both ways, refused texts,
-// the clock packing, the write walk and its frames, the factory values.
+// the clock packing, the write walk and its frames, the factory values; and
+// parameter set files.
 #include "model/parametermap.h"
+#include "model/parameterset.h"
+#include "support/helpers.h"
 #include <QtTest>
 
 using namespace Param;
@@ -15,6 +18,8 @@ quint32 ticks(std::initializer_list<const char *> names)
         m |= 1u << groupIndex(QLatin1String(n));
     return m;
 }
+const QByteArray Head = R"({"format":"packscope-parameter-set","version":1,"model":"M","serial":"S","saved":"2026-12-06 10:00:00",)";
+const QByteArray Cuv = R"("CUVW":"2.500","CUVP":"2.300","CUVR":"3.100")";
 } // namespace
 
 class TstParameterMap : public QObject
@@ -23,9 +28,7 @@ class TstParameterMap : public QObject
 private slots:
     void shownText_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QString>("text");
+        columns<QString, int, QString>("field", "value", "text");
         QTest::newRow("balance 3400") << "BALANCE_OPEN_V" << 3400 << "3.400";
         QTest::newRow("milli 5") << "CUVW" << 5 << "0.005";
         QTest::newRow("centi 0") << "UVW" << 0 << "0.00";
@@ -43,10 +46,7 @@ private slots:
 
     void typedText_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<Param::Parsed::Error>("error");
-        QTest::addColumn<int>("value");
+        columns<QString, QString, Param::Parsed::Error, int>("field", "text", "error", "value");
         QTest::newRow("3.4") << "COVR" << "3.4" << Parsed::None << 3400;
         QTest::newRow("half up") << "COVR" << "3.4005" << Parsed::None << 3401;
         QTest::newRow("62.004") << "UVR" << "62.004" << Parsed::None << 6200;
@@ -80,9 +80,7 @@ private slots:
 
     void clock_data()
     {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<quint32>("code");
+        columns<QString, bool, quint32>("text", "accepted", "code");
         QTest::newRow("example") << "2026-12-13 09:43:53" << true << 0x6B1A9AF5u;
         QTest::newRow("part's text") << "2026-12-05 09:47:01" << true << 0x6B0A9BC1u;
         QTest::newRow("last") << "2063-12-31 23:59:59" << true << 0xFF3F7EFBu;
@@ -96,11 +94,10 @@ private slots:
     {
         QFETCH(QString, text);
         QFETCH(bool, accepted);
-        QFETCH(quint32, code);
         const Parsed p = parseField(Scale::Clock, text);
         QCOMPARE(p.ok(), accepted);
         if (accepted) {
-            QCOMPARE(quint32(p.value) << 16 | p.low, code);
+            QTEST(quint32(p.value) << 16 | p.low, "code");
             QCOMPARE(clockText(p.value, p.low), text);
         }
     }
@@ -115,8 +112,7 @@ private slots:
 
     void writeWalk_data()
     {
-        QTest::addColumn<quint32>("ticked");
-        QTest::addColumn<QVector<quint16>>("order");
+        columns<quint32, QVector<quint16>>("ticked", "order");
         QTest::newRow("BALANCE") << ticks({"BALANCE"}) << QVector<quint16>{56, 57, 58};
         QTest::newRow("OV+UCT") << ticks({"OV", "UCT"}) << QVector<quint16>{70, 71, 72, 90, 91, 92};
         QTest::newRow("OCC") << ticks({"OCC"}) << QVector<quint16>{80, 85, 83, 86, 78, 76};
@@ -145,25 +141,12 @@ private slots:
         QVERIFY(!nextWrite(61, 0).hasFrame);
     }
 
-    void writeFrames_data()
-    {
-        QTest::addColumn<int>("reg");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<QByteArray>("frame");
-        QTest::newRow("COVW 3300") << 67 << 3300 << QByteArray::fromHex("011000430001020CE4ADE8");
-        QTest::newRow("clock") << 45 << 0 << QByteArray::fromHex("0110002D0002046B1A9AF5A72A");
-    }
     void writeFrames()
     {
-        QFETCH(int, reg);
-        QFETCH(int, value);
-        QFETCH(QByteArray, frame);
         quint16 image[512] = {};
-        image[67] = quint16(value);
-        image[45] = 0x6B1A;
-        image[46] = 0x9AF5;
-        const WriteStep s = nextWrite(quint16(reg), 0xFFFFu);
-        QCOMPARE(writeFrame(s, image), frame);
+        image[67] = 3300, image[45] = 0x6B1A, image[46] = 0x9AF5;
+        QCOMPARE(writeFrame(nextWrite(67, 0xFFFFu), image), QByteArray::fromHex("011000430001020CE4ADE8"));
+        QCOMPARE(writeFrame(nextWrite(45, 0xFFFFu), image), QByteArray::fromHex("0110002D0002046B1A9AF5A72A")); // the clock
     }
 
     void factoryValues()
@@ -173,6 +156,66 @@ private slots:
         QCOMPARE(fields().size(), 52); // 51 value fields and the clock
         QCOMPARE(QString("%1=%2 %3=%4").arg(d.first().reg).arg(d.first().value).arg(d.last().reg).arg(d.last().value),
                  QStringLiteral("56=3400 135=110"));
+    }
+
+    // Parameter set files: the written JSON, and every refusal with what and where.
+    void setWritesAndReadsBack()
+    {
+        ParamSet::Set set;
+        set.model = "PS16S-100AH";
+        set.serial = "PS1";
+        set.saved = "2026-12-06 10:00:00";
+        set.groups = QStringList{"TIME_SET", "BALANCE", "CUV"}; // written in write order
+        set.values = {{"CUVW", "2.500"}, {"CUVP", "2.300"}, {"CUVR", "3.100"},
+                      {"BALANCE_OPEN_V", "3.400"}, {"BALANCE_OPEN_V_DELTA", "40"}, {"LOW_CAP", "10"}};
+        const QByteArray bytes = ParamSet::serialize(set);
+        const QJsonObject o = QJsonDocument::fromJson(bytes).object();
+        QCOMPARE(o.value("format").toString(), QStringLiteral("packscope-parameter-set"));
+        QCOMPARE(o.value("version").toInt(), 1);
+        QCOMPARE(o.value("groups").toVariant().toStringList(), QStringList({"CUV", "BALANCE", "TIME_SET"}));
+        QCOMPARE(o.value("values").toObject().size(), 6);
+        ParamSet::Problem problem;
+        const ParamSet::Set back = ParamSet::parse(bytes, &problem);
+        QVERIFY2(problem.isNull(), qPrintable(problem.where + ": " + problem.what));
+        QCOMPARE(back.groups, QStringList({"CUV", "BALANCE", "TIME_SET"}));
+        QCOMPARE(back.values, set.values);
+        QCOMPARE(back.serial, set.serial);
+        QCOMPARE(ParamSet::groupMask(back), (1u << 0) | (1u << 13) | (1u << 15));
+    }
+
+    void setRefusals_data()
+    {
+        columns<QByteArray, QString, QString>("file", "where", "what");
+        QTest::newRow("bad JSON") << QByteArray(R"({"format": )") << "offset 11" << "not JSON: unterminated object";
+        QTest::newRow("other format") << QByteArray(R"({"format":"x","version":1})") << "format"
+                                      << "not \"packscope-parameter-set\"";
+        QTest::newRow("version 2") << QByteArray(R"({"format":"packscope-parameter-set","version":2})") << "version" << "not 1";
+        QTest::newRow("unknown group") << Head + R"("groups":["CUV","FOO"],"values":{)" + Cuv + "}}" << "groups[1]"
+                                       << "unknown group \"FOO\"";
+        QTest::newRow("unknown field") << Head + R"("groups":["CUV"],"values":{)" + Cuv + R"(,"XYZ":"1"}})"
+                                       << "values.XYZ" << "unknown field";
+        QTest::newRow("clock value") << Head + R"("groups":["TIME_SET"],"values":{"BMS_TIME":"2026-12-06 10:00:00"}})"
+                                     << "values.BMS_TIME" << "unknown field";
+        QTest::newRow("field missing") << Head + R"("groups":["CUV"],"values":{"CUVW":"2.5","CUVP":"2.3"}})"
+                                       << "values" << "field CUVR of group CUV missing";
+        QTest::newRow("group not listed") << Head + R"("groups":["CUV"],"values":{)" + Cuv + R"(,"LOW_CAP":"10"}})"
+                                          << "values.LOW_CAP" << "its group BALANCE is not listed";
+        QTest::newRow("too large") << Head + R"("groups":["CUV"],"values":{"CUVW":"65.536","CUVP":"2.3","CUVR":"3.1"}})"
+                                   << "values.CUVW" << "\"65.536\" too large for its register";
+        QTest::newRow("number, not text") << Head + R"("groups":["CUV"],"values":{"CUVW":2.5,"CUVP":"2.3","CUVR":"3.1"}})"
+                                          << "values.CUVW" << "not a text";
+        QTest::newRow("fraction") << Head + R"("groups":["OCC"],"values":{"OCC_I":"62","OCC_I_DELAY":"1.5","OCC_II":"80",)"
+                                             R"("OCC_II_DELAY":"3","OCCR":"180","OCC_CNT":"5"}})"
+                                  << "values.OCC_I_DELAY" << "\"1.5\" must be a whole number";
+    }
+    void setRefusals()
+    {
+        QFETCH(QByteArray, file);
+        ParamSet::Problem problem;
+        const ParamSet::Set set = ParamSet::parse(file, &problem);
+        QTEST(problem.where, "where");
+        QTEST(problem.what, "what");
+        QVERIFY(set.groups.isEmpty() && set.values.isEmpty());
     }
 };
 

@@ -1,29 +1,22 @@
 // The parameter page without a link: its form and texts, the check boxes,
 // the refusals and the hint box, what a sequence prepares, set files.
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
 #include "model/livedata.h"
 #include "model/parametermap.h"
 #include "pages/presetparameters.h"
-#include "support/testenv.h"
+#include "support/e2e.h"
+#include "support/helpers.h"
 #include <QCheckBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QStyleOptionFrame>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 
-namespace {
-template <typename T> T *child(QWidget *w, const char *name) { return w->findChild<T *>(QLatin1String(name)); }
-} // namespace
-
 class TstPresetParameters : public QObject
 {
     Q_OBJECT
-    QStringList m_boxes;
-    QString m_fileAnswer;
+    E2e e;
+    QStringList &m_boxes = e.boxes;
 
     void setLanguage(PresetParameters &page, int language)
     {
@@ -34,44 +27,19 @@ class TstPresetParameters : public QObject
     void type(PresetParameters &page, const char *field, const QString &text) { page.field(field)->setText(text); }
 
 private slots:
-    void initTestCase()
-    {
-        TestEnv::openFreshDatabases();
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *fileName) {
-            if (fileName)
-                *fileName = m_fileAnswer;
-            else
-                m_boxes << r.title + QStringLiteral(": ") + r.text;
-            return int(QMessageBox::Ok);
-        });
-    }
-    void init() { TestEnv::resetLiveData(); m_boxes.clear(); }
-    void cleanupTestCase() { Dialogs::clearHook(); }
+    void cleanup() { e.reset(); }
 
-    void formTextsThenLanguageTexts_data()
-    {
-        QTest::addColumn<QString>("widget");
-        QTest::addColumn<QString>("form");
-        QTest::addColumn<QString>("zh");
-        QTest::addColumn<QString>("en");
-        QTest::newRow("warn label") << "LB_CUVW" << "单串欠压告警" << "单串欠压警告" << "Cell UV Warn";
-        QTest::newRow("low cap") << "LB_LOW_CAP" << "低容量警告" << "低容量告警" << "Low Capcity Warn";
-        QTest::newRow("heat on") << "LB_HEATING_ON" << "加热开关开启" << "加热开启温度" << "Heat Opening";
-        QTest::newRow("group") << "HEATING_ON_OFF" << "加热开关温度" << "加热开关温度" << "Heating Switch";
-        QTest::newRow("set") << "set" << " 设置参数" << "设置参数" << "Write";
-        QTest::newRow("restore") << "factory_reset" << " 恢复出厂数据 " << "恢复出厂设置" << "Restore Factory Date";
-        QTest::newRow("unit") << "LB_UCTW_UNIT" << "℃" << "℃" << "℃";
-    }
+    // The form's own texts differ from those set on a language change.
     void formTextsThenLanguageTexts()
     {
-        QFETCH(QString, widget);
         PresetParameters page;
-        auto text = [&] { return page.findChild<QWidget *>(widget)->property("text").toString(); };
-        QTEST(text(), "form");
+        const QString names = "LB_CUVW|LB_LOW_CAP|LB_HEATING_ON|HEATING_ON_OFF|set|factory_reset|LB_UCTW_UNIT";
+        QCOMPARE(texts(&page, names), QStringLiteral("单串欠压告警|低容量警告|加热开关开启|加热开关温度| 设置参数| 恢复出厂数据 |℃"));
         setLanguage(page, 0);
-        QTEST(text(), "zh");
+        QCOMPARE(texts(&page, names), QStringLiteral("单串欠压警告|低容量告警|加热开启温度|加热开关温度|设置参数|恢复出厂设置|℃"));
         setLanguage(page, 1);
-        QTEST(text(), "en");
+        QCOMPARE(texts(&page, names),
+                 QStringLiteral("Cell UV Warn|Low Capcity Warn|Heat Opening|Heating Switch|Write|Restore Factory Date|℃"));
     }
 
     void ticksMakeFieldsEditable()
@@ -93,9 +61,7 @@ private slots:
     // Nothing ticked, or only selectAll: the hint box, nothing prepared.
     void hintWhenNothingTicked_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<bool>("onlySelectAll");
-        QTest::addColumn<QString>("box");
+        columns<int, bool, QString>("language", "onlySelectAll", "box");
         QTest::newRow("en") << 1 << false
                             << "Clues: If you want to restore the parameters or modify the parameters, please check the corresponding options!!!";
         QTest::newRow("zh, only selectAll") << 0 << true << "提示: 如需恢复参数或修改参数请为其对应的选项打勾!!!";
@@ -123,9 +89,7 @@ private slots:
     // field, nothing is prepared, the image stays, the field has the focus.
     void refusesUnsafeTexts_data()
     {
-        QTest::addColumn<QString>("field");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("box");
+        columns<QString, QString, QString>("field", "text", "box");
         QTest::newRow("letters") << "COVR" << "abc" << "Warning: Cell OV Release \"abc\": not a number. Nothing was sent.";
         QTest::newRow("clock") << "BMS_TIME" << "2026-12-05 09:47"
                                << "Warning: BMS Time \"2026-12-05 09:47\": must be a date and time yyyy-MM-dd hh:mm:ss from 2000-01-01 00:00:00 to 2063-12-31 23:59:59. Nothing was sent.";
@@ -234,20 +198,8 @@ private slots:
                      qPrintable(QStringLiteral("%1x%2, page %3x%4 needs %5x%6").arg(window.width()).arg(window.height())
                                 .arg(page->width()).arg(page->height())
                                 .arg(page->minimumSizeHint().width()).arg(page->minimumSizeHint().height())));
-            for (QWidget *w : page->findChildren<QWidget *>()) {
-                if (w == page->waitBox() || page->waitBox()->isAncestorOf(w))
-                    continue;
-                if (w->inherits("QLabel") || w->inherits("QPushButton") || w->inherits("QCheckBox"))
-                    QVERIFY2(w->width() >= w->minimumSizeHint().width(), qPrintable(w->property("text").toString()));
-                if (auto *edit = qobject_cast<QLineEdit *>(w)) {
-                    QStyleOptionFrame option;
-                    option.initFrom(edit);
-                    option.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, edit);
-                    QVERIFY2(edit->fontMetrics().horizontalAdvance(edit->text()) + 4
-                                 <= edit->style()->subElementRect(QStyle::SE_LineEditContents, &option, edit).width(),
-                             qPrintable(edit->objectName()));
-                }
-            }
+            const QStringList unfit = unfitWidgets(page, false, page->waitBox());
+            QVERIFY2(unfit.isEmpty(), qPrintable(unfit.join(", ")));
         }
     }
 };

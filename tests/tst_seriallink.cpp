@@ -1,23 +1,40 @@
-// The link on its own, over a port the test plays: failed writes, a port
-// that breaks and comes back, refused and late answers, and a listener that
-// runs an event loop inside a dispatch.
-#include "link/crc16.h"
+// The link on its own: the poll tick as a pure decision, the silence that
+// ends an answer, the receive ring buffer; then over a port the test plays: failed writes, a port that
+// breaks and comes back, refused and late answers, and a listener that runs
+// an event loop inside a dispatch.
+#include "link/frames.h"
+#include "link/polling.h"
+#include "link/ringbuffer.h"
 #include "link/seriallink.h"
 #include "model/livedata.h"
 #include "support/fakelinkport.h"
+#include "support/helpers.h"
 #include "support/testenv.h"
 
 #include <QSignalSpy>
 #include <QtTest>
+#include <vector>
 
 namespace {
-QByteArray sealed(const char *hex)
-{
-    QByteArray frame = QByteArray::fromHex(hex) + QByteArray(2, '\0');
-    sealFrame(frame);
-    return frame;
-}
 const QByteArray IdentityRequest = QByteArray::fromHex("010300690017D5D8");
+// One monitoring run with a pack at the far end that answers when told to.
+struct Link
+{
+    BmsLiveData live;
+    quint8 unanswered = 0;
+    quint8 address = 1;
+    // The parameter page's prepared write of register 67 = 3300, CRC still to come.
+    QByteArray writeFrame = hex("011000430001020CE40000");
+    QByteArray recordFrame = Frames::recordRead(1, 7);
+    TickDecision tick() { return decideTick(live, unanswered, address, writeFrame, recordFrame); }
+};
+std::vector<quint8> counting(quint32 n, quint8 first = 0)
+{
+    std::vector<quint8> bytes(n);
+    for (quint32 i = 0; i < n; ++i)
+        bytes[i] = quint8(first + i);
+    return bytes;
+}
 } // namespace
 
 class TestSerialLink : public QObject
@@ -43,6 +60,159 @@ private slots:
     void init() { TestEnv::resetLiveData(); }
     void cleanup() { link.reset(); }
 
+    // The poll tick as a pure decision, and the silence that ends an answer.
+    void readsFollowNextRequest_data()
+    {
+        columns<int, int, QByteArray>("next", "address", "frame");
+        QTest::newRow("start: identity") << int(IdentityRead) << 1 << hex("010300690017D5D8");
+        QTest::newRow("monitoring, address 5") << int(MonitorRead) << 5 << hex("0503000000270454");
+        QTest::newRow("parameters") << int(ParameterRead) << 1 << hex("0103002D005B9438");
+        QTest::newRow("record 7, address 5") << int(DatalogRead) << 5 << hex("050302C0001C4403");
+    }
+    void readsFollowNextRequest()
+    {
+        QFETCH(int, next);
+        QFETCH(int, address);
+        Link link;
+        link.address = quint8(address);
+        link.live.nextRequest = quint16(next);
+        link.live.requestKind = 9; // whatever the last read was
+        const TickDecision d = link.tick();
+        QCOMPARE(d.action, TickDecision::Send);
+        QTEST(d.frame, "frame");
+        QCOMPARE(link.live.requestKind, quint16(next));
+        QCOMPARE(link.live.nextRequest, quint16(next)); // answers move the sequence on, not ticks
+        QCOMPARE(int(link.unanswered), 1);
+        QCOMPARE(link.recordFrame, Frames::recordRead(1, 7)); // the prepared frame stays as it was
+    }
+    void silentPackGoesOffline()
+    {
+        Link link;
+        link.live.nextRequest = MonitorRead;
+        for (int tick = 1; tick <= 50; ++tick) {
+            QCOMPARE(link.tick().action, TickDecision::Send);
+            if (tick % 5 == 0) // the pack misses four and answers the fifth
+                link.unanswered = 0;
+        }
+        for (int second = 1; second <= 5; ++second) { // then it falls silent
+            QCOMPARE(link.tick().frame, Frames::monitorRead(1));
+            QCOMPARE(int(link.unanswered), second);
+        }
+        const TickDecision offline = link.tick();
+        QCOMPARE(offline.action, TickDecision::GoOffline);
+        QVERIFY(offline.frame.isEmpty());
+        QCOMPARE(link.live.nextRequest, quint16(IdentityRead));
+        QCOMPARE(int(link.unanswered), 0);
+        QCOMPARE(link.tick().frame, Frames::identityRead(1));
+        QCOMPARE(link.live.requestKind, quint16(IdentityRead));
+    }
+    void leftoverCount_data()
+    {
+        columns<int, int, int, int>("next", "leftover", "sends", "then");
+        QTest::newRow("read, 2 left over") << int(MonitorRead) << 2 << 3 << int(TickDecision::GoOffline);
+        QTest::newRow("read, 5 left over") << int(IdentityRead) << 5 << 0 << int(TickDecision::GoOffline);
+        QTest::newRow("write, 2 left over") << int(ParameterWrite) << 2 << 1 << int(TickDecision::AbandonWrite);
+        QTest::newRow("write, silence first") << int(ParameterWrite) << 5 << 0 << int(TickDecision::GoOffline);
+    }
+    void leftoverCount()
+    {
+        QFETCH(int, next);
+        QFETCH(int, leftover);
+        Link link;
+        link.live.nextRequest = quint16(next);
+        link.unanswered = quint8(leftover);
+        int sent = 0;
+        TickDecision d;
+        while ((d = link.tick()).action == TickDecision::Send)
+            ++sent;
+        QTEST(sent, "sends");
+        QTEST(int(d.action), "then");
+    }
+    void unacknowledgedWriteIsAbandoned()
+    {
+        Link link;
+        link.live.requestKind = MonitorRead;
+        link.live.nextRequest = ParameterWrite;
+        link.address = 5;
+        for (int i = 1; i <= 3; ++i) {
+            const TickDecision d = link.tick();
+            QCOMPARE(d.frame, hex("051000430001020CE49F28"));
+            QCOMPARE(link.live.requestKind, quint16(MonitorRead)); // a write is no read
+        }
+        const TickDecision fourth = link.tick();
+        QCOMPARE(fourth.action, TickDecision::AbandonWrite);
+        QVERIFY(fourth.frame.isEmpty());
+        QCOMPARE(link.live.nextRequest, quint16(MonitorRead));
+        QCOMPARE(link.tick().frame, Frames::monitorRead(5));
+    }
+    void silenceBoundary_data()
+    {
+        columns<int, bool>("gap", "endsAnswer");
+        QTest::newRow("19 ms") << 19 << false;
+        QTest::newRow("20 ms") << 20 << true;
+    }
+    void silenceBoundary()
+    {
+        QFETCH(int, gap);
+        QFETCH(bool, endsAnswer);
+        for (const qint64 base : {qint64(0), qint64(1'700'000'000'123)}) {
+            SilenceGate gate;
+            QVERIFY(!gate.expired(base) && gate.remaining(base) == 0 && !gate.arrival(base)); // idle
+            QCOMPARE(gate.remaining(base + 5), 15);
+            QCOMPARE(gate.expired(base + gap), endsAnswer);
+            QCOMPARE(gate.arrival(base + gap), endsAnswer);
+            QCOMPARE(gate.remaining(base + gap + 19), 1); // counted from the latest arrival
+            QVERIFY(gate.expired(base + gap + 20));
+            gate.reset();
+            QVERIFY(!gate.pending() && !gate.arrival(base + gap + 100));
+        }
+    }
+
+    // The receive ring buffer: capacity limits, wrap-around and positions.
+    // Full at exactly its capacity; a write beyond it takes what fits.
+    void ringCapacity()
+    {
+        std::vector<quint8> buf(300);
+        RingBuffer rb(300);
+        QVERIFY(rb.isEmpty() && !rb.isFull() && rb.available() == 0 && rb.readPosition() == 0);
+        const auto bytes = counting(350);
+        QCOMPARE(rb.write(bytes.data(), 250), 250u);
+        QCOMPARE(rb.write(bytes.data() + 250, 100), 50u); // the first 50 of the second write
+        QVERIFY(rb.isFull() && !rb.isEmpty());
+        QCOMPARE(rb.readPosition() + rb.writePosition(), 0u);
+        QCOMPARE(rb.write(bytes.data(), 1), 0u);
+        QCOMPARE(rb.read(buf.data(), 0), 0u); // a zero-length read changes nothing
+        QVERIFY(rb.isFull());
+        QCOMPARE(rb.read(buf.data(), 300), 300u);
+        QVERIFY(buf == counting(300) && rb.isEmpty());
+        QCOMPARE(rb.write(bytes.data(), 10), 10u);
+        QCOMPARE(rb.read(buf.data(), 4), 4u);
+        QCOMPARE(rb.available(), 6u);
+        QCOMPARE(rb.read(buf.data(), 100), 6u);
+        QCOMPARE(int(buf[0]), 4);
+        QVERIFY(rb.isEmpty());
+    }
+    void ringWrapsAtEndAndClears()
+    {
+        std::vector<quint8> buf(300);
+        RingBuffer rb(300);
+        rb.write(buf.data(), 290);
+        rb.read(buf.data(), 290);
+        const auto bytes = counting(20, 100);
+        QCOMPARE(rb.write(bytes.data(), 20), 20u);
+        QCOMPARE(rb.writePosition(), 10u);
+        QCOMPARE(rb.available(), 20u);
+        QCOMPARE(rb.read(buf.data(), 300), 20u);
+        QVERIFY(std::equal(bytes.begin(), bytes.end(), buf.begin()));
+        QCOMPARE(rb.readPosition(), 10u);
+        QCOMPARE(rb.write(buf.data(), 0), 0u);
+        rb.write(buf.data(), 120);
+        rb.clear();
+        QVERIFY(rb.isEmpty() && !rb.isFull() && rb.available() == 0);
+        QCOMPARE(rb.readPosition() + rb.writePosition(), 0u);
+        QCOMPARE(rb.write(buf.data(), 300), 300u);
+    }
+
     // A port that refuses a frame: nothing is reported as sent, the port is
     // closed at once, watched, and monitoring resumes once it opens again.
     void failedWriteClosesAndRecovers_data()
@@ -66,9 +236,7 @@ private slots:
             port->breakDown(); // reported again before the link got to it
         }
         QTRY_COMPARE(lost.size(), 1);
-        QCOMPARE(lost.at(0).at(0).toString(), QStringLiteral("ttyFAKE0"));
-        QCOMPARE(lost.at(0).at(1).toString(), QStringLiteral("Input/output error"));
-        QVERIFY(lost.at(0).at(2).toBool());
+        QCOMPARE(lost.at(0), QVariantList({"ttyFAKE0", "Input/output error", true})); // port, reason, reconnecting
         QVERIFY(!port->isOpen());
         QVERIFY(link->isMonitoring() && link->isWaitingForPort());
         const int sentBefore = sent.size();
@@ -101,14 +269,14 @@ private slots:
         QSignalSpy answers(link.get(), &SerialLink::answerReceived);
         QSignalSpy refused(link.get(), &SerialLink::readRefused);
         link->setPollInterval(100000); // no further ticks
-        port->feed(sealed("018302"));
+        port->feed(sealed(hex("018302")));
         QTRY_COMPARE(refused.size(), 1);
         QCOMPARE(refused.at(0).at(1).toInt(), 2);
         QCOMPARE(link->unansweredCount(), quint8(1));
         QCOMPARE(link->counters().exceptions, quint64(1));
 
         // Nothing in flight any more: an identity answer now is late.
-        const QByteArray identity = sealed("01032E" + QByteArray(92, '0'));
+        const QByteArray identity = sealed(QByteArray::fromHex("01032E" + QByteArray(92, '0')));
         port->feed(identity);
         QTRY_COMPARE(link->counters().dropped, quint64(1));
         QVERIFY(answers.isEmpty());
@@ -131,7 +299,7 @@ private slots:
     {
         startLink();
         link->setPollInterval(100000);
-        const QByteArray identity = sealed("01032E" + QByteArray(92, '0'));
+        const QByteArray identity = sealed(QByteArray::fromHex("01032E" + QByteArray(92, '0')));
         int depth = 0, maxDepth = 0, taken = 0, takenInside = 0;
         connect(link.get(), &SerialLink::frameTaken, [&] {
             ++taken;

@@ -1,16 +1,19 @@
-// Start-up: the two databases next to the executable, their tables, and what
-// happens when one of them cannot be opened.
-#include "gui/dialogs.h"
+// Start-up and where the program keeps its data: the two databases and their
+// tables, what happens when one cannot be opened, the folder chosen (beside
+// the program, the user's data folder, or --data-dir), and the compiled-in icon.
+#include "app/appinfo.h"
 #include "app/startup.h"
+#include "gui/dialogs.h"
+#include "support/helpers.h"
+#include "support/e2e.h"
 #include "support/simprocess.h"
 
 #include <QDir>
-#include <QFile>
-#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTemporaryDir>
+#include <QStandardPaths>
 #include <QtTest>
+#include <unistd.h>
 
 class TestStartup : public QObject
 {
@@ -25,7 +28,6 @@ class TestStartup : public QObject
             QSqlDatabase::removeDatabase(name);
         }
     }
-
     static QStringList tables(const QString &file)
     {
         QStringList names;
@@ -62,39 +64,35 @@ private slots:
     {
         QTemporaryDir dir;
         QVERIFY(Startup::openDatabases(dir.path()));
-        QCOMPARE(tables(dir.filePath("my1.db")), (QStringList{"total", "total_minute"})); // and the trend's summary
-        QCOMPARE(tables(dir.filePath("my2.db")), QStringList{"record"});
-        {
-            QSqlQuery q(QSqlDatabase::database(QStringLiteral("connection1")));
-            QVERIFY(q.exec(QStringLiteral("insert into total(time) values('2026-12-06 10:00:00')")));
-        }
+        // my1.db also holds the trend's per-minute summary.
+        QCOMPARE(tables(dir.filePath("my1.db")) + tables(dir.filePath("my2.db")),
+                 QStringList({"total", "total_minute", "record"}));
+        QVERIFY(QSqlQuery(QSqlDatabase::database(QStringLiteral("connection1")))
+                    .exec(QStringLiteral("insert into total(time) values('2026-12-06 10:00:00')")));
         dropConnections();
         QVERIFY(Startup::openDatabases(dir.path()));
         QSqlQuery q(QSqlDatabase::database(QStringLiteral("connection1")));
-        QVERIFY(q.exec(QStringLiteral("select count(*) from total")));
-        QVERIFY(q.next());
+        QVERIFY(q.exec(QStringLiteral("select count(*) from total")) && q.next());
         QCOMPARE(q.value(0).toInt(), 1);
         QVERIFY(boxes.isEmpty());
     }
 
     void unopenableFirstDatabaseStopsBeforeTheSecond_data()
     {
-        QTest::addColumn<QString>("broken");
-        QTest::addColumn<QString>("title");
+        columns<QString, QString>("broken", "title");
         QTest::newRow("my1.db") << "my1.db" << "Cannot open database1";
         QTest::newRow("my2.db") << "my2.db" << "Cannot open database2";
     }
     void unopenableFirstDatabaseStopsBeforeTheSecond()
     {
         QFETCH(QString, broken);
-        QFETCH(QString, title);
         QTemporaryDir dir;
         // A directory where the database file should be cannot be opened.
         QVERIFY(QDir(dir.path()).mkdir(broken));
         QVERIFY(!Startup::openDatabases(dir.path()));
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].icon, QMessageBox::Critical);
-        QCOMPARE(boxes[0].title, title);
+        QTEST(boxes[0].title, "title");
         // The usual text, then the file and the reason.
         QVERIFY(boxes[0].text.startsWith(QStringLiteral("Unable to establish a database connection.\n") + dir.filePath(broken) + ": "));
         QCOMPARE(boxes[0].parent, nullptr);
@@ -104,88 +102,135 @@ private slots:
 
     void programEndsWithCode1WhenMy1CannotBeOpened()
     {
-        QTemporaryDir binDir;
-        const QString exe = binDir.filePath("packscope");
-        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
-        QVERIFY(QDir(binDir.path()).mkdir("my1.db"));
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("PACKSCOPE_ANSWER_DIALOGS"), QStringLiteral("1"));
-        p.setProcessEnvironment(env);
-        p.start(exe, QStringList());
-        QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitCode(), 1);
-        QVERIFY(p.readAllStandardError().contains("box \"Cannot open database1\": Unable to establish a database connection."));
-        QVERIFY(!QFile::exists(binDir.filePath("my2.db")));
+        QTemporaryDir bin;
+        const QString exe = copyProgram(bin);
+        QVERIFY(QDir(bin.path()).mkdir("my1.db"));
+        const ProgramRun r = runProgram(exe, {}, withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("QT_QPA_PLATFORM", "offscreen")));
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.err.contains("box \"Cannot open database1\": Unable to establish a database connection."));
+        QVERIFY(!QFile::exists(bin.filePath("my2.db")));
     }
 
-    void databasesLiveNextToTheExecutableWhateverTheWorkingDirectory()
+    // The program running: its databases beside itself whatever the working
+    // directory, or where --data-dir says (created).
+    void databasesWhereTheProgramKeepsThem_data()
     {
-        QTemporaryDir binDir, workDir;
-        const QString exe = binDir.filePath("packscope");
-        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
+        QTest::addColumn<bool>("dataDir");
+        QTest::newRow("beside the program") << false;
+        QTest::newRow("--data-dir") << true;
+    }
+    void databasesWhereTheProgramKeepsThem()
+    {
+        QFETCH(bool, dataDir);
+        QTemporaryDir bin, work;
+        const QString exe = copyProgram(bin);
+        const QString folder = dataDir ? work.filePath(QStringLiteral("new/folder")) : bin.path();
         QProcess p;
-        p.setWorkingDirectory(workDir.path());
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        p.setProcessEnvironment(env);
-        p.start(exe, QStringList());
+        p.setWorkingDirectory(work.path());
+        p.setProcessEnvironment(withEnv("XDG_CONFIG_HOME", work.path(), withEnv("QT_QPA_PLATFORM", "offscreen")));
+        p.start(exe, dataDir ? QStringList{"--data-dir", folder} : QStringList());
         QVERIFY(p.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(tables(binDir.filePath("my2.db")).contains(QStringLiteral("record")), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(tables(folder + "/my2.db").contains(QStringLiteral("record")), 30000);
         p.kill();
         p.waitForFinished();
-        QCOMPARE(tables(binDir.filePath("my1.db")), (QStringList{"total", "total_minute"}));
-        QVERIFY(QDir(workDir.path()).entryList(QDir::Files).isEmpty());
+        QCOMPARE(tables(folder + "/my1.db"), QStringList({"total", "total_minute"}));
+        QVERIFY(QDir(work.path()).entryList({"*.db"}).isEmpty()); // never in the working directory
+        if (dataDir)
+            QVERIFY(QDir(bin.path()).entryList({"*.db"}).isEmpty());
+    }
+
+    void folderChoice_data()
+    {
+        columns<QString, QString, bool, QString, int>("requested", "program", "writable", "path", "source");
+        const QString user = QStringLiteral("/home/tech/.local/share/packscope");
+        const int cmd = AppInfo::DataFolder::CommandLine, beside = AppInfo::DataFolder::BesideProgram,
+                  home = AppInfo::DataFolder::UserFolder;
+        QTest::newRow("writable folder") << "" << "/opt/tools/packscope" << true << "/opt/tools/packscope" << beside;
+        QTest::newRow("read-only folder") << "" << "/opt/tools/packscope" << false << user << home;
+        QTest::newRow("/usr/bin, writable by root") << "" << "/usr/bin" << true << user << home;
+        QTest::newRow("/usr/local/bin") << "" << "/usr/local/bin" << true << user << home;
+        QTest::newRow("/usrlocal is not /usr") << "" << "/usrlocal/bin" << true << "/usrlocal/bin" << beside;
+        QTest::newRow("--data-dir over writable") << "/srv/bms" << "/opt/p" << true << "/srv/bms" << cmd;
+        QTest::newRow("--data-dir over read-only") << "/srv/bms/" << "/usr/bin" << false << "/srv/bms" << cmd;
+        QTest::newRow("--data-dir relative") << "data" << "/usr/bin" << false << QDir::currentPath() + "/data" << cmd;
+    }
+    void folderChoice()
+    {
+        QFETCH(QString, requested);
+        QFETCH(QString, program);
+        QFETCH(bool, writable);
+        const AppInfo::DataFolder d
+            = AppInfo::chooseDataFolder(requested, program, writable, QStringLiteral("/home/tech/.local/share/packscope"));
+        QTEST(d.path, "path");
+        QTEST(int(d.source), "source");
+    }
+
+    // The decision with the system's real answer: the same copy of the
+    // program, asked by root (who may write its folder) and by an unprivileged
+    // user (who may not), names different folders.
+    void helpNamesTheFolderForTheUserRunningIt()
+    {
+        QTemporaryDir bin, data;
+        const QString exe = copyProgram(bin);
+        QVERIFY(!exe.isEmpty());
+        QFile::setPermissions(bin.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                              | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+        const QProcessEnvironment env = withEnv("XDG_DATA_HOME", data.path());
+        QVERIFY(runProgram(exe, {"--help"}, env).out.contains("kept in " + bin.path() + "\n"));
+        QVERIFY(runProgram(exe, {"--help", "--data-dir", data.filePath("x")}, env).out.contains("kept in " + data.filePath("x") + "\n"));
+        const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+        if (geteuid() != 0 || setpriv.isEmpty())
+            QSKIP("needs root and setpriv to run the program as another user");
+        const QString out = runProgram(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", exe, "--help"}, env).out;
+        if (out.isEmpty()) // no right to switch users here, or the copy is out of that user's reach
+            QSKIP("cannot run the program as an unprivileged user here");
+        QVERIFY2(out.contains("kept in " + data.filePath("packscope") + "\n"), qPrintable(out));
+    }
+
+    void realProgramCarriesTheIcon()
+    {
+        const ProgramRun r = runProgram(QStringLiteral(PACKSCOPE_PATH), {QStringLiteral("--check-icon")});
+        QVERIFY2(r.code == 0, qPrintable(r.err));
+        QVERIFY2(r.out.startsWith(":/new/prefix1/app.ico ") && r.out.contains("32x32"), qPrintable(r.out));
     }
 
     // A monitoring run stopped by SIGTERM quits as a closed window does: exit
-    // code 0, its link figures on stderr, the answers the simulator logged as
-    // served stored.
+    // code 0, its link figures on stderr, every answer served stored but
+    // perhaps the one in flight.
     void terminatedMonitoringRunQuitsCleanly()
     {
-        QTemporaryDir binDir;
-        const QString exe = binDir.filePath("packscope"), served = binDir.filePath("served.log");
-        QVERIFY(QFile::copy(QStringLiteral(PACKSCOPE_PATH), exe));
+        QTemporaryDir bin;
+        const QString exe = copyProgram(bin), served = bin.filePath("served.log");
+        QVERIFY(!exe.isEmpty());
         SimProcess sim;
         QVERIFY2(sim.start({"--served-log", served}), qPrintable(sim.errorString()));
         QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("PACKSCOPE_ANSWER_DIALOGS"), QStringLiteral("1"));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("QT_QPA_PLATFORM", "offscreen")));
         p.start(exe, {"--port", sim.deviceName(), "--monitor", "--poll-ms", "100"});
-        auto servedLines = [&served] {
-            QFile f(served);
-            return f.open(QIODevice::ReadOnly) ? f.readAll().count('\n') : 0;
+        const auto monitorAnswers = [&served] {
+            return readFile(served).count(" ok 01030000002705d0 ");
         };
-        QTRY_VERIFY_WITH_TIMEOUT(servedLines() >= 4, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(monitorAnswers() >= 4, 30000);
         p.terminate();
         QVERIFY(p.waitForFinished(30000));
         QCOMPARE(p.exitStatus(), QProcess::NormalExit);
         QCOMPARE(p.exitCode(), 0);
         QVERIFY(p.readAllStandardError().contains("packscope: Sent "));
         sim.stop();
-        QFile f(served);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QList<QByteArray> lines = f.readAll().split('\n');
-        QVERIFY(lines.first().contains(" ok 010300690017")); // the identity read first
-        int monitorAnswers = 0;
-        for (const QByteArray &line : lines)
-            monitorAnswers += line.contains(" ok 01030000002705d0 ");
+        const int answers = monitorAnswers();
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
-        db.setDatabaseName(binDir.filePath("my1.db"));
+        db.setDatabaseName(bin.filePath("my1.db"));
         QVERIFY(db.open());
+        int rows = -1;
         {
             QSqlQuery count(db);
-            QVERIFY(count.exec(QStringLiteral("select count(*) from total")) && count.next());
-            // Every answer but perhaps the one in flight at the signal.
-            QVERIFY2(count.value(0).toInt() >= monitorAnswers - 1 && count.value(0).toInt() <= monitorAnswers,
-                     qPrintable(QStringLiteral("%1 rows, %2 answers").arg(count.value(0).toInt()).arg(monitorAnswers)));
+            if (count.exec(QStringLiteral("select count(*) from total")) && count.next())
+                rows = count.value(0).toInt();
         }
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        QVERIFY2(rows >= answers - 1 && rows <= answers, qPrintable(QStringLiteral("%1 rows, %2 answers").arg(rows).arg(answers)));
     }
 };
 

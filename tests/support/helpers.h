@@ -1,0 +1,54 @@
+#pragma once
+
+// Small helpers shared by the tests.
+#include "link/crc16.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QObject>
+
+inline QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
+
+// `body` with its CRC appended.
+inline QByteArray sealed(const QByteArray &body)
+{
+    QByteArray frame = body + QByteArray(2, '\0');
+    sealFrame(frame);
+    return frame;
+}
+
+inline QByteArray readFile(const QString &name)
+{
+    QFile f(name);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+}
+
+template <typename T> T *child(const QObject *parent, const char *name)
+{
+    T *w = parent->findChild<T *>(QLatin1String(name));
+    if (!w)
+        qFatal("no widget %s", name);
+    return w;
+}
+
+class QWidget;
+// The widgets of `page` that do not fit: a line edit whose text is clipped, a
+// label, button or check box narrower than its size hint, or (`visible`)
+// a widget hidden or outside the page. Empty when everything fits.
+QStringList unfitWidgets(QWidget *page, bool visible, const QWidget *skip = nullptr);
+
+// The texts of the objects below `root` named in `names` ("a|b"), joined the
+// same way: a combo box's current text, a group box's or menu's title, a
+// window's title, or else the text.
+QString texts(const QObject *root, const QString &names);
+class QComboBox;
+QStringList items(const QComboBox *box);
+
+#include <QTest>
+// Declares the columns of a data-driven test in one line:
+// columns<int, QString>("language", "text").
+template <typename... T, typename... Names> void columns(Names... names)
+{
+    static_assert(sizeof...(T) == sizeof...(Names), "one name per column type");
+    (QTest::addColumn<T>(names), ...);
+}
