@@ -52,6 +52,16 @@ bool SerialLinkPort::open(const QString &name, qint32 baud)
     return true;
 }
 
+void SerialLinkPort::pull()
+{
+    if (!m_port.isOpen() || m_failed)
+        return;
+    // Reads what the system holds and announces it; nothing there is no
+    // error for the link.
+    if (!m_port.waitForReadyRead(0))
+        m_port.clearError();
+}
+
 void SerialLinkPort::close()
 {
     m_port.close();
@@ -60,7 +70,13 @@ void SerialLinkPort::close()
 
 bool SerialLinkPort::write(const QByteArray &bytes)
 {
-    return m_port.isOpen() && !m_failed && m_port.write(bytes) == bytes.size();
+    if (!m_port.isOpen() || m_failed || m_port.write(bytes) != bytes.size())
+        return false;
+    // Out on the line now, not when the event loop next comes round: a busy
+    // window would otherwise hold a request back until the next one joins
+    // it, and the BMS's two answers would run into one.
+    m_port.flush();
+    return true;
 }
 
 bool SerialLinkPort::isPresent(const QString &name) const

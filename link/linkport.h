@@ -24,6 +24,9 @@ public:
     // Queues the bytes for the line. False when the port refused them.
     virtual bool write(const QByteArray &bytes) = 0;
     virtual QByteArray readAll() = 0;
+    // Takes in bytes that have arrived but not been announced yet (the
+    // event loop was busy): readyRead follows at once if there are any.
+    virtual void pull() {}
     virtual QString errorString() const = 0;
     // Whether the device `name` stands for is present now. Used while a lost
     // port is watched, so that the tool does not try to open what is not there.
@@ -52,6 +55,7 @@ public:
     bool isOpen() const override { return m_port.isOpen(); }
     bool write(const QByteArray &bytes) override;
     QByteArray readAll() override { return m_port.readAll(); }
+    void pull() override;
     QString errorString() const override { return m_port.errorString(); }
     bool isPresent(const QString &name) const override;
 

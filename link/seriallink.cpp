@@ -130,6 +130,15 @@ void SerialLink::vsSerialSend()
 {
     if (m_state != Monitoring)
         return;
+    if (!m_inFlight.isEmpty()) {
+        // The window may have been busy for a whole period (a first sort of
+        // a large table): the answer can be waiting on the port, or held
+        // complete without its silence measured yet. It is judged now, so
+        // that it is not counted unanswered and run into the next answer.
+        m_port->pull();
+        if (!m_rxBuffer.isEmpty())
+            takeHeld(false);
+    }
     BmsLiveData &live = liveData();
     const TickDecision d = decideTick(live, m_unanswered, m_address, m_writeFrame ? m_writeFrame() : QByteArray(),
                                       m_recordFrame ? m_recordFrame() : QByteArray());
@@ -148,6 +157,11 @@ void SerialLink::vsSerialSend()
         break;
     case TickDecision::Send:
         sendFrame(d.frame);
+        // A full period for the answer from now on: a tick that came late
+        // (the window was busy) is not followed by one a moment later that
+        // would find the answer still on its way.
+        if (m_state == Monitoring)
+            m_pollTimer->start(m_pollMs);
         break;
     case TickDecision::Nothing:
         break;
@@ -195,21 +209,32 @@ void SerialLink::onFrameTimeout()
         m_frameTimer->start(std::max(1, m_gate.remaining(now)));
         return;
     }
-    // Take everything and empty the buffer before anything is dispatched:
+    takeHeld(true);
+}
+
+void SerialLink::takeHeld(bool silenceSeen)
+{
+    if (m_dispatching)
+        return;
+    QByteArray held(int(m_rxBuffer.available()), '\0');
+    held.resize(int(m_rxBuffer.read(reinterpret_cast<quint8 *>(held.data()), quint32(held.size()))));
+    const bool complete = Frames::classifyBurst(held, m_address) == Frames::Burst::Complete;
+    if (!silenceSeen && !complete) {
+        // Without the silence only a whole answer is taken; a part of one
+        // goes back and waits for the rest.
+        m_rxBuffer.write(reinterpret_cast<const quint8 *>(held.constData()), quint32(held.size()));
+        return;
+    }
+    // Everything is out of the buffer before anything is dispatched:
     // whatever runs during the dispatch must never see these bytes again.
     m_frameTimer->stop();
     m_gate.reset();
-    QByteArray held(int(m_rxBuffer.available()), '\0');
-    held.resize(int(m_rxBuffer.read(reinterpret_cast<quint8 *>(held.data()), quint32(held.size()))));
     m_rxBuffer.clear();
-
-    if (!held.isEmpty()) {
-        if (Frames::classifyBurst(held, m_address) == Frames::Burst::Complete) {
-            takeFrame(held);
-        } else {
-            ++m_counters.dropped;
-            emit countersChanged();
-        }
+    if (complete) {
+        takeFrame(held);
+    } else if (!held.isEmpty()) {
+        ++m_counters.dropped;
+        emit countersChanged();
     }
     emit frameTimerExpired();
 }

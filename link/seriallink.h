@@ -131,6 +131,9 @@ private:
 
     bool openPort();
     void sendFrame(const QByteArray &frame);
+    // Cuts the held bytes as one burst and judges it; without a silence
+    // seen only when they already make a whole answer.
+    void takeHeld(bool silenceSeen);
     void takeFrame(const QByteArray &bytes);
     void onPortFailed(const QString &reason);
     void tryReconnect();

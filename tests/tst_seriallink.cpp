@@ -291,6 +291,21 @@ private slots:
         QCOMPARE(answers.size(), 1);
         QCOMPARE(link->counters().crcErrors, quint64(0));
         QCOMPARE(link->counters().taken, quint64(1));
+
+        // The window was busy for a whole period: the answer still waits on
+        // the port when the next tick comes. It is taken before the tick
+        // counts its request unanswered and sends the next one.
+        link->vsSerialSend();
+        port->feedQuietly(identity);
+        link->vsSerialSend();
+        QCOMPARE(answers.size(), 2);
+        QCOMPARE(link->counters().noAnswer, quint64(0));
+        QCOMPARE(link->requestInFlight(), IdentityRequest);
+        // Half an answer is left for its rest.
+        port->feedQuietly(identity.left(20));
+        link->vsSerialSend();
+        QCOMPARE(answers.size(), 2);
+        QCOMPARE(link->counters().noAnswer, quint64(1));
     }
 
     // A listener that runs an event loop inside the dispatch (a modal box

@@ -33,6 +33,14 @@ public:
         m_incoming += bytes;
         emit readyRead();
     }
+    // Bytes arrive while the event loop is busy: announced only when the
+    // link pulls them in.
+    void feedQuietly(const QByteArray &bytes) { m_incoming += bytes; }
+    void pull() override
+    {
+        if (!m_incoming.isEmpty())
+            emit readyRead();
+    }
     // The device goes away under the open port.
     void breakDown() { emit failed(errorString()); }
 
