@@ -99,7 +99,8 @@ Options Options::parse(const QStringList &arguments)
         return o;
     }
     // "--port --monitor" must not open a port named "--monitor".
-    for (const QCommandLineOption *option : {&portOption, &baudOption, &addressOption, &pollOption}) {
+    for (const QCommandLineOption *option : {&portOption, &baudOption, &addressOption, &pollOption, &dataDirOption,
+                                             &readSetOption, &writeSetOption, &readDatalogOption, &exportOption}) {
         const QString name = option->names().first();
         if (parser.isSet(*option) && parser.value(*option).startsWith(QLatin1Char('-'))) {
             o.outcome = ExitError;

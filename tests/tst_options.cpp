@@ -53,6 +53,7 @@ private slots:
         QTest::newRow("address 5.0") << QStringList{"--address", "5.0"} << bad << "--address";
         QTest::newRow("port empty") << QStringList{"--port="} << bad << "--port";
         QTest::newRow("option as port") << QStringList{"--port", "--monitor"} << bad << "--port needs a value";
+        QTest::newRow("option as data folder") << QStringList{"--data-dir", "--port", "p"} << bad << "--data-dir needs a value";
         QTest::newRow("poll 5") << QStringList{"--poll-ms", "5"} << bad << "--poll-ms";
         QTest::newRow("data-dir empty") << QStringList{"--data-dir="} << bad << "--data-dir";
         QTest::newRow("missing value") << QStringList{"--monitor", "--address"} << bad << "address";
