@@ -90,6 +90,14 @@ private:
     QByteArray m_text;
 };
 
+// The time text of the lines as they come: the local time is worked out
+// once a second, not for every line (GUI thread only).
+TimeText &viewTime()
+{
+    static TimeText time;
+    return time;
+}
+
 // Prefixes in UTF-8 by tag (direction | language << 1).
 const QByteArray &prefixUtf8(quint8 tag)
 {
@@ -176,7 +184,7 @@ void CommLog::appendStored(quint8 tag, const QByteArray &bytes)
     if (m_view) {
         QByteArray text;
         if (m_showTime)
-            TimeText().append(text, now);
+            viewTime().append(text, now);
         appendLineText(text, StoredLine{tag, bytes.constData(), bytes.size(), 0});
         m_view->appendPlainText(QString::fromUtf8(text));
         if (m_view->blockCount() > ViewLines)

@@ -66,9 +66,10 @@ int main(int argc, char *argv[])
         return DatalogJob::run(options, data.path);
     // A signal ends the run as closing the window does.
     quitOnSignals();
-    // For unattended runs (scripts, tests): every box is written to stderr
-    // and answered at once instead of waiting for a click.
-    if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS")) {
+    // For unattended runs (scripts, tests) and parameter jobs, which show no
+    // window and have nobody to click: every box is written to stderr and
+    // answered at once.
+    if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS") || options.isParameterJob()) {
         Dialogs::setHook([](const Dialogs::Request &r, QString *) {
             std::fprintf(stderr, "packscope: box \"%s\": %s\n", qPrintable(r.title), qPrintable(r.text));
             return int(QMessageBox::Ok);
@@ -78,13 +79,6 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(AppInfo::iconPath()));
     // Ties the windows to the installed menu entry (packscope.desktop).
     QGuiApplication::setDesktopFileName(QStringLiteral("packscope"));
-    if (options.isParameterJob()) {
-        // No window and nobody to click: every box is written to stderr.
-        Dialogs::setHook([](const Dialogs::Request &r, QString *) {
-            std::fprintf(stderr, "packscope: box \"%s\": %s\n", qPrintable(r.title), qPrintable(r.text));
-            return int(QMessageBox::Ok);
-        });
-    }
     if (!Startup::openDatabases(data.path))
         return 1;
 

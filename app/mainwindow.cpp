@@ -69,7 +69,7 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
                          QStringLiteral("Port %1 is back: monitoring resumes"))
                     .arg(portName));
     });
-    connect(m_link, &SerialLink::countersChanged, this, &MainWindow::updateStatus);
+    connect(m_link, &SerialLink::countersChanged, this, &MainWindow::updateCounters);
 
     m_monitoringPage = new BmsMonitoring(this);
     ui->tabWidget->insertTab(0, m_monitoringPage, QStringLiteral("BMS实时监控"));
@@ -222,11 +222,24 @@ void MainWindow::setLinkControlsLocked(bool locked)
     }
 }
 
-void MainWindow::startMonitoring()
+void MainWindow::configureLink()
 {
     m_link->setPortName(ui->serialNumCB->currentText());
     m_link->setBaudRate(ui->baudCB->currentText().toInt());
     m_link->setAddress(selectedAddress());
+}
+
+void MainWindow::disableLinkPages()
+{
+    m_parameterPage->disableButtons();
+    m_datalogPage->disableReadButton();
+    // A parameter write that was running ends, visibly.
+    m_parameterPage->linkStopped();
+}
+
+void MainWindow::startMonitoring()
+{
+    configureLink();
     m_link->resetCounters();
     if (!m_link->start()) {
         showPortWarning(m_link->errorString());
@@ -242,13 +255,11 @@ void MainWindow::stopMonitoring()
 {
     m_link->stop();
     setLinkControlsLocked(false);
-    m_parameterPage->disableButtons();
-    m_datalogPage->disableReadButton();
+    disableLinkPages();
     if (liveData().nextRequest == DatalogRead)
         m_datalogPage->on_pushButton_clicked();
     ui->monitorBtn->setText(language() == 0 ? StartZh : StartEn);
     m_monitoring = false;
-    m_parameterPage->linkStopped();
     emit monitoringChanged(false);
 }
 
@@ -259,9 +270,7 @@ void MainWindow::onFrameTimeout() { m_link->onFrameTimeout(); }
 void MainWindow::onLinkLost()
 {
     m_monitoringPage->showOffline();
-    m_parameterPage->disableButtons();
-    m_datalogPage->disableReadButton();
-    m_parameterPage->linkStopped();
+    disableLinkPages();
     emit linkLost();
 }
 
@@ -284,9 +293,7 @@ void MainWindow::sendPageFrame()
 {
     if (m_monitoring)
         on_monitorBtn_clicked();
-    m_link->setPortName(ui->serialNumCB->currentText());
-    m_link->setBaudRate(ui->baudCB->currentText().toInt());
-    m_link->setAddress(selectedAddress());
+    configureLink();
     const int length = m_addressPage->txLength & 0xFF;
     if (!m_link->sendCommand(m_addressPage->txFrame.left(length)))
         showPortWarning(m_link->errorString());
@@ -330,7 +337,7 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
             m_datalogPage->insertRecord();
             m_datalogPage->prepareNextRequest();
             if (m_datalogPage->wantsPollSoon())
-                pollSoon(RecordRead::fastGapMs(ui->baudCB->currentText().toInt()));
+                pollSoon(RecordRead::fastGapMs(m_link->baudRate()));
             break;
         default:
             break;
@@ -433,9 +440,15 @@ void MainWindow::onStoreStateChanged()
     updateStatus();
 }
 
+void MainWindow::updateCounters()
+{
+    // A few times a second while polling: the counters only.
+    m_countersLabel->setText(countersText());
+}
+
 void MainWindow::updateStatus()
 {
-    m_countersLabel->setText(countersText());
+    updateCounters();
     const QString store = storeText();
     m_storeLabel->setText(store);
     m_storeLabel->setStyleSheet(store.isEmpty() ? QString() : QStringLiteral("color: red;"));
@@ -455,7 +468,7 @@ void MainWindow::logNote(const QString &text)
 
 void MainWindow::on_saveBtn_clicked()
 {
-    const int lang = ui->lgCB->currentIndex();
+    const int lang = language();
     if (lang != 0 && lang != 1)
         return;
     const QString name = Dialogs::saveFileName(this, pickText(lang, QStringLiteral("保存文件"), QStringLiteral("Save File")),
@@ -571,7 +584,7 @@ void MainWindow::setupHelpMenu()
 
 void MainWindow::showAbout()
 {
-    const int lang = ui->lgCB->currentIndex();
+    const int lang = language();
     Dialogs::about(this, AppInfo::aboutTitle(lang), AppInfo::aboutText(lang, m_dataFolder));
 }
 
@@ -582,7 +595,7 @@ void MainWindow::on_timeCB_toggled(bool checked)
 
 void MainWindow::saveSettings(QSettings &settings) const
 {
-    settings.setValue(QStringLiteral("language"), ui->lgCB->currentIndex());
+    settings.setValue(QStringLiteral("language"), language());
     settings.setValue(QStringLiteral("port"), ui->serialNumCB->currentText());
     settings.setValue(QStringLiteral("baud"), ui->baudCB->currentText().toInt());
     settings.setValue(QStringLiteral("address"), int(selectedAddress()));

@@ -118,6 +118,11 @@ private:
     void onPortLost(const QString &portName, const QString &reason, bool watching);
     void onStoreStateChanged();
     void updateStatus();
+    void updateCounters();
+    // The port, baud rate and address chosen on the window, given to the link.
+    void configureLink();
+    // The pages that need the link: their buttons off, a running write ended.
+    void disableLinkPages();
     void setupLanguageMenu();
     void setupConnectionMenu();
     int language() const;

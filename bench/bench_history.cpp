@@ -10,6 +10,7 @@
 // Each size runs in a child process of its own so that the memory figures
 // are not blurred by the sizes before it. Usage:
 //   bench_history [--sizes 1000,100000,1000000] [--samples 60]
+#include "support/benchtools.h"
 #include "support/historytable.h"
 #include "app/startup.h"
 #include "model/livedata.h"
@@ -38,46 +39,8 @@
 
 namespace {
 
-// Counts the paint events of the view's viewport: a step is done when the
-// view has drawn its result.
-class PaintCounter : public QObject
-{
-public:
-    int count = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-    bool waitForPaint(int before, int timeoutMs = 60000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (count == before && t.elapsed() < timeoutMs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return count != before;
-    }
-};
-
-QMap<QString, qint64> memory()
-{
-    QMap<QString, qint64> kb;
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return kb;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        for (const char *key : {"VmRSS", "RssAnon", "RssFile"}) {
-            if (line.startsWith(QByteArray(key) + ':'))
-                kb[QString::fromLatin1(key)] = line.mid(int(qstrlen(key)) + 1).trimmed().split(' ').first().toLongLong();
-        }
-    }
-    return kb;
-}
-
 void result(const char *key, double value) { std::printf("RESULT %s %.3f\n", key, value); std::fflush(stdout); }
 
-double ms(const QElapsedTimer &t) { return t.nsecsElapsed() / 1e6; }
 
 
 void setSampleRegisters(int i)

@@ -9,6 +9,7 @@
 // Each size runs in a child process of its own so that the memory figures are not blurred by the sizes
 // before it. Usage:
 //   bench_trend [--sizes 1000,10000,100000,1000000] [--live-seconds 86400]
+#include "support/benchtools.h"
 #include "support/historytable.h"
 #include "app/startup.h"
 #include "pages/trendpage.h"
@@ -33,40 +34,9 @@
 
 namespace {
 
-class PaintCounter : public QObject
-{
-public:
-    int count = 0;
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++count;
-        return false;
-    }
-    bool waitForPaint(int before, int timeoutMs = 60000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (count == before && t.elapsed() < timeoutMs)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return count != before;
-    }
-};
-
-qint64 rssKb()
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : f.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return 0;
-}
+qint64 rssKb() { return memory().value(QStringLiteral("VmRSS")); }
 
 void result(const char *key, double value) { std::printf("RESULT %s %.4f\n", key, value); std::fflush(stdout); }
-double ms(const QElapsedTimer &t) { return t.nsecsElapsed() / 1e6; }
 double median(QVector<double> v)
 {
     std::sort(v.begin(), v.end());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/frames.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -11,7 +13,7 @@
 // the command code, a byte count N, N data bytes and the CRC.
 namespace AddressCommands {
 
-constexpr quint8 FirstByte = 0x10;
+constexpr quint8 FirstByte = Frames::CommandAddress;
 
 enum Code : quint8 {
     ReadId = 0x02,
@@ -29,8 +31,6 @@ constexpr int NameBytes = 10;
 constexpr int MinId = 1;
 constexpr int MaxId = 64;
 
-inline bool isSetCode(quint8 code) { return code >= SetRs485Protocol && code <= SetId; }
-inline bool isCommandCode(quint8 code) { return code >= ReadId && code <= SetId; }
 
 // 0x10, the read code, 0x00 and the CRC: 5 bytes.
 QByteArray readRequest(Code code);

@@ -1,6 +1,7 @@
 #include "link/frames.h"
 
 #include "link/crc16.h"
+#include "link/recordread.h"
 #include "model/monitordata.h"
 
 #include <QString>
@@ -37,7 +38,7 @@ QByteArray parameterRead(quint8 address)
 
 QByteArray recordRead(quint8 address, int record)
 {
-    return readRequest(address, quint16((record + 15) << 5), 0x1C);
+    return addressed(RecordRead::requestFrame(quint32(record)), address);
 }
 
 QByteArray writeRegisters(quint8 address, quint16 reg, const quint16 *values, int count)

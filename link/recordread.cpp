@@ -24,11 +24,6 @@ int recordOfRequest(const QByteArray &request)
     return record >= FirstRecord && record <= LastRecord ? record : 0;
 }
 
-bool answerBelongs(const QByteArray &answeredRequest, int awaitedRecord)
-{
-    return awaitedRecord != 0 && recordOfRequest(answeredRequest) == awaitedRecord;
-}
-
 int fastGapMs(int baud)
 {
     if (baud <= 0)

@@ -24,9 +24,6 @@ QByteArray requestFrame(quint32 record);
 // (another read, a write, nothing at all).
 int recordOfRequest(const QByteArray &request);
 
-// True when an answer to `answeredRequest` may be stored as record
-// `awaitedRecord`: the request is the read of that very record.
-bool answerBelongs(const QByteArray &answeredRequest, int awaitedRecord);
 
 // The gap before a read that follows an answer at once: 3.5 characters of
 // 11 bits (start, 8 data, parity or second stop, stop) at `baud`, in whole

@@ -63,6 +63,26 @@ void SerialLink::resetReceive()
     m_frameTimer->stop();
     m_gate.reset();
     m_rxBuffer.clear();
+    m_inFlight.clear();
+}
+
+void SerialLink::beginMonitoring()
+{
+    resetReceive();
+    liveData().nextRequest = IdentityRead;
+    m_state = Monitoring;
+    // The first request goes out one period from now.
+    m_pollTimer->start(m_pollMs);
+}
+
+bool SerialLink::writeRequest(const QByteArray &frame)
+{
+    if (!m_port->write(frame))
+        return false;
+    m_inFlight = frame;
+    ++m_counters.sent;
+    emit frameSent(frame);
+    return true;
 }
 
 bool SerialLink::openPort()
@@ -81,12 +101,7 @@ bool SerialLink::start()
     m_watchTimer->stop();
     if (!openPort())
         return false;
-    resetReceive();
-    m_inFlight.clear();
-    liveData().nextRequest = IdentityRead;
-    m_state = Monitoring;
-    // The first request goes out one period after the start.
-    m_pollTimer->start(m_pollMs);
+    beginMonitoring();
     return true;
 }
 
@@ -97,7 +112,6 @@ void SerialLink::stop()
     m_watchTimer->stop();
     m_soonTimer->stop();
     resetReceive();
-    m_inFlight.clear();
     m_state = Idle;
 }
 
@@ -105,17 +119,13 @@ bool SerialLink::sendCommand(QByteArray frame)
 {
     m_port->close();
     resetReceive();
-    m_inFlight.clear();
     if (!openPort())
         return false;
     sealFrame(frame);
-    if (!m_port->write(frame)) {
+    if (!writeRequest(frame)) {
         m_error = m_port->errorString();
         return false;
     }
-    m_inFlight = frame;
-    ++m_counters.sent;
-    emit frameSent(frame);
     emit countersChanged();
     return true;
 }
@@ -171,14 +181,9 @@ void SerialLink::vsSerialSend()
 
 void SerialLink::sendFrame(const QByteArray &frame)
 {
-    if (!m_port->write(frame)) {
-        // Not on the line, so not logged as sent; a broken port is closed.
+    // Not on the line, so not logged as sent; a broken port is closed.
+    if (!writeRequest(frame))
         onPortFailed(m_port->errorString());
-        return;
-    }
-    m_inFlight = frame;
-    ++m_counters.sent;
-    emit frameSent(frame);
 }
 
 void SerialLink::vsSerialRead()
@@ -289,7 +294,6 @@ void SerialLink::onPortFailed(const QString &reason)
     m_pollTimer->stop();
     m_soonTimer->stop();
     resetReceive();
-    m_inFlight.clear();
     m_error = reason;
     const bool watch = was == Monitoring && m_autoReconnect;
     m_state = watch ? Waiting : Idle;
@@ -307,10 +311,6 @@ void SerialLink::tryReconnect()
     if (!m_port->isPresent(m_portName) || !openPort())
         return;
     m_watchTimer->stop();
-    resetReceive();
-    m_inFlight.clear();
-    liveData().nextRequest = IdentityRead;
-    m_state = Monitoring;
-    m_pollTimer->start(m_pollMs);
+    beginMonitoring();
     emit portRecovered(m_portName);
 }

@@ -94,8 +94,6 @@ public:
     const LinkCounters &counters() const { return m_counters; }
     void resetCounters();
 
-    LinkPort *port() const { return m_port; }
-
 public slots:
     // One poll tick.
     void vsSerialSend();
@@ -137,7 +135,13 @@ private:
     void takeFrame(const QByteArray &bytes);
     void onPortFailed(const QString &reason);
     void tryReconnect();
+    // Empties the receive side and forgets the request in flight.
     void resetReceive();
+    // Polling from the identity read on, one period from now.
+    void beginMonitoring();
+    // Writes a request and makes it the one in flight; false when the port
+    // refused it.
+    bool writeRequest(const QByteArray &frame);
 
     LinkPort *m_port;
     QTimer *m_pollTimer;
@@ -161,7 +165,6 @@ private:
     quint8 m_unanswered = 0;
     QByteArray m_inFlight;
     QByteArray m_answered;
-    bool m_inFlightIsCommand = false;
     bool m_dispatching = false;
     QString m_error;
     LinkCounters m_counters;

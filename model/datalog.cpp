@@ -35,11 +35,9 @@ QString clampEnd(const QString &end, const QString &begin)
 {
     const QString last = QString::number(RecordRead::LastRecord);
     QString e = end;
-    if (fieldNumber(e) > quint32(RecordRead::LastRecord))
-        e = last;
     if (fieldNumber(e) < fieldNumber(begin))
         e = begin;
-    // A begin above the last record must not carry the end past it.
+    // Never past the last record, also when a begin above it was copied.
     if (fieldNumber(e) > quint32(RecordRead::LastRecord))
         e = last;
     if (fieldNumber(e) == 0)
@@ -70,8 +68,7 @@ QVector<QVariant> recordValues(int record, const quint16 *regs, const QString &s
       << reg(5) << reg(6) << int(qint16(regs[7])) << reg(8) << high(9) << low(9) << high(10) << low(10);
     for (int k = 0; k < 16; ++k)
         v << reg(12 + k);
-    // A text never set is stored as an empty text, not as NULL.
-    v << (serial.isNull() ? QString(QLatin1String("")) : serial);
+    v << storedText(serial);
     return v;
 }
 

@@ -79,9 +79,9 @@ Set parse(const QByteArray &bytes, Problem *problem)
             return refuse(problem, where, QStringLiteral("group \"%1\" listed twice").arg(name));
         mask |= 1u << g;
     }
-    for (const Param::Group &g : Param::groups())
-        if (mask & (1u << Param::groupIndex(QLatin1String(g.name))))
-            set.groups << QLatin1String(g.name);
+    for (int gi = 0; gi < Param::groupCount(); ++gi)
+        if (mask & (1u << gi))
+            set.groups << QLatin1String(Param::groups().at(gi).name);
 
     const QJsonValue valuesValue = o.value(QStringLiteral("values"));
     if (!valuesValue.isObject())

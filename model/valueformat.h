@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVariant>
 #include <QtGlobal>
 
 // Fixed-point display of raw register integers: "%1.%2" with the remainder
@@ -28,4 +29,11 @@ QString operatingStateText(quint16 statusWord, int language);
 inline QString pickText(int language, const QString &chinese, const QString &english)
 {
     return language == 0 ? chinese : language == 1 ? english : QString();
+}
+
+// A text as the recorded tables store it: one never set goes in as an empty
+// text, not as NULL.
+inline QVariant storedText(const QString &text)
+{
+    return text.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(text);
 }

@@ -156,11 +156,10 @@ void BmsDatalog::finishRun(bool complete)
 
 void BmsDatalog::storeRecordAnswer(const QByteArray &frame)
 {
-    const QByteArray request = m_answeredRequest;
+    m_answerRecord = RecordRead::recordOfRequest(m_answeredRequest);
     m_answeredRequest.clear();
-    m_answerRecord = RecordRead::recordOfRequest(request);
     m_answer = Answer::Rejected;
-    if (!RecordRead::answerBelongs(request, m_awaitedRecord)) {
+    if (m_awaitedRecord == 0 || m_answerRecord != m_awaitedRecord) {
         // A late answer to an earlier read (stopped and started again) or a
         // repeated one: its data is not the awaited record's.
         qDebug("datalog: answer to record %d not stored, waiting for record %d", m_answerRecord, m_awaitedRecord);
@@ -240,16 +239,7 @@ void BmsDatalog::showProgress()
 
 // --- Table --------------------------------------------------------------------
 
-void BmsDatalog::sortByColumn(int n)
-{
-    // One direction flag for the page: every click turns it over, whichever
-    // column is clicked.
-    const Qt::SortOrder order = m_lastSortDescending ? Qt::AscendingOrder : Qt::DescendingOrder;
-    m_lastSortDescending = !m_lastSortDescending;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_model->sortByColumn(n, order);
-    QApplication::restoreOverrideCursor();
-}
+void BmsDatalog::sortByColumn(int n) { sortRecordView(m_model, n, m_lastSortDescending); }
 
 void BmsDatalog::languageChange()
 {
@@ -271,9 +261,4 @@ void BmsDatalog::on_saveBtn_clicked()
     exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size());
 }
 
-void BmsDatalog::on_clearBtn_clicked()
-{
-    // Records still waiting for the database belong to the table emptied.
-    m_queue->clear();
-    m_model->clearTable();
-}
+void BmsDatalog::on_clearBtn_clicked() { m_queue->clearTable(); }

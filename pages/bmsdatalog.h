@@ -64,8 +64,8 @@ public:
 
 signals:
     void languageSwich();
-    // One answer of the running read was taken: record `record` stored with
-    // row id `id`, or -1 when the database refused it.
+    // Record `record` was stored under row id `id` (later than it was read
+    // when it had to wait for the database).
     void recordStored(int record, qint64 id);
     // The read ended: its last record was taken (true) or it was stopped.
     void readingEnded(bool complete);

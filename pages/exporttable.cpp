@@ -7,6 +7,7 @@
 #include "store/tableexport.h"
 
 #include <QAbstractItemModel>
+#include <QApplication>
 #include <QHeaderView>
 #include <QEventLoop>
 #include <QProgressDialog>
@@ -26,6 +27,15 @@ void setUpRecordView(QTableView *view, RecordTableModel *model)
     view->horizontalHeader()->setResizeContentsPrecision(FitRows);
     view->verticalHeader()->hide();
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
+}
+
+void sortRecordView(RecordTableModel *model, int column, bool &lastSortDescending)
+{
+    const Qt::SortOrder order = lastSortDescending ? Qt::AscendingOrder : Qt::DescendingOrder;
+    lastSortDescending = !lastSortDescending;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    model->sortByColumn(column, order);
+    QApplication::restoreOverrideCursor();
 }
 
 void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHeaders, int headerCount)

@@ -2,6 +2,7 @@
 
 #include "model/livedata.h"
 #include "model/monitordata.h"
+#include "model/valueformat.h"
 #include "pages/exporttable.h"
 #include "store/recordtablemodel.h"
 #include "store/samplequeue.h"
@@ -24,12 +25,6 @@ const char *const HistoryMonitoring::HeaderStyle =
     "        background-color: red;"
     "    }*/";
 
-namespace {
-
-// A text that was never set is stored as an empty text, not as NULL.
-QVariant text(const QString &s) { return s.isNull() ? QVariant(QString(QLatin1String(""))) : QVariant(s); }
-
-} // namespace
 
 HistoryMonitoring::HistoryMonitoring(QWidget *parent)
     : QWidget(parent), ui(new Ui::HistoryMonitoring), m_model(new RecordTableModel(RecordTable::history(), this)),
@@ -81,7 +76,7 @@ QVector<QVariant> HistoryMonitoring::sampleValues() const
 
     QVector<QVariant> v;
     v.reserve(40);
-    v << text(sampleTime) << int(status & 0x000F) << int((status >> 15) & 1) << reg(Reg::WarningBits)
+    v << storedText(sampleTime) << int(status & 0x000F) << int((status >> 15) & 1) << reg(Reg::WarningBits)
       << reg(Reg::ProtectionBits) << reg(Reg::ErrorBits) << reg(Reg::CycleCount) << int(packCurrent(live))
       << reg(Reg::MaxChargeCurrent) << reg(Reg::TotalVoltage) << reg(Reg::Soc) << reg(Reg::Soh)
       << int(signedRegister(Reg::PcbTemp, live)) << int(signedRegister(Reg::AmbientTemp, live))
@@ -90,8 +85,8 @@ QVector<QVariant> HistoryMonitoring::sampleValues() const
         v << int(sensorTemp(sensor, live));
     for (int k = 0; k < MaxCells; ++k)
         v << reg(Reg::CellVoltage + k);
-    v << reg(Reg::FullCapacity) << reg(Reg::RemainCapacity) << text(modelText(live)) << text(versionText(live))
-      << text(serialText(live));
+    v << reg(Reg::FullCapacity) << reg(Reg::RemainCapacity) << storedText(modelText(live)) << storedText(versionText(live))
+      << storedText(serialText(live));
     return v;
 }
 
@@ -102,18 +97,7 @@ void HistoryMonitoring::insertSample()
     m_queue->submit(sampleValues());
 }
 
-void HistoryMonitoring::sortByColumn(int n)
-{
-    // One direction flag for the page: every click turns it over, whichever
-    // column is clicked.
-    const Qt::SortOrder order = m_lastSortDescending ? Qt::AscendingOrder : Qt::DescendingOrder;
-    m_lastSortDescending = !m_lastSortDescending;
-    // The first sort of a column builds its index, a second or so for a
-    // table of a million rows.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    m_model->sortByColumn(n, order);
-    QApplication::restoreOverrideCursor();
-}
+void HistoryMonitoring::sortByColumn(int n) { sortRecordView(m_model, n, m_lastSortDescending); }
 
 void HistoryMonitoring::languageChange()
 {
@@ -133,9 +117,4 @@ void HistoryMonitoring::on_saveBtn_clicked()
     exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size());
 }
 
-void HistoryMonitoring::on_clearBtn_clicked()
-{
-    // Samples still waiting for the database belong to the history emptied.
-    m_queue->clear();
-    m_model->clearTable();
-}
+void HistoryMonitoring::on_clearBtn_clicked() { m_queue->clearTable(); }

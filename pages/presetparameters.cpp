@@ -169,8 +169,7 @@ void PresetParameters::showRefusal(QLineEdit *field, const QString &label, const
 bool PresetParameters::refuseUnsafe(unsigned mask, bool factory, bool saving)
 {
     const int lang = liveData().language;
-    for (const Param::Group &g : Param::groups()) {
-        const int gi = Param::groupIndex(latin(g.name));
+    for (int gi = 0; gi < Param::groupCount(); ++gi) {
         if (!(mask & (1u << gi)))
             continue;
         for (const Param::Field &f : Param::fields()) {
@@ -281,10 +280,8 @@ void PresetParameters::prepareNextWrite()
     }
     // The sequence is over: no frame of it may go out again.
     m_writeFrame.clear();
-    if (m_writing) {
-        m_writing = false;
-        emit writeSequenceEnded(true);
-    }
+    m_writing = false;
+    emit writeSequenceEnded(true);
 }
 
 void PresetParameters::failSequence(bool showBox, const QString &reason)

@@ -27,6 +27,12 @@ using namespace QtCharts;
 
 namespace {
 
+// The first point at or after x in a series, whose points run left to right.
+QVector<QPointF>::const_iterator firstAtOrAfter(const QVector<QPointF> &points, qreal x)
+{
+    return std::lower_bound(points.cbegin(), points.cend(), x, [](const QPointF &p, qreal v) { return p.x() < v; });
+}
+
 enum AxisGroup { PackAxis, CellAxis, CurrentAxis, TempAxis, SocAxis, SpreadAxis, AxisCount };
 
 struct SeriesInfo
@@ -349,8 +355,7 @@ void TrendPage::fitValueAxes()
         if (!m_series[s]->isVisible())
             continue;
         const QVector<QPointF> points = m_series[s]->pointsVector();
-        auto it = std::lower_bound(points.begin(), points.end(), x0,
-                                   [](const QPointF &p, double x) { return p.x() < x; });
+        auto it = firstAtOrAfter(points, x0);
         const int a = Info[s].axis;
         for (; it != points.end() && it->x() <= x1; ++it) {
             lo[a] = std::min(lo[a], it->y());
@@ -429,9 +434,7 @@ void TrendPage::updateLiveChart()
         // trimmed a minute at a time.
         if (m_following && series->count() > 1 && series->at(0).x() < windowStart - 60000) {
             const QVector<QPointF> points = series->pointsVector();
-            const int drop = int(std::lower_bound(points.begin(), points.end(), qreal(windowStart),
-                                                  [](const QPointF &p, qreal v) { return p.x() < v; })
-                                 - points.begin());
+            const int drop = int(firstAtOrAfter(points, qreal(windowStart)) - points.begin());
             series->removePoints(0, drop);
         }
         series->blockSignals(false);
@@ -563,26 +566,14 @@ void TrendPage::zoomTo(const QDateTime &from, const QDateTime &to)
 
 void TrendPage::on_showBtn_clicked() { showRange(ui->fromDT->dateTime(), ui->toDT->dateTime()); }
 
-void TrendPage::on_lastHourBtn_clicked()
-{
-    Trend::Request r;
-    r.range = Trend::Request::LastHour;
-    m_keepAxisOnResult = false;
-    submit(r);
-}
+void TrendPage::on_lastHourBtn_clicked() { submitRange(Trend::Request::LastHour); }
+void TrendPage::on_lastDayBtn_clicked() { submitRange(Trend::Request::LastDay); }
+void TrendPage::on_allBtn_clicked() { submitRange(Trend::Request::All); }
 
-void TrendPage::on_lastDayBtn_clicked()
+void TrendPage::submitRange(Trend::Request::Range range)
 {
     Trend::Request r;
-    r.range = Trend::Request::LastDay;
-    m_keepAxisOnResult = false;
-    submit(r);
-}
-
-void TrendPage::on_allBtn_clicked()
-{
-    Trend::Request r;
-    r.range = Trend::Request::All;
+    r.range = range;
     m_keepAxisOnResult = false;
     submit(r);
 }
@@ -641,8 +632,7 @@ QString TrendPage::readoutAt(qreal x) const
         if (!m_series[s]->isVisible() || m_series[s]->count() == 0)
             continue;
         const QVector<QPointF> points = m_series[s]->pointsVector();
-        auto it = std::lower_bound(points.begin(), points.end(), x,
-                                   [](const QPointF &p, qreal v) { return p.x() < v; });
+        auto it = firstAtOrAfter(points, x);
         if (it == points.end() || (it != points.begin() && x - (it - 1)->x() < it->x() - x))
             --it;
         if (std::abs(it->x() - x) > reach)

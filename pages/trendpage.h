@@ -112,6 +112,7 @@ public slots:
 private:
     void buildChart();
     void submit(Trend::Request request);
+    void submitRange(Trend::Request::Range range);
     void showResult(const Trend::Result &result);
     void fillFromLive();
     void followNewest();

@@ -527,8 +527,7 @@ qint64 RecordTableModel::storeRow(const QVector<QVariant> &values, QSqlError *er
         qDebug("insert error!");
         if (error)
             *error = m_insert.lastError().isValid() ? m_insert.lastError() : database().lastError();
-        m_insert = QSqlQuery();
-        m_insertPrepared = false;
+        forgetStatements();
         return -1;
     }
     const qint64 id = m_insert.lastInsertId().toLongLong();

@@ -10,7 +10,6 @@
 #include <QVariant>
 #include <QVector>
 
-#include <atomic>
 #include <functional>
 
 

@@ -63,6 +63,12 @@ void SampleQueue::clear()
     emit stateChanged();
 }
 
+void SampleQueue::clearTable()
+{
+    clear();
+    m_model->clearTable();
+}
+
 bool SampleQueue::reopen()
 {
     m_model->forgetStatements();

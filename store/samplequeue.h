@@ -39,6 +39,8 @@ public:
     void retry();
     // Forgets the waiting rows (the table they belong to was emptied).
     void clear();
+    // Empties the table, the rows still waiting for it included.
+    void clearTable();
 
     int waiting() const { return int(m_waiting.size()); }
     // Rows given up because the queue was full (the oldest go first).

@@ -1,5 +1,7 @@
 #include "store/trendstore.h"
 
+#include "store/recordtablemodel.h"
+
 #include <QMetaObject>
 #include <QSqlQuery>
 #include <QThread>
@@ -210,7 +212,10 @@ bool ensureSummary(QSqlDatabase db)
     const bool hasTrigger = q.next();
     q.finish();
     // Lets "all" and time ranges find their rows without reading the table.
-    if (!q.exec(QStringLiteral("create index if not exists total_time on total(time)")))
+    // It is the index a sort of the history by its time column uses too, so
+    // each sample updates one index on time, not two.
+    const RecordTable::Definition &history = RecordTable::history();
+    if (!q.exec(QStringLiteral("create index if not exists %1 on total(time)").arg(history.sortIndexName(0, 0))))
         return false;
     if (hasTrigger)
         return true;

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+// Small tools the benchmarks share.
+
+// Counts the paint events of a widget it filters: a step is done when the
+// widget has drawn its result.
+class PaintCounter : public QObject
+{
+public:
+    int count = 0;
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++count;
+        return false;
+    }
+    bool waitForPaint(int before, int timeoutMs = 60000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (count == before && t.elapsed() < timeoutMs)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return count != before;
+    }
+};
+
+inline double ms(const QElapsedTimer &t) { return t.nsecsElapsed() / 1e6; }
+
+// VmRSS, RssAnon and RssFile of this process in KiB.
+inline QMap<QString, qint64> memory()
+{
+    QMap<QString, qint64> kb;
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return kb;
+    for (const QByteArray &line : f.readAll().split('\n')) {
+        for (const char *key : {"VmRSS", "RssAnon", "RssFile"}) {
+            if (line.startsWith(QByteArray(key) + ':'))
+                kb[QString::fromLatin1(key)] = line.mid(int(qstrlen(key)) + 1).trimmed().split(' ').first().toLongLong();
+        }
+    }
+    return kb;
+}
