@@ -1,6 +1,5 @@
-// The datalog page without a link: the record reads byte for byte, the range fields' clamps (on leaving a
-// field and at Start), a record answer stored and shown by its columns' rules, and the answers that are
-// not stored (late, repeated, unwritable) while the run goes on.
+// The datalog page without a link: record reads, range clamps, a record stored
+// and shown, and the answers that are not stored.
 #include "link/recordread.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
@@ -56,6 +55,8 @@ class TestDatalog : public QObject
         page->prepareNextRequest();
     }
     void answerPrepared(const QVector<quint16> &registers) { answer(page->requestFrame(), registers); }
+    void answerPrepared(quint16 all) { answerPrepared(QVector<quint16>(28, all)); }
+    int recordRead() const { return RecordRead::recordOfRequest(page->requestFrame()); }
 
 private slots:
     void initTestCase() { TestEnv::openFreshDatabases(); }
@@ -83,7 +84,7 @@ private slots:
         start(record, record);
         QCOMPARE(liveData().nextRequest, quint16(DatalogRead));
         QTEST(page->requestFrame(), "frame");
-        QCOMPARE(RecordRead::recordOfRequest(page->requestFrame()), record);
+        QCOMPARE(recordRead(), record);
     }
 
     void rangeFields_data()
@@ -114,13 +115,11 @@ private slots:
             page->on_pushButton_clicked();
         QTEST(field("begin_num_le")->text() + '-' + field("end_num_le")->text(), "expected");
         if (left == "start") { // the run reads what the fields show
-            QCOMPARE(RecordRead::recordOfRequest(page->requestFrame()), field("begin_num_le")->text().toInt());
+            QCOMPARE(recordRead(), field("begin_num_le")->text().toInt());
             QCOMPARE(page->endRecord(), field("end_num_le")->text().toUShort());
         }
     }
 
-    // One register of a record answer: stored as an integer in its column,
-    // shown by the column's rule.
     void recordColumn_data()
     {
         columns<int, int, int, QVariant, QString>("reg", "value", "column", "storedValue", "shown");
@@ -155,33 +154,30 @@ private slots:
         QCOMPARE(cell(0, column), shown);
         QCOMPARE(page->model()->index(0, column).data(Qt::BackgroundRole).value<QBrush>(),
                  shown == "Protection" ? QBrush(Qt::red) : QBrush());
-        QVERIFY(!page->isReading()); // range 17..17 is done
-        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+        QVERIFY(!page->isReading() && liveData().nextRequest == MonitorRead); // range 17..17 is done
     }
 
-    // The pack's serial number, quotes included, is stored as it is; after
-    // Clear the next record gets id 1.
+    // A serial number with quotes is stored as it is; Clear restarts the ids.
     void serialNumberAndClear()
     {
         const QByteArray serial = QByteArray("O'Hara \"7\"").leftJustified(16, '\0');
         for (int i = 0; i < 16; i += 2)
             liveData().registerImage[Reg::SerialText + i / 2] = quint16(quint8(serial[i]) << 8 | quint8(serial[i + 1]));
         start(1, 2);
-        answerPrepared(QVector<quint16>(28, 1));
-        answerPrepared(QVector<quint16>(28, 2));
+        answerPrepared(1);
+        answerPrepared(2);
         QCOMPARE(stored(30, 2).toString(), QStringLiteral("O'Hara \"7\""));
         QCOMPARE(cell(0, 30) + '|' + cell(0, 0) + '|' + cell(1, 0), QStringLiteral("O'Hara \"7\"|2|1"));
         page->on_clearBtn_clicked();
         QCOMPARE(rows(), 0);
         start(5, 5);
-        answerPrepared(QVector<quint16>(28, 5));
+        answerPrepared(5);
         QCOMPARE(page->model()->idAt(0), qint64(1));
         QCOMPARE(stored(0, 1).toInt(), 5);
     }
 
-    // Answers that are no answer to the awaited read store nothing, and the
-    // awaited read is sent again; a record the database refuses shows no
-    // row and waits, the run goes on, and it is stored before the next one.
+    // Answers to another read store nothing and the read is sent again; a
+    // refused record waits and is stored before the next one.
     void answersNotStored()
     {
         start(5, 7);
@@ -196,13 +192,12 @@ private slots:
         QCOMPARE(rows(), 1);
 
         exec(QStringLiteral("drop table record")); // the database refuses record 6
-        answerPrepared(QVector<quint16>(28, 6));
+        answerPrepared(6);
         QCOMPARE(rows(), 1);
         QCOMPARE(page->queue()->waiting(), 1);
-        QCOMPARE(RecordRead::recordOfRequest(page->requestFrame()), 7);
+        QCOMPARE(recordRead(), 7);
         exec(QString::fromLatin1(Schema::RecreateRecordTable));
-        // More registers than a record has: the first 28 are the record.
-        QVector<quint16> longer(30, 7);
+        QVector<quint16> longer(30, 7); // more registers than a record: the first 28 count
         longer[27] = 3301;
         answerPrepared(longer);
         QCOMPARE(cell(0, 0) + ' ' + cell(1, 0) + ' ' + cell(0, 29), QStringLiteral("7 6 3.301"));
@@ -210,29 +205,27 @@ private slots:
         QVERIFY(!page->isReading());
     }
 
-    // A read sent at once after an answer that is met by that answer again
-    // stores nothing; the record is read again on a tick, where an equal
-    // answer is taken.
+    // A fast read met by the previous answer again stores nothing; the record
+    // is read again on a tick, where an equal answer is taken.
     void fastReadRepeatedAnswer()
     {
         page->setFastRead(true);
         start(1, 3);
         QVERIFY(!page->wantsPollSoon()); // the first read goes out on a tick
-        answerPrepared(QVector<quint16>(28, 1));
+        answerPrepared(1);
         QVERIFY(page->wantsPollSoon());
-        answerPrepared(QVector<quint16>(28, 1)); // record 2's read met by record 1's answer
+        answerPrepared(1); // record 2's read met by record 1's answer
         QCOMPARE(rows(), 1);
         QVERIFY(!page->wantsPollSoon());
-        QCOMPARE(RecordRead::recordOfRequest(page->requestFrame()), 2);
-        answerPrepared(QVector<quint16>(28, 1)); // read on a tick: record 2 is like record 1
+        QCOMPARE(recordRead(), 2);
+        answerPrepared(1); // read on a tick: record 2 is like record 1
         QCOMPARE(cell(0, 0), QStringLiteral("2"));
         QVERIFY(page->wantsPollSoon());
     }
 
     void fastGap_data()
     {
-        QTest::addColumn<int>("ms"); // by the baud rate in the row's name
-        // 3.5 characters of 11 bits, rounded up to whole milliseconds.
+        columns<int>("ms"); // 3.5 characters of 11 bits at the row's baud rate, rounded up
         QTest::newRow("1200") << 33;  // 32.08 ms
         QTest::newRow("9600") << 5;   // 4.01 ms
         QTest::newRow("115200") << 1; // 0.33 ms

@@ -1,7 +1,5 @@
-// The history page: a monitoring sample as one row of table `total` shown on top by its column's rule;
-// header-click sorting by stored value, Clear, failed inserts, paging over several blocks; and its
-// tab-separated export byte for byte: the Chinese header line, a TAB after every field, CR LF, rows
-// in view order, an existing file replaced whole, nothing on cancel.
+// The history page: samples stored and shown, sorting, Clear, failed inserts,
+// paging, and the tab-separated export byte for byte.
 #include "gui/dialogs.h"
 #include "pages/exporttable.h"
 #include "store/schema.h"
@@ -103,14 +101,13 @@ private slots:
     }
     void cleanup() { Dialogs::clearHook(); }
 
-    // One register of the monitoring answer: stored as an integer in its
-    // column, shown by the column's rule, a protection state on red.
+    // A register stored as an integer, shown by its column's rule, protection on red.
     void sampleColumn_data()
     {
         columns<int, int, int, int, qint64, QString>("language", "reg", "value", "column", "stored", "shown");
         const struct { int language, reg, value, column; qint64 stored; const char *shown; } rows[] = {
             {1, Reg::PackCurrent, 0xFF38, 7, -200, "-2.00"}, {1, Reg::PackCurrent, 0xFFCE, 7, -50, "-0.50"},
-            {1, Reg::PackCurrent, 150, 7, 150, "1.50"}, {1, Reg::TotalVoltage, 0xFFFF, 9, 65535, "655.35"},
+            {1, Reg::TotalVoltage, 0xFFFF, 9, 65535, "655.35"},
             {1, Reg::SensorTemp12, 0xFB19, 15, -5, "-5"}, {1, Reg::CellVoltage, 3301, 19, 3301, "3.301"},
             {1, Reg::FullCapacity, 1000, 35, 1000, "100.0"}, {1, Reg::WarningBits, 171, 3, 171, "00AB"},
             {1, Reg::StatusWord, 0x8005, 1, 5, "Charge"}, // charge wins; the heater bit is not in Status
@@ -168,8 +165,7 @@ private slots:
         QCOMPARE(columnTexts(column), descending);
     }
 
-    // One direction flag for the page, not per column; rows that arrive
-    // after a sort go on top until the next one.
+    // One direction flag for the page; rows arriving after a sort go on top.
     void sortClicksAndNewRows()
     {
         for (int v : {300, 100, 200})
@@ -186,8 +182,8 @@ private slots:
         QCOMPARE(columnTexts(9), (QStringList{"9.99", "0.50", "1.00", "2.00", "3.00"}));
     }
 
-    // Clear empties the table and the ids start again at 1; a failed insert
-    // adds no row, and Clear brings a dropped table back.
+    // Clear restarts the ids at 1 and brings a dropped table back; a failed
+    // insert adds no row.
     void clearAndFailedInsert()
     {
         page->insertSample(), page->insertSample();
@@ -207,8 +203,8 @@ private slots:
         QCOMPARE(model()->idAt(0), qint64(1));
     }
 
-    // Several fetch blocks with ids deleted behind the page's back: the model recounts when a
-    // fetch meets the gap; sorted rows land in place read from the far end first.
+    // Ids deleted behind the page's back over several fetch blocks; sorted rows
+    // land in place when read from the far end first.
     void rowsAcrossBlocks()
     {
         const int n = 2 * RecordTableModel::BlockRows + 40;
@@ -232,7 +228,6 @@ private slots:
             QCOMPARE(cell(r, 7), fixedPoint(currents[r], 2));
     }
 
-    // Rows in the view's order after a sort, a later row on top.
     void viewOrderAfterASort()
     {
         sample("t1", 600), sample("t2", 5234), sample("t3", 1000);
@@ -243,8 +238,7 @@ private slots:
                                                        + sampleLine("t3", "10.00") + sampleLine("t1", "6.00"));
     }
 
-    // The Save button in the English interface still writes the Chinese
-    // header; a cancelled dialog writes nothing.
+    // English interface, Chinese header; a cancelled dialog writes nothing.
     void saveButton()
     {
         sample("t1", 100);
@@ -257,8 +251,7 @@ private slots:
         QCOMPARE(readFile(answer), ChineseHeaderLine + sampleLine("t1", "1.00"));
     }
 
-    // A cancelled export creates no file and leaves an existing one as it
-    // was; the empty table's export, exactly the header line, replaces it.
+    // A cancelled export leaves no file and an existing one as it was.
     void cancelAndReplace()
     {
         query(QStringLiteral("insert into total(Total_Voltage) with recursive n(i) as (select 1 union all "

@@ -1,6 +1,5 @@
-// The main window: its start-up state, the language switch, the last choices
-// restored at the next start, the About box, and the link's dispatcher driven
-// over a pseudo-terminal whose far end the test plays.
+// The main window: start-up state, language, stored choices, About, and the
+// dispatcher over a pseudo-terminal whose far end the test plays.
 #include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
@@ -32,9 +31,7 @@ class TestMainWindow : public QObject
     E2e e;
     QList<Dialogs::Request> &boxes = e.requests;
 
-    // Starts monitoring against a fresh fake BMS, waits for the identity read
-    // (one second after the click) and answers it, so that monitoring reads
-    // follow.
+    // Monitoring with the identity read answered: monitoring reads follow.
     void goOnline(MainWindow &w, FakeBms &bms)
     {
         QVERIFY(bms.open());
@@ -75,7 +72,6 @@ private slots:
         QCOMPARE(titles, QStringList({"BMS Monitoring", "BMS Parameter", "Historical Record", "BMS Datalog", "Communication",
                                       "Trend"}));
         QCOMPARE(tabs->currentIndex(), 0);
-        QCOMPARE(tabs->widget(4)->objectName(), QStringLiteral("widget"));
         QCOMPARE(tabs->widget(5), static_cast<QWidget *>(w.trendPage()));
     }
 
@@ -90,9 +86,9 @@ private slots:
                               {w.trendPage(), &TrendPage::languageSwich}};
         auto *lg = child<QComboBox>(&w, "lgCB");
         lg->setCurrentIndex(0);
-        QCOMPARE(texts(&w, "monitorBtn|saveBtn|languageMenu"), QStringLiteral("开始监控|保存|语言"));
-        QCOMPARE(child<QTabWidget>(&w, "tabWidget")->tabText(4), QStringLiteral("实时数据收发"));
-        QCOMPARE(child<QTabWidget>(&w, "tabWidget")->tabText(5), QStringLiteral("趋势"));
+        auto *tabs = child<QTabWidget>(&w, "tabWidget");
+        QCOMPARE(texts(&w, "monitorBtn|saveBtn|languageMenu") + '|' + tabs->tabText(4) + '|' + tabs->tabText(5),
+                 QStringLiteral("开始监控|保存|语言|实时数据收发|趋势"));
         QCOMPARE(liveData().language, quint8(0));
         child<QMenu>(&w, "languageMenu")->actions().at(0)->trigger(); // English, through the Language menu
         QCOMPARE(lg->currentIndex(), 1);
@@ -112,8 +108,7 @@ private slots:
                                 child<QPushButton>(&w, "monitorBtn")->text(),
                                 QString::number(child<QCheckBox>(&w, "timeCB")->isChecked() + w.commLog().showTime())});
         };
-        {
-            // First start: nothing stored, the window's defaults stand.
+        { // first start: nothing stored, the defaults stand
             QSettings empty(file, QSettings::IniFormat);
             MainWindow w;
             const QStringList defaults = choices(w);
@@ -150,9 +145,8 @@ private slots:
         QTEST(about->text(), "action");
         about->trigger();
         QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].kind, Dialogs::Request::About);
+        QVERIFY(boxes[0].kind == Dialogs::Request::About && boxes[0].parent == &w);
         QTEST(boxes[0].title, "title");
-        QCOMPARE(boxes[0].parent, &w);
         const QStringList lines = boxes[0].text.split('\n');
         QCOMPARE(lines.first(), QStringLiteral("PackScope " PACKSCOPE_VERSION));
         QFETCH(QString, folderLine);
@@ -164,7 +158,7 @@ private slots:
     {
         MainWindow w;
         PresetParameters *page = w.parameterPage();
-        QVERIFY(!page->clockText().isEmpty()); // from the start, so no sample goes unstamped
+        // Set from the start, so that no sample goes unstamped.
         const QDateTime shown = QDateTime::fromString(page->clockText(), QStringLiteral("yyyy-MM-dd hh:mm:ss"));
         QVERIFY(shown.isValid());
         QVERIFY(qAbs(shown.secsTo(QDateTime::currentDateTime())) <= 2);
@@ -180,21 +174,17 @@ private slots:
         w.on_monitorBtn_clicked();
         QVERIFY(!w.isMonitoring());
         QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].icon, QMessageBox::Warning);
-        QCOMPARE(boxes[0].title, QStringLiteral("Warning"));
+        QVERIFY(boxes[0].icon == QMessageBox::Warning && boxes[0].title == "Warning");
         // The two hints, then the system's reason on a line of its own.
         QVERIFY(boxes[0].text.startsWith(QStringLiteral("The current COM does not exist!!!\r\n1.The USB is loose\r\n2.is occupied by other programs？\r\n")));
-        QVERIFY(boxes[0].text.count(QStringLiteral("\r\n")) == 3);
-        QCOMPARE(child<QPushButton>(&w, "monitorBtn")->text(), QStringLiteral("Start Monitoring"));
+        QCOMPARE(boxes[0].text.count(QStringLiteral("\r\n")), 3);
+        QCOMPARE(texts(&w, "monitorBtn"), QStringLiteral("Start Monitoring"));
         QVERIFY(child<QComboBox>(&w, "baudCB")->isEnabled());
     }
 
-
-    // Puts a write in flight.
+    // The parameter page writes the clock 2026-12-13 09:43:53.
     void writeInFlight(MainWindow &w, FakeBms &bms)
     {
-        // The parameter page writes the clock (the frame of the Parts for
-        // 2026-12-13 09:43:53).
         PresetParameters *page = w.parameterPage();
         child<QCheckBox>(page, "TIME_SET")->setChecked(true);
         page->field(QStringLiteral("BMS_TIME"))->setText(QStringLiteral("2026-12-13 09:43:53"));
@@ -217,7 +207,6 @@ private slots:
     void answerOutcomes()
     {
         QFETCH(bool, write);
-        QFETCH(QByteArray, answer);
         QFETCH(QString, box);
         MainWindow w;
         FakeBms bms;
@@ -225,9 +214,10 @@ private slots:
         if (write)
             writeInFlight(w, bms);
         const int before = inLines(w);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, exceptions);
         bms.answer(answer);
         QTRY_COMPARE_WITH_TIMEOUT(inLines(w), before + 1, E2e::Deadline);
-        QFETCH(int, exceptions);
         QTRY_COMPARE(int(w.link()->counters().exceptions), exceptions);
         if (box.isEmpty()) {
             QTest::qWait(100);
