@@ -81,6 +81,7 @@ private slots:
         QCOMPARE(link.live.requestKind, quint16(next));
         QCOMPARE(link.live.nextRequest, quint16(next)); // answers move the sequence on, not ticks
         QCOMPARE(int(link.unanswered), 1);
+        QCOMPARE(link.recordFrame, hex("010302C0001C4587")); // the prepared frame stays as it was
     }
     void silentPackGoesOffline()
     {
