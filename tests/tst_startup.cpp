@@ -49,16 +49,9 @@ private slots:
     void init()
     {
         boxes.clear();
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
-            boxes << r;
-            return int(QMessageBox::Cancel);
-        });
+        Dialogs::setHook([this](const Dialogs::Request &r, QString *) { return boxes << r, int(QMessageBox::Cancel); });
     }
-    void cleanup()
-    {
-        Dialogs::clearHook();
-        dropConnections();
-    }
+    void cleanup() { Dialogs::clearHook(), dropConnections(); }
 
     void firstRunCreatesBothTablesAndSecondRunKeepsRows()
     {

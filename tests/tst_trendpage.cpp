@@ -45,11 +45,7 @@ class TestTrendPage : public QObject
     QStringList boxes;
     QString saveAs;
 
-    void store(const QDateTime &at, int centivolts)
-    {
-        const QVector<QVariant> values = row(at, centivolts);
-        page->appendSample(history->appendRow(values), values);
-    }
+    void store(const QDateTime &at, int centivolts) { page->appendSample(history->appendRow(row(at, centivolts)), row(at, centivolts)); }
 
 private slots:
     void initTestCase()

@@ -16,9 +16,7 @@ namespace {
 struct Row
 {
     qint64 t; // seconds as stored, read as UTC
-    int v, i, soc;
-    int temps[4];
-    int cells[16];
+    int v, i, soc, temps[4], cells[16];
 };
 
 QSqlDatabase db() { return QSqlDatabase::database(QStringLiteral("connection1")); }
@@ -91,11 +89,7 @@ class TestTrendStore : public QObject
     RecordTableModel *history = nullptr;
 
 private slots:
-    void initTestCase()
-    {
-        TestEnv::openFreshDatabases();
-        history = new RecordTableModel(RecordTable::history(), this);
-    }
+    void initTestCase() { TestEnv::openFreshDatabases(), history = new RecordTableModel(RecordTable::history(), this); }
     void init() { history->clearTable(); }
 
     void reductionKeepsEveryBucketsExtremes_data()
