@@ -17,13 +17,9 @@ quint16 &reg(int address) { return liveData().registerImage[address]; }
 // texts() with com_state's colour.
 QString shown(QWidget &page, const QString &names)
 {
-    QStringList texts;
-    for (const QString &name : names.split('|')) {
-        const QWidget *w = page.findChild<QWidget *>(name);
-        const QString text = w ? w->property(w->inherits("QGroupBox") ? "title" : "text").toString() : "<none>";
-        texts << (name == "com_state" ? text + ' ' + w->styleSheet() : text);
-    }
-    return texts.join('|');
+    QString t = texts(&page, names);
+    const int end = t.indexOf('|') < 0 ? t.size() : t.indexOf('|');
+    return names.startsWith("com_state") ? t.insert(end, ' ' + child<QWidget>(&page, "com_state")->styleSheet()) : t;
 }
 
 void putText(int firstRegister, const QByteArray &b)
