@@ -34,8 +34,12 @@ class TstE2eParameters : public QObject
     QString m_exe;
 
     PresetParameters *page() const { return e.window->parameterPage(); }
-    QPushButton *button(const char *name) const { return page()->findChild<QPushButton *>(QLatin1String(name)); }
-    void tick(const char *group) { page()->findChild<QCheckBox *>(QLatin1String(group))->setChecked(true); }
+    QPushButton *button(const char *name) const { return child<QPushButton>(page(), name); }
+    void tick(std::initializer_list<const char *> groups)
+    {
+        for (const char *g : groups)
+            child<QCheckBox>(page(), g)->setChecked(true);
+    }
     void type(std::initializer_list<std::pair<const char *, QString>> texts)
     {
         for (const auto &t : texts)
@@ -88,8 +92,7 @@ private slots:
         QVERIFY(clockOffset(e.sim.registers(45, 2)) <= 5);
         const QVector<quint16> before = e.sim.registers(47, 89);
 
-        tick("OV");
-        tick("BALANCE");
+        tick({"OV", "BALANCE"});
         type({{"OVW", "70000"}});
         button("set")->click();
         QCOMPARE(e.boxes, QStringList("Warning: Pack OV Warn \"70000\": too large for its register. Nothing was sent."));
@@ -115,7 +118,7 @@ private slots:
     {
         QVERIFY(startLink({}));
         const QVector<quint16> before = e.sim.registers(47, 89);
-        tick("TIME_SET");
+        tick({"TIME_SET"});
         type({{"BMS_TIME", "2025-01-02 03:04:05"}});
         button("set")->click();
         QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Success), Deadline);
@@ -139,7 +142,7 @@ private slots:
     {
         QFETCH(QString, fault);
         QVERIFY(startLink({fault}));
-        tick("BALANCE");
+        tick({"BALANCE"});
         type({{"BALANCE_OPEN_V", "3.5"}, {"BALANCE_OPEN_V_DELTA", "30"}, {"LOW_CAP", "5"}});
         button("set")->click();
         QVERIFY(page()->waitBox()->isVisible());
@@ -155,8 +158,7 @@ private slots:
     void duplicatedAcknowledgements()
     {
         QVERIFY(startLink({"--ack-twice"}));
-        tick("BALANCE");
-        tick("TIME_SET");
+        tick({"BALANCE", "TIME_SET"});
         type({{"BALANCE_OPEN_V", "3.35"}, {"BALANCE_OPEN_V_DELTA", "25"}, {"LOW_CAP", "20"},
               {"BMS_TIME", QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss")}});
         button("set")->click();
