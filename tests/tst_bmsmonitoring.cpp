@@ -1,5 +1,4 @@
-// The real-time page: what fields, lamps and labels show for the live
-// register image, in both languages, and that the page fits the main window.
+// The real-time page: fields, lamps and labels for the live register image, both languages, the fit.
 #include "app/mainwindow.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
@@ -15,17 +14,12 @@ namespace {
 
 quint16 &reg(int address) { return liveData().registerImage[address]; }
 
-// The texts of the widgets named in `names` ("a|b"), joined the same way;
-// com_state comes with its colour.
+// texts() with com_state's colour.
 QString shown(QWidget &page, const QString &names)
 {
-    QStringList texts;
-    for (const QString &name : names.split('|')) {
-        const QWidget *w = page.findChild<QWidget *>(name);
-        const QString text = w ? w->property(w->inherits("QGroupBox") ? "title" : "text").toString() : "<none>";
-        texts << (name == "com_state" ? text + ' ' + w->styleSheet() : text);
-    }
-    return texts.join('|');
+    QString t = texts(&page, names);
+    const int end = t.indexOf('|') < 0 ? t.size() : t.indexOf('|');
+    return names.startsWith("com_state") ? t.insert(end, ' ' + child<QWidget>(&page, "com_state")->styleSheet()) : t;
 }
 
 void putText(int firstRegister, const QByteArray &b)
@@ -45,11 +39,9 @@ private slots:
     void initTestCase() { TestEnv::openFreshDatabases(); }
     void init() { TestEnv::resetLiveData(); }
 
-    // Texts before the first switch, then in English, then in Chinese;
-    // shown values keep their language until the next refresh.
+    // Before the first switch / English / Chinese; shown values keep their language until the next refresh.
     void texts_data()
     {
-        // texts: form / English / Chinese
         columns<QString, QString>("widgets", "texts");
         QTest::newRow("labels") << "lb_model|temp_0|lb_cell_16|label_11" << "型号|温度信息（℃）|电池16|%  / "
                                    "Model|Temperature Information（℃）|Cell16|%  / 模块|温度信息（℃）|电池16|% ";
@@ -73,7 +65,6 @@ private slots:
         QCOMPARE(seen.join(" / "), texts);
     }
 
-    // Register values (address, value, ...) and what the named fields show.
     void values_data()
     {
         columns<int, QVector<int>, QString, QString>("language", "registers", "fields", "texts");
@@ -118,8 +109,7 @@ private slots:
         QTEST(shown(page, fields), "texts");
     }
 
-    // Lamps and cell marks by bit, each panel from its own register; a
-    // cleared bit puts its lamp out again.
+    // Lamps by bit, each panel from its own register; a cleared bit puts its lamp out again.
     void lamps_data()
     {
         columns<QString, int, int, QList<int>, QString>("prefix", "address", "bits", "lit", "colour");
@@ -151,8 +141,7 @@ private slots:
         }
     }
 
-    // Identity texts end at a zero byte and stay as shown while offline; a
-    // language switch redraws com_state from the last request kind.
+    // Identity texts end at a zero byte and stay while offline; a switch redraws com_state from the request kind.
     void identityAndComState()
     {
         BmsMonitoring page;
@@ -185,8 +174,7 @@ private slots:
         BmsMonitoring page;
         for (QWidget *w : page.findChildren<QWidget *>())
             w->installEventFilter(&counter);
-        reg(Reg::WarningBits) = 0x0003;
-        reg(Reg::CellMarkBits) = 0x0001;
+        reg(Reg::WarningBits) = 0x0003, reg(Reg::CellMarkBits) = 0x0001;
         page.refreshValues();
         QVERIFY(counter.count > 0);
         counter.count = 0;
@@ -194,8 +182,7 @@ private slots:
         QCOMPARE(counter.count, 0);
     }
 
-    // Visible and unclipped at the window's designed size with the widest
-    // values, in both languages, keeping the page's font when re-styled.
+    // Unclipped at the designed size with the widest values, both languages, keeping the page's font.
     void fitsMainWindow()
     {
         MainWindow window;
@@ -213,7 +200,6 @@ private slots:
             switchLanguage(*page, language);
             page->refreshValues();
             QCoreApplication::processEvents();
-            // The window may have grown for another page.
             const QSize room = page->size() - (window.size() - QSize(1118, 737)).expandedTo(QSize(0, 0));
             QVERIFY(page->minimumSizeHint().width() <= room.width() && page->minimumSizeHint().height() <= room.height());
             const QStringList unfit = unfitWidgets(page, true);

@@ -1,7 +1,5 @@
-// The parameter page end to end against the BMS simulator on a pseudo-terminal:
-// Read, Write and Restore change exactly what they should in the pack, refused
-// texts send nothing, and spoilt acknowledgements end visibly or not at all;
-// packscope --read-set and --write-set with their exit codes and stderr.
+// The parameter page against the BMS simulator: Read, Write, Restore, refused texts, spoilt
+// acknowledgements; packscope --read-set and --write-set with their exit codes and stderr.
 #include "model/livedata.h"
 #include "pages/presetparameters.h"
 #include "support/helpers.h"
@@ -36,8 +34,12 @@ class TstE2eParameters : public QObject
     QString m_exe;
 
     PresetParameters *page() const { return e.window->parameterPage(); }
-    QPushButton *button(const char *name) const { return page()->findChild<QPushButton *>(QLatin1String(name)); }
-    void tick(const char *group) { page()->findChild<QCheckBox *>(QLatin1String(group))->setChecked(true); }
+    QPushButton *button(const char *name) const { return child<QPushButton>(page(), name); }
+    void tick(std::initializer_list<const char *> groups)
+    {
+        for (const char *g : groups)
+            child<QCheckBox>(page(), g)->setChecked(true);
+    }
     void type(std::initializer_list<std::pair<const char *, QString>> texts)
     {
         for (const auto &t : texts)
@@ -48,7 +50,6 @@ class TstE2eParameters : public QObject
     {
         return e.monitor(arguments, 500) && QTest::qWaitFor([this] { return button("set")->isEnabled(); }, Deadline);
     }
-    // Register numbers of the write frames sent, in order.
     QList<int> writesSent() const
     {
         QList<int> regs;
@@ -63,7 +64,6 @@ class TstE2eParameters : public QObject
         return shown.wait(Deadline);
     }
     QString text(const char *field) const { return page()->field(QLatin1String(field))->text(); }
-    // packscope with the simulator's link and `arguments`: its exit code and stderr.
     ProgramRun run(const QStringList &arguments)
     {
         return runProgram(m_exe, QStringList{"--port", e.sim.deviceName(), "--poll-ms", "300"} + arguments);
@@ -79,8 +79,7 @@ private slots:
     void initTestCase() { QVERIFY(!(m_exe = copyProgram(m_dir)).isEmpty()); }
     void cleanup() { e.reset(); }
 
-    // Read fills every field; a refused text sends nothing; Write changes
-    // exactly the ticked registers, in chain order, then reads them back.
+    // Write changes exactly the ticked registers, in chain order, then reads them back.
     void readRefuseWrite()
     {
         QVERIFY(startLink({}));
@@ -93,15 +92,13 @@ private slots:
         QVERIFY(clockOffset(e.sim.registers(45, 2)) <= 5);
         const QVector<quint16> before = e.sim.registers(47, 89);
 
-        tick("OV");
-        tick("BALANCE");
-        page()->field("OVW")->setText("70000");
+        tick({"OV", "BALANCE"});
+        type({{"OVW", "70000"}});
         button("set")->click();
         QCOMPARE(e.boxes, QStringList("Warning: Pack OV Warn \"70000\": too large for its register. Nothing was sent."));
         QTest::qWait(1200);
         QCOMPARE(writesSent(), QList<int>());
         QCOMPARE(e.sim.registers(47, 89), before);
-
         e.boxes.clear();
         // A half goes up; COVW is not ticked: not written.
         type({{"OVW", "58.5"}, {"OVP", "59.005"}, {"LOW_CAP", "12"}, {"COVW", "4.2"}});
@@ -111,21 +108,18 @@ private slots:
         QVector<quint16> expected = before;
         expected[70 - 47] = 5850, expected[71 - 47] = 5901, expected[58 - 47] = 12;
         QCOMPARE(e.sim.registers(47, 89), expected);
-        // The read that follows the sequence shows what the pack holds.
         QTRY_COMPARE_WITH_TIMEOUT(text("OVP"), QStringLiteral("59.01"), Deadline);
         QCOMPARE(text("COVW"), QStringLiteral("3.800"));
         QVERIFY(!page()->waitBox()->isVisible());
     }
 
-    // Restore with only TIME_SET ticked sets the pack's clock to the PC's
-    // and leaves every other register alone.
+    // Restore with only TIME_SET ticked sets the pack's clock to the PC's and nothing else.
     void restoreClockOnly()
     {
         QVERIFY(startLink({}));
         const QVector<quint16> before = e.sim.registers(47, 89);
-        // Put the pack's clock a year off first, through a Write.
-        tick("TIME_SET");
-        page()->field("BMS_TIME")->setText("2025-01-02 03:04:05");
+        tick({"TIME_SET"});
+        type({{"BMS_TIME", "2025-01-02 03:04:05"}});
         button("set")->click();
         QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Success), Deadline);
         QVERIFY(clockOffset(e.sim.registers(45, 2)) > 3600);
@@ -137,11 +131,10 @@ private slots:
         QCOMPARE(e.sim.registers(47, 89), before);
     }
 
-    // A write whose acknowledgement never comes, or echoes another
-    // register, is sent three times, then the failure box says so.
+    // A write never acknowledged, or echoing another register, is sent three times, then fails visibly.
     void unacknowledgedWriteFails_data()
     {
-        QTest::addColumn<QString>("fault");
+        columns<QString>("fault");
         QTest::newRow("never acknowledged") << "--write-no-ack";
         QTest::newRow("wrong register echoed") << "--wrong-echo";
     }
@@ -149,7 +142,7 @@ private slots:
     {
         QFETCH(QString, fault);
         QVERIFY(startLink({fault}));
-        tick("BALANCE");
+        tick({"BALANCE"});
         type({{"BALANCE_OPEN_V", "3.5"}, {"BALANCE_OPEN_V_DELTA", "30"}, {"LOW_CAP", "5"}});
         button("set")->click();
         QVERIFY(page()->waitBox()->isVisible());
@@ -161,13 +154,11 @@ private slots:
         QCOMPARE(writesSent().size(), 3);
     }
 
-    // Every acknowledgement comes twice: each register is still sent once,
-    // the clock last, and success is reported once.
+    // Every acknowledgement twice: each register still sent once, the clock last, success reported once.
     void duplicatedAcknowledgements()
     {
         QVERIFY(startLink({"--ack-twice"}));
-        tick("BALANCE");
-        tick("TIME_SET");
+        tick({"BALANCE", "TIME_SET"});
         type({{"BALANCE_OPEN_V", "3.35"}, {"BALANCE_OPEN_V_DELTA", "25"}, {"LOW_CAP", "20"},
               {"BMS_TIME", QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss")}});
         button("set")->click();
@@ -184,11 +175,9 @@ private slots:
         const ProgramRun r = run({"--read-set", name});
         QCOMPARE(r.code, 0);
         QVERIFY(r.err.endsWith(QStringLiteral("packscope: parameters saved to %1\n").arg(name)));
-        QFile f(name);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        const QJsonObject o = QJsonDocument::fromJson(f.readAll()).object();
-        QCOMPARE(o.value("groups").toVariant().toStringList().size(), 15);
-        QVERIFY(!o.value("groups").toVariant().toStringList().contains("TIME_SET"));
+        const QJsonObject o = QJsonDocument::fromJson(readFile(name)).object();
+        const QStringList groups = o.value("groups").toVariant().toStringList();
+        QVERIFY(groups.size() == 15 && !groups.contains("TIME_SET"));
         const QJsonObject values = o.value("values").toObject();
         QCOMPARE(values.size(), 51);
         QCOMPARE(values.value("COVW").toString() + values.value("UCTP").toString() + values.value("LD").toString(),

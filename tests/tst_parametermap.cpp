@@ -1,6 +1,5 @@
-// The parameter map: texts and register values both ways, refused texts,
-// the clock packing, the write walk and its frames, the factory values; and
-// parameter set files.
+// The parameter map: texts and registers both ways, refusals, clock packing, the write walk and its
+// frames, factory values; parameter set files.
 #include "model/parametermap.h"
 #include "model/parameterset.h"
 #include "support/helpers.h"
@@ -34,7 +33,6 @@ private slots:
         QTest::newRow("centi 0") << "UVW" << 0 << "0.00";
         QTest::newRow("centi 6205") << "OCC_I" << 6205 << "62.05";
         QTest::newRow("temp 45") << "UCTP" << 45 << "-5";
-        QTest::newRow("temp 115") << "OCTW" << 115 << "65";
         QTest::newRow("temp 65535") << "ODTR" << 65535 << "-51";
     }
     void shownText()
@@ -55,7 +53,6 @@ private slots:
         QTest::newRow("65.535 V") << "CUVW" << "65.535" << Parsed::None << 65535;
         QTest::newRow("-20") << "UDTP" << "-20" << Parsed::None << 30;
         QTest::newRow("-60") << "UDTP" << "-60" << Parsed::None << 65526;
-        QTest::newRow("abc") << "COVR" << "abc" << Parsed::NotNumber << 0;
         QTest::newRow("empty") << "UVW" << "" << Parsed::NotNumber << 0;
         QTest::newRow("comma") << "COVR" << "3,4" << Parsed::NotNumber << 0;
         QTest::newRow("negative volt") << "COVW" << "-3.4" << Parsed::Negative << 0;
@@ -158,20 +155,16 @@ private slots:
                  QStringLiteral("56=3400 135=110"));
     }
 
-    // Parameter set files: the written JSON, and every refusal with what and where.
     void setWritesAndReadsBack()
     {
         ParamSet::Set set;
-        set.model = "PS16S-100AH";
-        set.serial = "PS1";
-        set.saved = "2026-12-06 10:00:00";
+        set.model = "PS16S-100AH", set.serial = "PS1", set.saved = "2026-12-06 10:00:00";
         set.groups = QStringList{"TIME_SET", "BALANCE", "CUV"}; // written in write order
         set.values = {{"CUVW", "2.500"}, {"CUVP", "2.300"}, {"CUVR", "3.100"},
                       {"BALANCE_OPEN_V", "3.400"}, {"BALANCE_OPEN_V_DELTA", "40"}, {"LOW_CAP", "10"}};
         const QByteArray bytes = ParamSet::serialize(set);
         const QJsonObject o = QJsonDocument::fromJson(bytes).object();
-        QCOMPARE(o.value("format").toString(), QStringLiteral("packscope-parameter-set"));
-        QCOMPARE(o.value("version").toInt(), 1);
+        QCOMPARE(o.value("format").toString() + ' ' + QString::number(o.value("version").toInt()), "packscope-parameter-set 1");
         QCOMPARE(o.value("groups").toVariant().toStringList(), QStringList({"CUV", "BALANCE", "TIME_SET"}));
         QCOMPARE(o.value("values").toObject().size(), 6);
         ParamSet::Problem problem;

@@ -1,12 +1,9 @@
-// Start-up and where the program keeps its data: the two databases and their
-// tables, what happens when one cannot be opened, the folder chosen (beside
-// the program, the user's data folder, or --data-dir), and the compiled-in icon.
+// Start-up: the two databases, one that cannot be opened, the data folder chosen, the icon, SIGTERM.
 #include "app/appinfo.h"
 #include "app/startup.h"
 #include "gui/dialogs.h"
 #include "support/helpers.h"
 #include "support/e2e.h"
-#include "support/simprocess.h"
 
 #include <QDir>
 #include <QSqlDatabase>
@@ -28,37 +25,33 @@ class TestStartup : public QObject
             QSqlDatabase::removeDatabase(name);
         }
     }
-    static QStringList tables(const QString &file)
+    // The first column of `sql` run on the database `file`.
+    static QStringList query(const QString &file, const char *sql)
     {
-        QStringList names;
+        QStringList values;
         {
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
             db.setDatabaseName(file);
-            if (db.open()) {
-                QSqlQuery q(db);
-                q.exec(QStringLiteral("select name from sqlite_master where type='table' and name not like 'sqlite_%'"));
+            QSqlQuery q = db.open() ? QSqlQuery(db) : QSqlQuery();
+            if (q.exec(QLatin1String(sql)))
                 while (q.next())
-                    names << q.value(0).toString();
-            }
+                    values << q.value(0).toString();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("probe"));
-        return names;
+        return values;
+    }
+    static QStringList tables(const QString &file)
+    {
+        return query(file, "select name from sqlite_master where type='table' and name not like 'sqlite_%'");
     }
 
 private slots:
     void init()
     {
         boxes.clear();
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
-            boxes << r;
-            return int(QMessageBox::Cancel);
-        });
+        Dialogs::setHook([this](const Dialogs::Request &r, QString *) { return boxes << r, int(QMessageBox::Cancel); });
     }
-    void cleanup()
-    {
-        Dialogs::clearHook();
-        dropConnections();
-    }
+    void cleanup() { Dialogs::clearHook(), dropConnections(); }
 
     void firstRunCreatesBothTablesAndSecondRunKeepsRows()
     {
@@ -71,9 +64,7 @@ private slots:
                     .exec(QStringLiteral("insert into total(time) values('2026-12-06 10:00:00')")));
         dropConnections();
         QVERIFY(Startup::openDatabases(dir.path()));
-        QSqlQuery q(QSqlDatabase::database(QStringLiteral("connection1")));
-        QVERIFY(q.exec(QStringLiteral("select count(*) from total")) && q.next());
-        QCOMPARE(q.value(0).toInt(), 1);
+        QCOMPARE(query(dir.filePath("my1.db"), "select count(*) from total"), QStringList("1"));
         QVERIFY(boxes.isEmpty());
     }
 
@@ -87,13 +78,11 @@ private slots:
     {
         QFETCH(QString, broken);
         QTemporaryDir dir;
-        // A directory where the database file should be cannot be opened.
         QVERIFY(QDir(dir.path()).mkdir(broken));
         QVERIFY(!Startup::openDatabases(dir.path()));
         QCOMPARE(boxes.size(), 1);
         QCOMPARE(boxes[0].icon, QMessageBox::Critical);
         QTEST(boxes[0].title, "title");
-        // The usual text, then the file and the reason.
         QVERIFY(boxes[0].text.startsWith(QStringLiteral("Unable to establish a database connection.\n") + dir.filePath(broken) + ": "));
         QCOMPARE(boxes[0].parent, nullptr);
         if (broken == QLatin1String("my1.db"))
@@ -111,11 +100,10 @@ private slots:
         QVERIFY(!QFile::exists(bin.filePath("my2.db")));
     }
 
-    // The program running: its databases beside itself whatever the working
-    // directory, or where --data-dir says (created).
+    // Beside the program whatever the working directory, or where --data-dir says (created).
     void databasesWhereTheProgramKeepsThem_data()
     {
-        QTest::addColumn<bool>("dataDir");
+        columns<bool>("dataDir");
         QTest::newRow("beside the program") << false;
         QTest::newRow("--data-dir") << true;
     }
@@ -159,15 +147,12 @@ private slots:
         QFETCH(QString, requested);
         QFETCH(QString, program);
         QFETCH(bool, writable);
-        const AppInfo::DataFolder d
-            = AppInfo::chooseDataFolder(requested, program, writable, QStringLiteral("/home/tech/.local/share/packscope"));
+        const auto d = AppInfo::chooseDataFolder(requested, program, writable, "/home/tech/.local/share/packscope");
         QTEST(d.path, "path");
         QTEST(int(d.source), "source");
     }
 
-    // The decision with the system's real answer: the same copy of the
-    // program, asked by root (who may write its folder) and by an unprivileged
-    // user (who may not), names different folders.
+    // The same copy asked by root (who may write its folder) and by an unprivileged user names different folders.
     void helpNamesTheFolderForTheUserRunningIt()
     {
         QTemporaryDir bin, data;
@@ -182,7 +167,7 @@ private slots:
         if (geteuid() != 0 || setpriv.isEmpty())
             QSKIP("needs root and setpriv to run the program as another user");
         const QString out = runProgram(setpriv, {"--reuid=65534", "--regid=65534", "--clear-groups", exe, "--help"}, env).out;
-        if (out.isEmpty()) // no right to switch users here, or the copy is out of that user's reach
+        if (out.isEmpty())
             QSKIP("cannot run the program as an unprivileged user here");
         QVERIFY2(out.contains("kept in " + data.filePath("packscope") + "\n"), qPrintable(out));
     }
@@ -194,9 +179,7 @@ private slots:
         QVERIFY2(r.out.startsWith(":/new/prefix1/app.ico ") && r.out.contains("32x32"), qPrintable(r.out));
     }
 
-    // A monitoring run stopped by SIGTERM quits as a closed window does: exit
-    // code 0, its link figures on stderr, every answer served stored but
-    // perhaps the one in flight.
+    // SIGTERM quits as a closed window does: code 0, link figures on stderr, every answer stored but the one in flight.
     void terminatedMonitoringRunQuitsCleanly()
     {
         QTemporaryDir bin;
@@ -207,9 +190,7 @@ private slots:
         QProcess p;
         p.setProcessEnvironment(withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("QT_QPA_PLATFORM", "offscreen")));
         p.start(exe, {"--port", sim.deviceName(), "--monitor", "--poll-ms", "100"});
-        const auto monitorAnswers = [&served] {
-            return readFile(served).count(" ok 01030000002705d0 ");
-        };
+        const auto monitorAnswers = [&served] { return readFile(served).count(" ok 01030000002705d0 "); };
         QTRY_VERIFY_WITH_TIMEOUT(monitorAnswers() >= 4, 30000);
         p.terminate();
         QVERIFY(p.waitForFinished(30000));
@@ -218,18 +199,7 @@ private slots:
         QVERIFY(p.readAllStandardError().contains("packscope: Sent "));
         sim.stop();
         const int answers = monitorAnswers();
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
-        db.setDatabaseName(bin.filePath("my1.db"));
-        QVERIFY(db.open());
-        int rows = -1;
-        {
-            QSqlQuery count(db);
-            if (count.exec(QStringLiteral("select count(*) from total")) && count.next())
-                rows = count.value(0).toInt();
-        }
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        const int rows = query(bin.filePath("my1.db"), "select count(*) from total").value(0, "-1").toInt();
         QVERIFY2(rows >= answers - 1 && rows <= answers, qPrintable(QStringLiteral("%1 rows, %2 answers").arg(rows).arg(answers)));
     }
 };

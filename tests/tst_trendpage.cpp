@@ -1,15 +1,13 @@
-// The trend page: live samples in the 10-minute window that follows the newest until the user zooms,
-// "Live" following again; the range picker on an empty table, one sample, a range without samples, an
-// end before the start; a newer range superseding an older one; the read-out; the image; both languages.
+// The trend page: the live window and zoom, the range picker's edge cases, a newer range superseding an
+// older one, the read-out, the image, both languages.
 #include "gui/dialogs.h"
 #include "model/livedata.h"
 #include "pages/trendpage.h"
 #include "store/recordtablemodel.h"
+#include "support/helpers.h"
 #include "support/testenv.h"
 
-#include <QComboBox>
 #include <QDateTimeEdit>
-#include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtCharts/QLineSeries>
@@ -28,9 +26,7 @@ QVector<QVariant> row(const QDateTime &at, int centivolts)
 {
     QVector<QVariant> v(40, 0);
     v[0] = at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    v[7] = -150;       // -1.50 A
-    v[9] = centivolts;
-    v[10] = 80;
+    v[7] = -150, v[9] = centivolts, v[10] = 80; // -1.50 A, 80 %
     for (int k = 0; k < 4; ++k)
         v[15 + k] = 20 + k;
     for (int k = 0; k < 15; ++k) // a 15-cell pack: the 16th register reads 0
@@ -47,20 +43,18 @@ class TestTrendPage : public QObject
     RecordTableModel *history = nullptr;
     std::unique_ptr<TrendPage> page;
     QStringList boxes;
+    QString saveAs;
 
-    QString label(const char *name) const { return page->findChild<QLabel *>(name)->text(); }
-    void store(const QDateTime &at, int centivolts)
-    {
-        const QVector<QVariant> values = row(at, centivolts);
-        page->appendSample(history->appendRow(values), values);
-    }
+    void store(const QDateTime &at, int centivolts) { page->appendSample(history->appendRow(row(at, centivolts)), row(at, centivolts)); }
 
 private slots:
     void initTestCase()
     {
         TestEnv::openFreshDatabases();
         history = new RecordTableModel(RecordTable::history(), this);
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
+        Dialogs::setHook([this](const Dialogs::Request &r, QString *fileName) {
+            if (r.kind == Dialogs::Request::SaveFile)
+                return *fileName = saveAs, 0;
             boxes << r.text;
             return int(QMessageBox::Ok);
         });
@@ -109,7 +103,7 @@ private slots:
         // Where no series has a sample, the time alone.
         QCOMPARE(page->readoutAt(Start.addSecs(-100).toMSecsSinceEpoch()), QStringLiteral("2026-04-02 09:58:20"));
 
-        page->findChild<QPushButton *>("liveBtn")->click();
+        child<QPushButton>(page.get(), "liveBtn")->click();
         QVERIFY(page->isFollowing());
         QCOMPARE(page->visibleTo(), Start.addSecs(15 * 60 + 10));
         page->setWindowMinutes(1); // steps of a second
@@ -124,10 +118,7 @@ private slots:
 
     void rangePicker_data()
     {
-        QTest::addColumn<int>("samples");
-        QTest::addColumn<QString>("button");
-        QTest::addColumn<int>("points");
-        QTest::addColumn<QString>("state");
+        columns<int, QString, int, QString>("samples", "button", "points", "state");
         QTest::newRow("empty table") << 0 << "allBtn" << 0 << "No samples stored";
         QTest::newRow("one sample, all") << 1 << "allBtn" << 1 << "History";
         QTest::newRow("one sample, last hour") << 1 << "lastHourBtn" << 1 << "History";
@@ -143,14 +134,14 @@ private slots:
         for (int s = 0; s < samples; ++s)
             store(Start.addSecs(s * 3600), 5000 + s);
         // "Show" reads the range of the pickers: a year before the samples.
-        page->findChild<QDateTimeEdit *>("fromDT")->setDateTime(Start.addYears(-1));
-        page->findChild<QDateTimeEdit *>("toDT")->setDateTime(Start.addYears(-1).addDays(1));
+        child<QDateTimeEdit>(page.get(), "fromDT")->setDateTime(Start.addYears(-1));
+        child<QDateTimeEdit>(page.get(), "toDT")->setDateTime(Start.addYears(-1).addDays(1));
         QSignalSpy shown(page.get(), &TrendPage::rangeShown);
-        page->findChild<QPushButton *>(button)->click();
+        child<QPushButton>(page.get(), qPrintable(button))->click();
         QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
         QVERIFY(!page->isLive());
         QCOMPARE(page->series(Trend::PackVoltage)->count(), points);
-        QCOMPARE(label("lb_state"), state);
+        QCOMPARE(texts(page.get(), "lb_state"), state);
         if (points > 0) {
             // The newest sample is in sight, also when it is the only one.
             const qint64 newest = Start.addSecs((samples - 1) * 3600).toMSecsSinceEpoch();
@@ -189,50 +180,26 @@ private slots:
     void savesThePicture()
     {
         QTemporaryDir dir;
-        const QString file = dir.filePath(QStringLiteral("trend"));
-        Dialogs::setHook([&](const Dialogs::Request &r, QString *fileName) {
-            if (r.kind == Dialogs::Request::SaveFile)
-                *fileName = file;
-            return 0;
-        });
-        page->findChild<QPushButton *>("saveImageBtn")->click();
-        Dialogs::setHook([this](const Dialogs::Request &r, QString *) {
-            boxes << r.text;
-            return int(QMessageBox::Ok);
-        });
-        QImage image(file + QStringLiteral(".png"), "PNG");
-        QVERIFY(!image.isNull());
-        QVERIFY(image.width() > 500);
+        saveAs = dir.filePath(QStringLiteral("trend"));
+        child<QPushButton>(page.get(), "saveImageBtn")->click();
+        QVERIFY(QImage(saveAs + QStringLiteral(".png"), "PNG").width() > 500);
+        QVERIFY(boxes.isEmpty());
     }
 
     void textsFollowTheLanguage_data()
     {
-        QTest::addColumn<int>("language");
-        QTest::addColumn<QStringList>("buttons"); // live, show, last hour, last day, all, save image
-        QTest::addColumn<QString>("window");
-        QTest::addColumn<QString>("firstSeries");
-        QTest::newRow("Chinese") << 0 << QStringList{"实时", "显示", "最近一小时", "最近一天", "全部", "保存图片…"}
-                                 << "10 分钟" << "总电压";
-        QTest::newRow("English") << 1
-                                 << QStringList{"Live", "Show", "Last hour", "Last day", "All", "Save image…"}
-                                 << "10 min" << "Pack voltage";
+        columns<int, QString>("language", "texts");
+        QTest::newRow("Chinese") << 0 << "实时|显示|最近一小时|最近一天|全部|保存图片…|10 分钟|总电压";
+        QTest::newRow("English") << 1 << "Live|Show|Last hour|Last day|All|Save image…|10 min|Pack voltage";
     }
     void textsFollowTheLanguage()
     {
         QFETCH(int, language);
-        QFETCH(QStringList, buttons);
-        QFETCH(QString, window);
-        QFETCH(QString, firstSeries);
-        liveData().language = quint8(1 - language);
-        emit page->languageSwich();
-        liveData().language = quint8(language);
-        emit page->languageSwich();
-        QStringList got;
-        for (const char *name : {"liveBtn", "showBtn", "lastHourBtn", "lastDayBtn", "allBtn", "saveImageBtn"})
-            got << page->findChild<QPushButton *>(name)->text();
-        QCOMPARE(got, buttons);
-        QCOMPARE(page->findChild<QComboBox *>("windowCB")->currentText(), window);
-        QCOMPARE(page->series(Trend::PackVoltage)->name(), firstSeries);
+        for (int l : {1 - language, language})
+            liveData().language = quint8(l), emit page->languageSwich();
+        QTEST(texts(page.get(), "liveBtn|showBtn|lastHourBtn|lastDayBtn|allBtn|saveImageBtn|windowCB") + '|'
+                  + page->series(Trend::PackVoltage)->name(),
+              "texts");
     }
 };
 

@@ -1,9 +1,8 @@
-// Trend queries: the reduction of a range to the extremes per bucket against a brute-force reduction of
-// random tables (every bucket's minimum and maximum of every series, nothing outside the range), through
-// the raw samples, the minute summary kept by the trigger and the summary built from samples stored
-// before it; cells stored as 0 are absent; Clear restarts the summary.
+// Trend queries against a brute-force reduction of random tables, through raw samples, the trigger's
+// minute summary and the one built at start-up; cells stored as 0 are absent; Clear restarts the summary.
 #include "store/recordtablemodel.h"
 #include "store/trendstore.h"
+#include "support/helpers.h"
 #include "support/testenv.h"
 
 #include <QRandomGenerator>
@@ -17,9 +16,7 @@ namespace {
 struct Row
 {
     qint64 t; // seconds as stored, read as UTC
-    int v, i, soc;
-    int temps[4];
-    int cells[16];
+    int v, i, soc, temps[4], cells[16];
 };
 
 QSqlDatabase db() { return QSqlDatabase::database(QStringLiteral("connection1")); }
@@ -30,24 +27,19 @@ struct Ref
     qint64 minT = std::numeric_limits<qint64>::max();
     std::array<qint32, Trend::SeriesCount> lo, hi;
     Ref() { lo.fill(Trend::Missing), hi.fill(Trend::Missing); }
-    void put(int s, qint32 value)
+    void put(int s, qint32 v)
     {
-        if (value == Trend::Missing)
-            return;
-        lo[s] = lo[s] == Trend::Missing ? value : std::min(lo[s], value);
-        hi[s] = hi[s] == Trend::Missing ? value : std::max(hi[s], value);
+        if (v != Trend::Missing)
+            lo[s] = lo[s] == Trend::Missing ? v : std::min(lo[s], v), hi[s] = hi[s] == Trend::Missing ? v : std::max(hi[s], v);
     }
 };
 
 std::array<qint32, Trend::SeriesCount> quantities(const Row &r)
 {
     int high = -1, low = 1 << 20;
-    for (int c : r.cells) {
-        if (c > 0) {
-            high = std::max(high, c);
-            low = std::min(low, c);
-        }
-    }
+    for (int c : r.cells)
+        if (c > 0)
+            high = std::max(high, c), low = std::min(low, c);
     const bool cells = high > 0;
     return {r.v, r.i, r.soc, cells ? high : Trend::Missing, cells ? low : Trend::Missing,
             cells ? high - low : Trend::Missing, *std::max_element(r.temps, r.temps + 4),
@@ -79,8 +71,7 @@ QVector<Row> randomRows(quint32 seed, int count)
         const int step = g.bounded(100);
         t += step < 5 ? 0 : step < 99 ? g.bounded(1, 30) : g.bounded(3600, 6 * 3600);
         Row r{t, g.bounded(4000, 5800), g.bounded(-20000, 20000), g.bounded(0, 101), {}, {}};
-        for (int &temp : r.temps)
-            temp = g.bounded(-40, 90);
+        for (int &temp : r.temps) temp = g.bounded(-40, 90);
         const bool noCells = g.bounded(50) == 0;
         for (int &c : r.cells)
             c = noCells || g.bounded(10) == 0 ? 0 : g.bounded(2500, 3650);
@@ -98,20 +89,13 @@ class TestTrendStore : public QObject
     RecordTableModel *history = nullptr;
 
 private slots:
-    void initTestCase()
-    {
-        TestEnv::openFreshDatabases();
-        history = new RecordTableModel(RecordTable::history(), this);
-    }
+    void initTestCase() { TestEnv::openFreshDatabases(), history = new RecordTableModel(RecordTable::history(), this); }
     void init() { history->clearTable(); }
 
     void reductionKeepsEveryBucketsExtremes_data()
     {
-        QTest::addColumn<quint32>("seed");
-        QTest::addColumn<int>("fromRow"); // the range runs from this row's time minus 77 s
-        QTest::addColumn<int>("toRow");   // to this row's time plus 77 s
-        QTest::addColumn<int>("buckets");
-        QTest::addColumn<QString>("path");
+        // The range runs from fromRow's time minus 77 s to toRow's plus 77 s.
+        columns<quint32, int, int, int, QString>("seed", "fromRow", "toRow", "buckets", "path");
         QTest::newRow("all, summary") << 1u << 0 << 3999 << 40 << "summary";
         QTest::newRow("inner range, summary and edges") << 2u << 517 << 3301 << 25 << "summary";
         QTest::newRow("minutes, raw buckets") << 3u << 2000 << 2030 << 12 << "raw";
@@ -126,8 +110,7 @@ private slots:
         QFETCH(int, buckets);
         QFETCH(QString, path);
 
-        // The first half is stored before the summary exists, so start-up fills it; the
-        // trigger adds the rest.
+        // The first half is stored before the summary exists (start-up fills it), the trigger adds the rest.
         const QVector<Row> rows = randomRows(seed, 4000);
         QVERIFY(QSqlQuery(db()).exec(QStringLiteral("drop trigger total_minute_add")));
         db().transaction();
@@ -152,10 +135,9 @@ private slots:
 
         if (result.fullDetail) {
             QVector<qint64> expected, got;
-            for (const Row &r : rows) {
+            for (const Row &r : rows)
                 if (r.t >= request.fromSecs && r.t <= request.toSecs)
                     expected << r.t;
-            }
             for (const Trend::Bucket &b : result.buckets) {
                 got << b.clockSecs;
                 QCOMPARE(b.low, b.high);
@@ -191,16 +173,12 @@ private slots:
 
     void cellsStoredAsZeroAreAbsent_data()
     {
-        QTest::addColumn<QVector<int>>("cells");
-        QTest::addColumn<int>("high");
-        QTest::addColumn<int>("low");
-        QTest::addColumn<int>("spread");
+        columns<QVector<int>, int, int, int>("cells", "high", "low", "spread");
         QVector<int> thirteen(16, 0);
         for (int k = 0; k < 13; ++k)
             thirteen[k] = 3300 + k;
         QTest::newRow("13 cells") << thirteen << 3312 << 3300 << 12;
-        QTest::newRow("a gap") << QVector<int>{0, 3401, 0, 3290, 3350, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0} << 3401 << 3290
-                               << 111;
+        QTest::newRow("a gap") << QVector<int>{0, 3401, 0, 3290, 3350, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0} << 3401 << 3290 << 111;
         QTest::newRow("none") << QVector<int>(16, 0) << Trend::Missing << Trend::Missing << Trend::Missing;
     }
     void cellsStoredAsZeroAreAbsent()
@@ -216,22 +194,18 @@ private slots:
         values[15] = -5, values[16] = 30, values[17] = 12, values[18] = 0;
         Trend::Sample live;
         QVERIFY(Trend::sampleFromRow(values, live));
-        QCOMPARE(live.value[Trend::CellHigh], high);
-        QCOMPARE(live.value[Trend::CellLow], low);
-        QCOMPARE(live.value[Trend::CellSpread], spread);
-        QCOMPARE(live.value[Trend::TempHigh], 30);
-        QCOMPARE(live.value[Trend::TempLow], -5);
-
+        const QVector<qint32> expected{high, low, spread, 30, -5};
+        const auto pick = [](const auto &v) {
+            return QVector<qint32>{v[Trend::CellHigh], v[Trend::CellLow], v[Trend::CellSpread], v[Trend::TempHigh], v[Trend::TempLow]};
+        };
+        QCOMPARE(pick(live.value), expected);
         // The database reads the stored row the same way.
         QVERIFY(history->appendRow(values) > 0);
         Trend::Request all;
         all.range = Trend::Request::All;
         const Trend::Result r = Trend::query(db(), all);
         QCOMPARE(r.buckets.size(), 1);
-        QCOMPARE(r.buckets[0].low[Trend::CellHigh], high);
-        QCOMPARE(r.buckets[0].low[Trend::CellLow], low);
-        QCOMPARE(r.buckets[0].low[Trend::CellSpread], spread);
-        QCOMPARE(r.buckets[0].low[Trend::TempLow], -5);
+        QCOMPARE(pick(r.buckets[0].low), expected);
     }
 
     void clearRestartsTheSummary()
@@ -242,10 +216,9 @@ private slots:
         Trend::Request all;
         all.range = Trend::Request::All;
         QVERIFY(Trend::query(db(), all).empty);
-        Row one = randomRows(8, 1).first();
+        const Row one = randomRows(8, 1).first();
         insert(one);
         const Trend::Result r = Trend::query(db(), all);
-        QVERIFY(!r.empty);
         QCOMPARE(r.buckets.size(), 1);
         QCOMPARE(r.buckets[0].clockSecs, one.t);
         QCOMPARE(r.buckets[0].high[Trend::PackVoltage], one.v);
