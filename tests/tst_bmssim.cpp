@@ -1,10 +1,9 @@
-// The simulator's answer logic on fixed byte sequences: request cutting, answers, faults, the pack.
+// The simulator's answer logic on fixed bytes: request cutting, answers, faults, the pack.
 #include "model/monitordata.h"
 #include "bmsmodel.h"
 #include "slaveresponder.h"
-#include <QtTest>
-
 #include "support/helpers.h"
+#include <QtTest>
 
 namespace {
 QByteArray joined(const QVector<LinePiece> &pieces)
@@ -56,9 +55,7 @@ private slots:
             all += joined(slave.receive(chunks[i], times[i]));
         QCOMPARE(all, Answer67.repeated(answers));
     }
-    // Each fault on its own: the pieces put on the line, how the first
-    // starts, its CRC; refused and unheard writes are not kept, writes whose
-    // acknowledgement is spoilt are, and reads are answered as ever.
+    // Refused and unheard writes are not kept; writes whose acknowledgement is spoilt are.
     void faults_data()
     {
         // delays: one per piece put on the line; head: how the first piece starts; crcOk: of the first piece
@@ -106,12 +103,10 @@ private slots:
         if (tag == "split")
             QCOMPARE(joined(pieces), Answer67);
         QTEST(int(model.reg(67)), "reg67");
-        if (model.reg(67) == 3300) // only the acknowledgement was spoilt: reads are answered as ever
+        if (model.reg(67) == 3300)
             QCOMPARE(joined(slave.receive(Read67, 10)), hex("0103020CE4BD0F"));
     }
 
-    // Spoiled answers: every kind shows up, each is what it says, and only
-    // the unspoiled ones count as served intact.
     void spoiledAnswers()
     {
         BmsModel model(1, ClockStart);
@@ -171,9 +166,7 @@ private slots:
         QVERIFY(charge && discharge && negative);
     }
 
-    // The log a pack brings back: every state, heater and flag bit, currents
-    // and temperatures below zero, dates over months; a record read is
-    // answered twice on request, the second time after a silence.
+    // Every state, heater and flag bit, negative values, months of dates; records answered twice on request.
     void recordLog()
     {
         BmsModel model(1, ClockStart);

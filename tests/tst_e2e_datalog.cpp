@@ -1,6 +1,5 @@
-// The datalog read end to end against the BMS simulator (quick ticks): one record and back to monitoring
-// reads, two records newest on top and their export byte for byte, answers repeated by the pack, Stop and
-// a silent pack in the middle of a run, and the command line's read and export.
+// The datalog read end to end against the simulator: records, export, repeated answers, Stop,
+// a silent pack mid-run, the command line.
 #include "bmsmodel.h"
 #include "model/livedata.h"
 #include "pages/bmsdatalog.h"
@@ -14,11 +13,9 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
-
 #include <cstdlib>
 
 namespace {
-
 const QByteArray HeaderLine =
     "记录数\t时间\t状态\t加热\t警告\t保护\t错误码\t总电压\t总电流\tSOC\t温度01\t温度02\t温度03\t温度04\t"
     "电压01\t电压02\t电压03\t电压04\t电压05\t电压06\t电压07\t电压08\t电压09\t电压10\t电压11\t电压12\t电压13\t"
@@ -54,7 +51,6 @@ QByteArray expectedLine(int n)
 }
 
 QString outLine(const char *hex) { return QStringLiteral("OUT→◇") + QString::fromLatin1(QByteArray::fromHex(hex).toHex(' ').toUpper()); }
-
 } // namespace
 
 class TestE2eDatalog : public QObject
@@ -67,8 +63,6 @@ class TestE2eDatalog : public QObject
     QString cell(int row, int column) const { return page()->model()->index(row, column).data().toString(); }
     QStringList outLines() const { return e.linesOf(E2e::Out); }
 
-    // The simulator with `arguments`, the window monitoring it with quick
-    // ticks, online.
     bool online(const QStringList &arguments, int pollMs = 100)
     {
         return e.monitor(QStringList{"--serial", Serial} + arguments, pollMs) && e.online();
@@ -95,7 +89,6 @@ private slots:
         QCOMPARE(rows(), 1);
         QCOMPARE(page()->findChild<QPushButton *>("pushButton")->text(), QStringLiteral("Start Reading"));
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
-        // The record read went out once; the tick after it reads the monitoring registers.
         const QString recordRead = outLine("01030200001C45BB");
         QTRY_VERIFY_WITH_TIMEOUT(outLines().indexOf(recordRead) >= 0
                                      && outLines().indexOf(recordRead) + 1 < outLines().size(), E2e::Deadline);
@@ -118,9 +111,7 @@ private slots:
         QCOMPARE(readFile(file), HeaderLine + expectedLine(680) + expectedLine(679));
     }
 
-    // A pack that answers every record read twice: every record is stored
-    // once, with its own data, at one a tick and when read fast over a line
-    // with real timing.
+    // Every record read answered twice: each record stored once, with its own data.
     void repeatedAnswers_data()
     {
         QTest::addColumn<bool>("fast");
@@ -130,8 +121,7 @@ private slots:
     void repeatedAnswers()
     {
         QFETCH(bool, fast);
-        // Ticks well apart from the repetitions: a read sent on a tick right
-        // as a repetition starts is answered into it and goes unanswered.
+        // Ticks well apart from the repetitions.
         QVERIFY(online(fast ? QStringList{"--answer-twice", "--byte-time", "19200"} : QStringList{"--answer-twice"},
                        fast ? 330 : 100));
         page()->setFastRead(fast);

@@ -1,6 +1,5 @@
-// The tool against a Modbus RTU slave that this project did not write:
-// libmodbus answering on the far side of a pseudo-terminal. A mistake shared
-// by the tool and its own simulator cannot hide here.
+// The tool against libmodbus on a pseudo-terminal: a mistake shared by the tool and its
+// own simulator cannot hide here.
 #include "link/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
@@ -95,7 +94,6 @@ private slots:
         r[Reg::SensorTemp12] = 0xFB19;
         r[Reg::CellCount] = 16;
         slave.start();
-
         MainWindow w;
         w.setPortName(slave.deviceName());
         QVERIFY(w.setSlaveAddress(7));
@@ -110,8 +108,7 @@ private slots:
         QVERIFY(boxes.isEmpty());
     }
 
-    // Read, then Write of two groups, the clock last: the slave's registers
-    // hold exactly what was typed, and nothing else changed.
+    // The slave's registers hold exactly what was typed, and nothing else changed.
     void writesParametersIntoAStandardSlave()
     {
         LibmodbusSlave slave(1, 200);
@@ -120,7 +117,6 @@ private slots:
         for (int reg = 45; reg <= 135; ++reg)
             r[reg] = uint16_t(reg);
         slave.start();
-
         MainWindow w;
         w.setPollInterval(300);
         w.setPortName(slave.deviceName());
@@ -148,15 +144,12 @@ private slots:
         QCOMPARE(held, expected);
     }
 
-    // libmodbus's own exception answers (registers 0..49 only, so anything
-    // above is an illegal data address): a refused read is logged and counts
-    // as unanswered, a refused write ends in the failure box.
+    // Registers 0..49 only: a refused read counts as unanswered, a refused write ends in a box.
     void exceptionAnswersOfAStandardSlave()
     {
         LibmodbusSlave slave(1, 50);
         QVERIFY(slave.ok());
         slave.start();
-
         MainWindow w;
         w.setPortName(slave.deviceName());
         w.on_monitorBtn_clicked();
@@ -166,7 +159,6 @@ private slots:
         QCOMPARE(w.unansweredCount(), quint8(1));
         QCOMPARE(liveData().nextRequest, quint16(IdentityRead));
 
-        // A write of register 67 is refused in the same way.
         w.link()->setWriteFrameSource([] {
             const quint16 value = 3300;
             return Frames::writeRegisters(1, 0x43, &value, 1);

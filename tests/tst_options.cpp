@@ -1,5 +1,4 @@
-// The command line: valid combinations, refused values with a message that
-// names the option, and the built program's behaviour on a bad value.
+// The command line: valid combinations, refusals naming the option, the program on a bad value.
 #include "app/options.h"
 #include "support/helpers.h"
 #include "support/e2e.h"
@@ -55,7 +54,6 @@ private slots:
         QTest::newRow("option as port") << QStringList{"--port", "--monitor"} << bad << "--port needs a value";
         QTest::newRow("option as data folder") << QStringList{"--data-dir", "--port", "p"} << bad << "--data-dir needs a value";
         QTest::newRow("poll 5") << QStringList{"--poll-ms", "5"} << bad << "--poll-ms";
-        QTest::newRow("data-dir empty") << QStringList{"--data-dir="} << bad << "--data-dir";
         QTest::newRow("missing value") << QStringList{"--monitor", "--address"} << bad << "address";
         QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << bad << "speed";
         QTest::newRow("positional argument") << QStringList{"COM3"} << bad << "COM3";
@@ -70,11 +68,9 @@ private slots:
         QTest::newRow("datalog without export") << QStringList{"--port", "p", "--read-datalog", "1-2"} << bad << "--export";
         QTest::newRow("datalog without port") << QStringList{"--read-datalog", "1-2", "--export", "f"} << bad << "--port";
         QTest::newRow("fast alone") << QStringList{"--fast"} << bad << "--read-datalog";
-        QTest::newRow("poll period hidden") << QStringList{"--help"} << ok << "--read-datalog";
         QTest::newRow("set without port") << QStringList{"--write-set", "a.json"} << bad << "--port";
         QTest::newRow("read and write set") << QStringList{"--port", "p", "--read-set", "a", "--write-set", "b"} << bad << "together";
         QTest::newRow("set while monitoring") << QStringList{"--port", "p", "--read-set", "a", "--monitor"} << bad << "--monitor";
-        QTest::newRow("help names the sets") << QStringList{"--help"} << ok << "--write-set";
     }
     void exits()
     {
@@ -86,13 +82,10 @@ private slots:
     }
     void programRefusesBadValue()
     {
-        // A copy in a fresh directory shows whether this run created any database.
         QTemporaryDir dir;
         const ProgramRun r = runProgram(copyProgram(dir), {"--address", "99"}, QProcessEnvironment::systemEnvironment(),
                                         dir.path());
-        QCOMPARE(r.code, 2);
-        QVERIFY(r.out.isEmpty());
-        QVERIFY(r.err.contains("--address"));
+        QVERIFY2(r.code == 2 && r.out.isEmpty() && r.err.contains("--address"), qPrintable(r.err));
         QVERIFY(QDir(dir.path()).entryList({"*.db"}).isEmpty());
     }
 };

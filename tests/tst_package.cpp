@@ -1,9 +1,6 @@
-// The Debian package, made with cpack from this build tree and unpacked
-// into a temporary root: its files, its desktop entry, its dependencies, and
-// the unpacked program running.
-#include "support/helpers.h"
+// The Debian package made with cpack and unpacked: files, desktop entry, dependencies, the program running.
 #include "support/e2e.h"
-
+#include "support/helpers.h"
 #include <QFileInfo>
 #include <QImage>
 #include <QStandardPaths>
@@ -40,7 +37,6 @@ private slots:
 
     void files_data()
     {
-        // iconSize: 0: not an icon
         columns<QString, int>("path", "iconSize");
         QTest::newRow("packscope") << "usr/bin/packscope" << 0;
         QTest::newRow("bms-sim") << "usr/bin/bms-sim" << 0;
@@ -61,7 +57,6 @@ private slots:
             const QImage icon(info.filePath());
             QCOMPARE(icon.size(), QSize(iconSize, iconSize));
             QVERIFY(icon.hasAlphaChannel());
-            // The battery's body is green at its centre-left, whatever the size.
             const QColor body = icon.pixelColor(iconSize * 12 / 32, iconSize / 2);
             QVERIFY2(body.green() > 120 && body.red() < 100, qPrintable(body.name()));
         }
@@ -70,10 +65,8 @@ private slots:
     void desktopEntry()
     {
         const QString file = m_root + "/usr/share/applications/packscope.desktop";
-        QFile f(file);
-        QVERIFY(f.open(QIODevice::ReadOnly));
         QMap<QString, QString> keys;
-        for (const QByteArray &line : f.readAll().split('\n'))
+        for (const QByteArray &line : readFile(file).split('\n'))
             if (line.contains('='))
                 keys.insert(QString::fromUtf8(line.left(line.indexOf('='))), QString::fromUtf8(line.mid(line.indexOf('=') + 1)));
         QCOMPARE(keys.value("Name") + '|' + keys.value("Exec") + '|' + keys.value("Icon"), QStringLiteral("PackScope|packscope|packscope"));
