@@ -389,6 +389,11 @@ void TrendPage::appendSample(qint64, const QVector<QVariant> &values)
     Trend::Sample sample;
     if (!Trend::sampleFromRow(values, sample))
         return;
+    // Times have whole seconds: a second sample within the same second would
+    // add a point on the same x. Keeping the first of each second bounds the
+    // memory of the hour kept, whatever the poll period of a test rig.
+    if (!m_samples.isEmpty() && m_samples.last().clockSecs == sample.clockSecs)
+        return;
     m_samples.append(sample);
     // Keep the last hour and a little: drop the oldest in batches.
     const qint64 keepFrom = sample.clockSecs - LiveKeepSecs;

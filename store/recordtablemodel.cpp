@@ -549,6 +549,25 @@ void RecordTableModel::showStoredRow(qint64 id, const QVector<QVariant> &values)
     beginInsertRows(QModelIndex(), 0, 0);
     m_freshIds.append(id);
     endInsertRows();
+    foldFreshRows();
+}
+
+void RecordTableModel::foldFreshRows()
+{
+    // Newest first, the rows stored since the load stand where the ordered
+    // part would show them anyway, and their ids run on from it: after a
+    // while they join it, so that a week of samples does not keep an id
+    // each. The rows keep their places; only the cached blocks, counted
+    // from the top, are read again.
+    constexpr int FoldRows = 1024;
+    const int fresh = m_freshIds.size();
+    if (fresh < FoldRows || m_sortColumn >= 0 || !m_contiguous || m_freshIds.first() != m_orderedMaxId + 1
+        || m_freshIds.last() != m_orderedMaxId + fresh)
+        return;
+    m_orderedMaxId = m_freshIds.last();
+    m_orderedCount += fresh;
+    m_freshIds.clear();
+    forgetRows();
 }
 
 void RecordTableModel::forgetStatements()

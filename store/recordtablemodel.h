@@ -171,6 +171,7 @@ private:
     void fetchOrderedBlock(int block, Block &into) const;
     void readRows(QSqlQuery &query, QVector<Row> &into) const;
     void forgetRows();
+    void foldFreshRows();
     void resetToNewestFirst();
     void ensureSortIndex(int column);
     void countRowsExactly();

@@ -228,6 +228,24 @@ private slots:
             QCOMPARE(cell(r, 7), fixedPoint(currents[r], 2));
     }
 
+    // A long unsorted run: the rows stored since the load join the ordered
+    // part (no id kept per sample) and keep their places.
+    void longRunFoldsFreshRows()
+    {
+        const int n = 1024 + 6;
+        query(QStringLiteral("begin"));
+        for (int v = 1; v <= n; ++v)
+            insertWith(Reg::TotalVoltage, v);
+        query(QStringLiteral("commit"));
+        QVERIFY(model()->snapshot().freshIds.size() < 1024);
+        QCOMPARE(model()->rowCount(), n);
+        for (int row : {0, 5, 6, n - 1})
+            QCOMPARE(cell(row, 9), QString::number((n - row) / 100.0, 'f', 2));
+        insertWith(Reg::TotalVoltage, 2000);
+        QCOMPARE(cell(0, 9), QStringLiteral("20.00"));
+        QCOMPARE(cell(n, 9), QStringLiteral("0.01"));
+    }
+
     void viewOrderAfterASort()
     {
         sample("t1", 600), sample("t2", 5234), sample("t3", 1000);

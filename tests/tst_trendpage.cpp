@@ -114,6 +114,11 @@ private slots:
         for (int s = 2; s <= 4600; ++s)
             page->appendSample(0, row(last.addSecs(s), 5000));
         QVERIFY(page->liveSampleCount() <= TrendPage::LiveKeepSecs + 301);
+        // Nor do many samples a second (a test rig's short poll): one point a second.
+        const int kept = page->liveSampleCount();
+        for (int n = 0; n < 50; ++n)
+            page->appendSample(0, row(last.addSecs(4601), 5000 + n));
+        QCOMPARE(page->liveSampleCount(), kept + 1);
     }
 
     void rangePicker_data()
