@@ -2,6 +2,7 @@
 #include "app/appinfo.h"
 #include "app/datalogjob.h"
 #include "app/mainwindow.h"
+#include "app/memorytrim.h"
 #include "app/options.h"
 #include "app/screenshotrig.h"
 #include "app/parametersetjob.h"
@@ -111,6 +112,7 @@ int main(int argc, char *argv[])
         return exitCode;
     }
     window.show();
+    trimFreedMemoryEveryMinute(&app);
     ScreenshotRig::startIfAsked(&window);
     if (options.monitor)
         QTimer::singleShot(0, &window, &MainWindow::on_monitorBtn_clicked);
