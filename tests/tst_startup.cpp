@@ -1,4 +1,4 @@
-// Start-up: the two databases, one that cannot be opened, the data folder chosen, the icon, SIGTERM.
+// Start-up: the two databases, one that cannot be opened, the data folder chosen, SIGTERM.
 #include "app/appinfo.h"
 #include "app/startup.h"
 #include "gui/dialogs.h"
@@ -33,9 +33,8 @@ class TestStartup : public QObject
             QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
             db.setDatabaseName(file);
             QSqlQuery q = db.open() ? QSqlQuery(db) : QSqlQuery();
-            if (q.exec(QLatin1String(sql)))
-                while (q.next())
-                    values << q.value(0).toString();
+            for (q.exec(QLatin1String(sql)); q.next();)
+                values << q.value(0).toString();
         }
         QSqlDatabase::removeDatabase(QStringLiteral("probe"));
         return values;
@@ -43,6 +42,10 @@ class TestStartup : public QObject
     static QStringList tables(const QString &file)
     {
         return query(file, "select name from sqlite_master where type='table' and name not like 'sqlite_%'");
+    }
+    static QProcessEnvironment offscreen(const char *name, const QString &value)
+    {
+        return withEnv(name, value, withEnv("QT_QPA_PLATFORM", "offscreen"));
     }
 
 private slots:
@@ -80,67 +83,50 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(broken));
         QVERIFY(!Startup::openDatabases(dir.path()));
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        QVERIFY(boxes.size() == 1 && boxes[0].icon == QMessageBox::Critical && !boxes[0].parent);
         QTEST(boxes[0].title, "title");
-        QVERIFY(boxes[0].text.startsWith(QStringLiteral("Unable to establish a database connection.\n") + dir.filePath(broken) + ": "));
-        QCOMPARE(boxes[0].parent, nullptr);
-        if (broken == QLatin1String("my1.db"))
-            QVERIFY(!QFile::exists(dir.filePath("my2.db")));
+        QVERIFY(boxes[0].text.startsWith("Unable to establish a database connection.\n" + dir.filePath(broken) + ": "));
+        QCOMPARE(QFile::exists(dir.filePath("my2.db")), broken == "my2.db");
     }
 
+    // Beside the program, whatever the working directory.
     void programEndsWithCode1WhenMy1CannotBeOpened()
     {
-        QTemporaryDir bin;
-        const QString exe = copyProgram(bin);
-        QVERIFY(QDir(bin.path()).mkdir("my1.db"));
-        const ProgramRun r = runProgram(exe, {}, withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("QT_QPA_PLATFORM", "offscreen")));
-        QCOMPARE(r.code, 1);
-        QVERIFY(r.err.contains("box \"Cannot open database1\": Unable to establish a database connection."));
-        QVERIFY(!QFile::exists(bin.filePath("my2.db")));
-    }
-
-    // Beside the program whatever the working directory, or where --data-dir says (created).
-    void databasesWhereTheProgramKeepsThem_data()
-    {
-        columns<bool>("dataDir");
-        QTest::newRow("beside the program") << false;
-        QTest::newRow("--data-dir") << true;
-    }
-    void databasesWhereTheProgramKeepsThem()
-    {
-        QFETCH(bool, dataDir);
         QTemporaryDir bin, work;
         const QString exe = copyProgram(bin);
-        const QString folder = dataDir ? work.filePath(QStringLiteral("new/folder")) : bin.path();
+        QVERIFY(QDir(bin.path()).mkdir("my1.db"));
+        const ProgramRun r = runProgram(exe, {}, offscreen("PACKSCOPE_ANSWER_DIALOGS", "1"), work.path());
+        QCOMPARE(r.code, 1);
+        QVERIFY(r.err.contains("box \"Cannot open database1\": Unable to establish a database connection."));
+    }
+
+    // Created if need be; nothing lands in the working directory or beside the program.
+    void databasesWhereDataDirSays()
+    {
+        QTemporaryDir bin, work;
+        const QString exe = copyProgram(bin), folder = work.filePath(QStringLiteral("new/folder"));
         QProcess p;
         p.setWorkingDirectory(work.path());
-        p.setProcessEnvironment(withEnv("XDG_CONFIG_HOME", work.path(), withEnv("QT_QPA_PLATFORM", "offscreen")));
-        p.start(exe, dataDir ? QStringList{"--data-dir", folder} : QStringList());
-        QVERIFY(p.waitForStarted());
+        p.setProcessEnvironment(offscreen("XDG_CONFIG_HOME", work.path()));
+        p.start(exe, {"--data-dir", folder});
         QTRY_VERIFY_WITH_TIMEOUT(tables(folder + "/my2.db").contains(QStringLiteral("record")), 30000);
         p.kill();
         p.waitForFinished();
         QCOMPARE(tables(folder + "/my1.db"), QStringList({"total", "total_minute"}));
-        QVERIFY(QDir(work.path()).entryList({"*.db"}).isEmpty()); // never in the working directory
-        if (dataDir)
-            QVERIFY(QDir(bin.path()).entryList({"*.db"}).isEmpty());
+        QCOMPARE(QDir(work.path()).entryList({"*.db"}) + QDir(bin.path()).entryList({"*.db"}), QStringList());
     }
 
     void folderChoice_data()
     {
-        columns<QString, QString, bool, QString, int>("requested", "program", "writable", "path", "source");
-        const QString user = QStringLiteral("/home/tech/.local/share/packscope");
-        const int cmd = AppInfo::DataFolder::CommandLine, beside = AppInfo::DataFolder::BesideProgram,
-                  home = AppInfo::DataFolder::UserFolder;
-        QTest::newRow("writable folder") << "" << "/opt/tools/packscope" << true << "/opt/tools/packscope" << beside;
-        QTest::newRow("read-only folder") << "" << "/opt/tools/packscope" << false << user << home;
-        QTest::newRow("/usr/bin, writable by root") << "" << "/usr/bin" << true << user << home;
-        QTest::newRow("/usr/local/bin") << "" << "/usr/local/bin" << true << user << home;
-        QTest::newRow("/usrlocal is not /usr") << "" << "/usrlocal/bin" << true << "/usrlocal/bin" << beside;
-        QTest::newRow("--data-dir over writable") << "/srv/bms" << "/opt/p" << true << "/srv/bms" << cmd;
-        QTest::newRow("--data-dir over read-only") << "/srv/bms/" << "/usr/bin" << false << "/srv/bms" << cmd;
-        QTest::newRow("--data-dir relative") << "data" << "/usr/bin" << false << QDir::currentPath() + "/data" << cmd;
+        columns<QString, QString, bool, QString>("requested", "program", "writable", "chosen");
+        const QString user = QStringLiteral("user /home/tech/.local/share/packscope");
+        QTest::newRow("writable folder") << "" << "/opt/tools/packscope" << true << "beside /opt/tools/packscope";
+        QTest::newRow("read-only folder") << "" << "/opt/tools/packscope" << false << user;
+        QTest::newRow("/usr/bin, writable by root") << "" << "/usr/bin" << true << user;
+        QTest::newRow("/usr/local/bin") << "" << "/usr/local/bin" << true << user;
+        QTest::newRow("/usrlocal is not /usr") << "" << "/usrlocal/bin" << true << "beside /usrlocal/bin";
+        QTest::newRow("--data-dir over writable") << "/srv/bms/" << "/opt/p" << true << "command /srv/bms";
+        QTest::newRow("--data-dir relative") << "data" << "/usr/bin" << false << "command " + QDir::currentPath() + "/data";
     }
     void folderChoice()
     {
@@ -148,8 +134,7 @@ private slots:
         QFETCH(QString, program);
         QFETCH(bool, writable);
         const auto d = AppInfo::chooseDataFolder(requested, program, writable, "/home/tech/.local/share/packscope");
-        QTEST(d.path, "path");
-        QTEST(int(d.source), "source");
+        QTEST(QStringList({"command", "beside", "user"}).at(d.source) + ' ' + d.path, "chosen");
     }
 
     // The same copy asked by root (who may write its folder) and by an unprivileged user names different folders.
@@ -157,7 +142,6 @@ private slots:
     {
         QTemporaryDir bin, data;
         const QString exe = copyProgram(bin);
-        QVERIFY(!exe.isEmpty());
         QFile::setPermissions(bin.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
                                               | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
         const QProcessEnvironment env = withEnv("XDG_DATA_HOME", data.path());
@@ -172,30 +156,21 @@ private slots:
         QVERIFY2(out.contains("kept in " + data.filePath("packscope") + "\n"), qPrintable(out));
     }
 
-    void realProgramCarriesTheIcon()
-    {
-        const ProgramRun r = runProgram(QStringLiteral(PACKSCOPE_PATH), {QStringLiteral("--check-icon")});
-        QVERIFY2(r.code == 0, qPrintable(r.err));
-        QVERIFY2(r.out.startsWith(":/new/prefix1/app.ico ") && r.out.contains("32x32"), qPrintable(r.out));
-    }
-
     // SIGTERM quits as a closed window does: code 0, link figures on stderr, every answer stored but the one in flight.
     void terminatedMonitoringRunQuitsCleanly()
     {
         QTemporaryDir bin;
         const QString exe = copyProgram(bin), served = bin.filePath("served.log");
-        QVERIFY(!exe.isEmpty());
         SimProcess sim;
         QVERIFY2(sim.start({"--served-log", served}), qPrintable(sim.errorString()));
         QProcess p;
-        p.setProcessEnvironment(withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("QT_QPA_PLATFORM", "offscreen")));
+        p.setProcessEnvironment(offscreen("PACKSCOPE_ANSWER_DIALOGS", "1"));
         p.start(exe, {"--port", sim.deviceName(), "--monitor", "--poll-ms", "100"});
         const auto monitorAnswers = [&served] { return readFile(served).count(" ok 01030000002705d0 "); };
         QTRY_VERIFY_WITH_TIMEOUT(monitorAnswers() >= 4, 30000);
         p.terminate();
         QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0);
         QVERIFY(p.readAllStandardError().contains("packscope: Sent "));
         sim.stop();
         const int answers = monitorAnswers();
