@@ -34,26 +34,22 @@ QVector<Row> randomRows(quint32 seed, int count)
     for (int n = 0; n < count; ++n) {
         const int step = g.bounded(100);
         t += step < 5 ? 0 : step < 99 ? g.bounded(1, 30) : g.bounded(3600, 6 * 3600);
-        Row r{t, QVector<QVariant>(40, 0), {}};
-        r.values[0] = QDateTime::fromSecsSinceEpoch(t, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-        const int v = g.bounded(4000, 5800), i = g.bounded(-20000, 20000), soc = g.bounded(0, 101);
-        r.values[9] = v, r.values[7] = i, r.values[10] = soc;
-        int tempHigh = -1000, tempLow = 1000, cellHigh = 0, cellLow = 1 << 20;
-        for (int k = 0; k < 4; ++k) {
-            const int temp = g.bounded(-40, 90);
-            r.values[15 + k] = temp, tempHigh = std::max(tempHigh, temp), tempLow = std::min(tempLow, temp);
-        }
+        QVector<QVariant> v(40, 0);
+        v[0] = QDateTime::fromSecsSinceEpoch(t, Qt::UTC).toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+        v[9] = g.bounded(4000, 5800), v[7] = g.bounded(-20000, 20000), v[10] = g.bounded(0, 101);
+        std::vector<int> temps(4), cells;
+        for (int k = 0; k < 4; ++k)
+            v[15 + k] = temps[k] = g.bounded(-40, 90);
         const bool noCells = g.bounded(50) == 0;
-        for (int k = 0; k < 16; ++k) {
-            const int c = noCells || g.bounded(10) == 0 ? 0 : g.bounded(2500, 3650);
-            r.values[19 + k] = c;
-            if (c)
-                cellHigh = std::max(cellHigh, c), cellLow = std::min(cellLow, c);
-        }
+        for (int k = 0; k < 16; ++k)
+            v[19 + k] = cells.emplace_back(noCells || g.bounded(10) == 0 ? 0 : g.bounded(2500, 3650));
+        cells.erase(std::remove(cells.begin(), cells.end(), 0), cells.end());
+        const auto [tLow, tHigh] = std::minmax_element(temps.begin(), temps.end());
+        const auto [cLow, cHigh] = std::minmax_element(cells.begin(), cells.end());
+        const bool any = !cells.empty();
         const qint32 none = Trend::Missing;
-        r.series = {v, i, soc, cellHigh ? cellHigh : none, cellHigh ? cellLow : none,
-                    cellHigh ? cellHigh - cellLow : none, tempHigh, tempLow};
-        rows << r;
+        rows << Row{t, v, {v[9].toInt(), v[7].toInt(), v[10].toInt(), any ? *cHigh : none, any ? *cLow : none,
+                           any ? *cHigh - *cLow : none, *tHigh, *tLow}};
     }
     return rows;
 }
