@@ -9,7 +9,6 @@
 
 #include <QDateTimeEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QtCharts/QLineSeries>
 #include <QtTest>
 
@@ -21,16 +20,15 @@ namespace {
 
 const QDateTime Start(QDate(2026, 4, 2), QTime(10, 0, 0));
 
-// A history row (table order after id) at `at` with pack voltage `centivolts`.
+// A history row at `at` with pack voltage `centivolts`: -1.50 A, 80 %, sensors at
+// 20..23 °C, a 15-cell pack of 3.300..3.314 V (the 16th cell register reads 0).
 QVector<QVariant> row(const QDateTime &at, int centivolts)
 {
     QVector<QVariant> v(40, 0);
     v[0] = at.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
-    v[7] = -150, v[9] = centivolts, v[10] = 80; // -1.50 A, 80 %
-    for (int k = 0; k < 4; ++k)
-        v[15 + k] = 20 + k;
-    for (int k = 0; k < 15; ++k) // a 15-cell pack: the 16th register reads 0
-        v[19 + k] = 3300 + k;
+    v[7] = -150, v[9] = centivolts, v[10] = 80;
+    for (int k = 0; k < 15; ++k)
+        v[19 + k] = 3300 + k, v[15 + k % 4] = 20 + k % 4;
     return v;
 }
 
@@ -54,10 +52,7 @@ private slots:
         TestEnv::openFreshDatabases();
         history = new RecordTableModel(RecordTable::history(), this);
         Dialogs::setHook([this](const Dialogs::Request &r, QString *fileName) {
-            if (r.kind == Dialogs::Request::SaveFile)
-                return *fileName = saveAs, 0;
-            boxes << r.text;
-            return int(QMessageBox::Ok);
+            return r.kind == Dialogs::Request::SaveFile ? (*fileName = saveAs, 0) : (boxes << r.text, int(QMessageBox::Ok));
         });
     }
     void cleanupTestCase() { Dialogs::clearHook(); }
@@ -74,13 +69,11 @@ private slots:
 
     void liveFollowsTheLastTenMinutes()
     {
-        QCOMPARE(page->windowMinutes(), 10);
         for (int s = 0; s <= 15 * 60 + 3; ++s)
             store(Start.addSecs(s), 5000 + s % 100);
         const QDateTime last = Start.addSecs(15 * 60 + 3);
         // Drawn once the event loop runs; the window moves on in steps of 10 s.
         QTRY_VERIFY(voltage()->count() && voltage()->at(voltage()->count() - 1) == QPointF(last.toMSecsSinceEpoch(), 50.03));
-        QVERIFY(page->isFollowing());
         QCOMPARE(page->visibleFrom(), Start.addSecs(5 * 60 + 10));
         QCOMPARE(page->visibleTo(), Start.addSecs(15 * 60 + 10));
         // The series keeps the window and at most a minute more.
@@ -88,7 +81,6 @@ private slots:
 
         // A zoom stops the following; new samples leave the view where it is.
         page->zoomTo(Start.addSecs(60), Start.addSecs(120));
-        QVERIFY(!page->isFollowing());
         store(last.addSecs(1), 5100);
         page->updateLiveChart();
         QCOMPARE(page->visibleTo(), Start.addSecs(120));
@@ -141,8 +133,12 @@ private slots:
         QVERIFY(points == 0 || (page->visibleFrom() < newest && page->visibleTo() >= newest));
     }
 
-    void endBeforeStartIsRefused()
+    // A To before a From is refused in the current language; a newer range
+    // supersedes an older one.
+    void rangeRequests()
     {
+        for (int s = 0; s < 100; ++s)
+            store(Start.addSecs(s), 5000 + s);
         QVERIFY(!page->showRange(Start, Start.addSecs(-1)));
         liveData().language = 0;
         QVERIFY(!page->showRange(Start, Start.addSecs(-1)));
@@ -150,16 +146,7 @@ private slots:
         QVERIFY(page->isLive());
         QSignalSpy shown(page.get(), &TrendPage::rangeShown);
         QVERIFY(page->showRange(Start, Start)); // one second is a range
-        QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
-    }
-
-    void newerRangeSupersedesOlder()
-    {
-        for (int s = 0; s < 100; ++s)
-            store(Start.addSecs(s), 5000 + s);
-        QSignalSpy shown(page.get(), &TrendPage::rangeShown);
-        page->showRange(Start, Start.addSecs(99));
-        page->showRange(Start.addSecs(10), Start.addSecs(19));
+        QVERIFY(page->showRange(Start.addSecs(10), Start.addSecs(19)));
         QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
         QTest::qWait(200);
         QCOMPARE(shown.count(), 1);
