@@ -31,16 +31,10 @@ private slots:
         QFETCH(QStringList, args);
         const Options o = parse(args);
         QCOMPARE(o.outcome, Options::Run);
-        QStringList taken{o.port, QString::number(o.baud), QString::number(o.address), QString::number(o.pollMs)};
-        if (o.monitor)
-            taken << "monitor";
-        if (o.readDatalog)
-            taken << QStringLiteral("datalog %1-%2 %3").arg(o.datalogBegin).arg(o.datalogEnd).arg(o.exportFile);
-        if (o.fast)
-            taken << "fast";
-        if (o.isParameterJob())
-            taken << "read set " + o.readSet;
-        QTEST(taken.join(' '), "options");
+        QTEST(QStringLiteral("%1 %2 %3 %4").arg(o.port).arg(o.baud).arg(o.address).arg(o.pollMs) + (o.monitor ? " monitor" : "")
+                  + (o.readDatalog ? QStringLiteral(" datalog %1-%2 %3").arg(o.datalogBegin).arg(o.datalogEnd).arg(o.exportFile) : "")
+                  + (o.fast ? " fast" : "") + (o.isParameterJob() ? " read set " + o.readSet : ""),
+              "options");
     }
     void exits_data()
     {
