@@ -5,11 +5,8 @@
 #include "support/helpers.h"
 #include "support/testenv.h"
 
-#include <QCheckBox>
-#include <QPlainTextEdit>
-#include <QPushButton>
-#include <QTabWidget>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
 const QByteArray Read = hex("01030000002705d0"), Ack = hex("011000430001f01d");

@@ -1,9 +1,7 @@
 // The Debian package made with cpack and unpacked: files, desktop entry, dependencies, the program running.
 #include "support/e2e.h"
 #include "support/helpers.h"
-#include <QFileInfo>
 #include <QImage>
-#include <QStandardPaths>
 #include <QtTest>
 
 namespace {
