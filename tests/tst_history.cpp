@@ -10,12 +10,9 @@
 #include "support/helpers.h"
 #include "support/testenv.h"
 
-#include <QHeaderView>
-#include <QLoggingCategory>
-#include <QSqlQuery>
-#include <QTableView>
+#include <QtSql>
 #include <QtTest>
-
+#include <QtWidgets>
 #include <memory>
 
 namespace {
