@@ -7,11 +7,9 @@
 #include "support/helpers.h"
 #include "support/testenv.h"
 
-#include <QDateTimeEdit>
-#include <QPushButton>
 #include <QtCharts/QLineSeries>
 #include <QtTest>
-
+#include <QtWidgets>
 #include <memory>
 
 using namespace QtCharts;
