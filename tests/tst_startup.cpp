@@ -89,18 +89,6 @@ private slots:
         QCOMPARE(QFile::exists(dir.filePath("my2.db")), broken == "my2.db");
     }
 
-    // Beside the program, whatever the working directory.
-    void programEndsWithCode1WhenMy1CannotBeOpened()
-    {
-        QTemporaryDir bin, work;
-        const QString exe = copyProgram(bin);
-        QVERIFY(QDir(bin.path()).mkdir("my1.db"));
-        const ProgramRun r = runProgram(exe, {}, withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("QT_QPA_PLATFORM", "offscreen")),
-                                        work.path());
-        QCOMPARE(r.code, 1);
-        QVERIFY(r.err.contains("box \"Cannot open database1\": Unable to establish a database connection."));
-    }
-
     void folderChoice_data()
     {
         columns<QString, QString, bool, QString>("requested", "program", "writable", "chosen");
@@ -122,14 +110,20 @@ private slots:
         QTEST(QStringList({"command", "beside", "user"}).at(d.source) + ' ' + d.path, "chosen");
     }
 
-    // The same copy asked by root (who may write its folder) and by an unprivileged user names different folders.
-    void helpNamesTheFolderForTheUserRunningIt()
+    // Beside the program whatever the working directory, for a user who may
+    // write there; an unprivileged user of the same copy gets a folder of its
+    // own. A my1.db that cannot be opened ends the program with code 1.
+    void dataBesideTheProgram()
     {
-        QTemporaryDir bin, data;
+        QTemporaryDir bin, work, data;
         const QString exe = copyProgram(bin);
         QCOMPARE(::chmod(QFile::encodeName(bin.path()).constData(), 0755), 0);
-        const QProcessEnvironment env = withEnv("XDG_DATA_HOME", data.path());
+        QVERIFY(QDir(bin.path()).mkdir("my1.db"));
+        const QProcessEnvironment env = withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("XDG_DATA_HOME", data.path()));
         QVERIFY(runProgram(exe, {"--help"}, env).out.contains("kept in " + bin.path() + "\n"));
+        const ProgramRun r = runProgram(exe, {}, withEnv("QT_QPA_PLATFORM", "offscreen", env), work.path());
+        QVERIFY2(r.code == 1 && r.err.contains("box \"Cannot open database1\": Unable to establish a database connection."),
+                 qPrintable(r.err));
         const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
         if (geteuid() != 0 || setpriv.isEmpty())
             QSKIP("needs root and setpriv to run the program as another user");
