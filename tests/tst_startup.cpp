@@ -35,10 +35,7 @@ QStringList query(const QString &file, const char *sql)
     return values;
 }
 
-QStringList tables(const QString &file)
-{
-    return query(file, "select name from sqlite_master where type='table' and name not like 'sqlite_%'");
-}
+const char *const Tables = "select name from sqlite_master where type='table' and name not like 'sqlite_%'";
 
 } // namespace
 
@@ -61,7 +58,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(Startup::openDatabases(dir.path()));
         // my1.db also holds the trend's per-minute summary.
-        QCOMPARE(tables(dir.filePath("my1.db")) + tables(dir.filePath("my2.db")),
+        QCOMPARE(query(dir.filePath("my1.db"), Tables) + query(dir.filePath("my2.db"), Tables),
                  QStringList({"total", "total_minute", "record"}));
         QVERIFY(QSqlQuery(QSqlDatabase::database(QStringLiteral("connection1")))
                     .exec(QStringLiteral("insert into total(time) values('2026-12-06 10:00:00')")));
