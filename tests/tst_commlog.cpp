@@ -1,12 +1,9 @@
-// The communication log: the view's newest lines, saved files, time stamps, the tab's buttons.
+// The communication log: the view's newest lines, saved files, time stamps.
 #include "app/commlog.h"
-#include "gui/dialogs.h"
-#include "app/mainwindow.h"
 #include "support/helpers.h"
-#include "support/testenv.h"
 
+#include <QPlainTextEdit>
 #include <QtTest>
-#include <QtWidgets>
 
 namespace {
 const QByteArray Read = hex("01030000002705d0"), Ack = hex("011000430001f01d");
@@ -23,7 +20,6 @@ class TestCommLog : public QObject
     Q_OBJECT
     QTemporaryDir m_dir;
 private slots:
-    void initTestCase() { TestEnv::openFreshDatabases(); }
     void viewHoldsNewestSaveWritesAll()
     {
         constexpr int Lines = 10050; // past the view limit and many store blocks
@@ -86,20 +82,6 @@ private slots:
         const QByteArray saved = readFile(name);
         QVERIFY(saved.startsWith(timed.toUtf8()) && saved.endsWith('\n' + last.toUtf8() + "\r\n"));
         QCOMPARE(saved.count('\n'), CommLog::BlockLines + 4);
-    }
-    // The tab's own Save and Clear act on the whole log.
-    void saveAndClearButtons()
-    {
-        MainWindow w;
-        QWidget *tab = child<QTabWidget>(&w, "tabWidget")->widget(4); // the history page has buttons of the same names
-        emit w.link()->frameSent(Read);
-        const QString name = m_dir.filePath(QStringLiteral("window.txt"));
-        Dialogs::setHook([&](const Dialogs::Request &, QString *fileName) { return fileName ? (*fileName = name, 0) : 0; });
-        child<QPushButton>(tab, "saveBtn")->click();
-        Dialogs::clearHook();
-        QCOMPARE(readFile(name), QStringLiteral("OUT→◇01 03 00 00 00 27 05 D0\r\n").toUtf8());
-        child<QPushButton>(tab, "clearBtn")->click();
-        QVERIFY(w.commLog().lineCount() == 0 && child<QPlainTextEdit>(tab, "textEdit")->toPlainText().isEmpty());
     }
 };
 
