@@ -9,7 +9,6 @@ class TestOptions : public QObject
     Q_OBJECT
     static Options parse(const QStringList &args) { return Options::parse(QStringList{"packscope"} + args); }
 private slots:
-    void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("9.8.7")); }
     void valid_data()
     {
         // options: what was taken, in a line
@@ -48,9 +47,7 @@ private slots:
         QTest::newRow("option as data folder") << QStringList{"--data-dir", "--port", "p"} << bad << "--data-dir needs a value";
         QTest::newRow("poll 5") << QStringList{"--poll-ms", "5"} << bad << "--poll-ms";
         QTest::newRow("positional argument") << QStringList{"COM3"} << bad << "COM3";
-        QTest::newRow("help") << QStringList{"--address", "5", "--help"} << ok << "--monitor";
         QTest::newRow("help-all") << QStringList{"--help-all"} << ok << "--port";
-        QTest::newRow("version") << QStringList{"--version"} << ok << "9.8.7";
         const QStringList withPort{"--port", "ttyUSB0", "--export", "log.xlsx"};
         QTest::newRow("datalog from 0") << withPort + QStringList{"--read-datalog", "0-5"} << bad << "--read-datalog";
         QTest::newRow("datalog past 680") << withPort + QStringList{"--read-datalog", "1-681"} << bad << "--read-datalog";
