@@ -35,7 +35,6 @@ private slots:
         columns<QString, int>("path", "iconSize");
         QTest::newRow("packscope") << "usr/bin/packscope" << 0;
         QTest::newRow("bms-sim") << "usr/bin/bms-sim" << 0;
-        QTest::newRow("desktop entry") << "usr/share/applications/packscope.desktop" << 0;
         for (int size : {16, 32, 48, 64, 128, 256})
             QTest::addRow("icon %d", size) << QString("usr/share/icons/hicolor/%1x%1/apps/packscope.png").arg(size) << size;
     }
