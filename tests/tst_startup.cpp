@@ -90,7 +90,6 @@ private slots:
     {
         columns<QString, QString, bool, QString>("requested", "program", "writable", "chosen");
         const QString user = QStringLiteral("user /home/tech/.local/share/packscope");
-        QTest::newRow("writable folder") << "" << "/opt/tools/packscope" << true << "beside /opt/tools/packscope";
         QTest::newRow("read-only folder") << "" << "/opt/tools/packscope" << false << user;
         QTest::newRow("/usr/bin, writable by root") << "" << "/usr/bin" << true << user;
         QTest::newRow("/usr/local/bin") << "" << "/usr/local/bin" << true << user;
@@ -107,9 +106,8 @@ private slots:
         QTEST(QStringList({"command", "beside", "user"}).at(d.source) + ' ' + d.path, "chosen");
     }
 
-    // Beside the program whatever the working directory, for a user who may
-    // write there; an unprivileged user of the same copy gets a folder of its
-    // own. A my1.db that cannot be opened ends the program with code 1.
+    // Beside the program whatever the working directory, for a user who may write there, else in the
+    // user's own folder; a my1.db that cannot be opened ends the program with code 1.
     void dataBesideTheProgram()
     {
         QTemporaryDir bin, work, data;
@@ -130,9 +128,8 @@ private slots:
         QVERIFY2(out.contains("kept in " + data.filePath("packscope") + "\n"), qPrintable(out));
     }
 
-    // SIGTERM quits as a closed window does: code 0, link figures on stderr,
-    // every answer stored but the one in flight, in the --data-dir folder
-    // (created) and nowhere else.
+    // SIGTERM quits as a closed window does: code 0, link figures on stderr, every answer stored
+    // but the one in flight, in the --data-dir folder (created) and nowhere else.
     void terminatedMonitoringRunQuitsCleanly()
     {
         QTemporaryDir bin, work;
