@@ -105,7 +105,6 @@ private slots:
     {
         QFETCH(int, samples);
         QFETCH(QString, button);
-        QFETCH(int, points);
         for (int s = 0; s < samples; ++s)
             store(Start.addSecs(s * 3600), 5000 + s);
         // "Show" reads the range of the pickers: a year before the samples.
@@ -115,11 +114,11 @@ private slots:
         child<QPushButton>(page.get(), qPrintable(button))->click();
         QTRY_COMPARE_WITH_TIMEOUT(shown.count(), 1, 20000);
         QVERIFY(!page->isLive());
-        QCOMPARE(voltage()->count(), points);
+        QTEST(voltage()->count(), "points");
         QTEST(texts(page.get(), "lb_state"), "state");
         // The newest sample is in sight, also when it is the only one.
         const QDateTime newest = Start.addSecs((samples - 1) * 3600);
-        QVERIFY(points == 0 || (page->visibleFrom() < newest && page->visibleTo() >= newest));
+        QVERIFY(!voltage()->count() || (page->visibleFrom() < newest && page->visibleTo() >= newest));
     }
 
     // A To before a From is refused in the current language; a newer range supersedes an older one.
