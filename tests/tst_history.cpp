@@ -5,7 +5,6 @@
 #include "pages/exporttable.h"
 #include "pages/historymonitoring.h"
 #include "store/recordtablemodel.h"
-#include "store/schema.h"
 #include "support/helpers.h"
 #include "support/testenv.h"
 
@@ -39,9 +38,11 @@ QByteArray sampleLine(const char *time, const char *voltage)
            + QByteArray("0.000\t").repeated(16) + "0.0\t0\t\t\t\t\r\n";
 }
 
-QString centi(int value) { return QString::number(value / 100.0, 'f', 2); }
+struct Shown { int language, reg, value, column; const char *text; };
 
 } // namespace
+
+Q_DECLARE_METATYPE(Shown)
 
 class TestHistory : public QObject
 {
@@ -73,10 +74,8 @@ private slots:
     void init()
     {
         TestEnv::resetLiveData();
-        page.reset();
-        query(QStringLiteral("drop table if exists total"));
-        query(QString::fromLatin1(Schema::CreateTotalTable));
         page = std::make_unique<HistoryMonitoring>();
+        page->on_clearBtn_clicked(); // a fresh table, ids from 1
         dir = std::make_unique<QTemporaryDir>();
     }
     void cleanup() { Dialogs::clearHook(); }
@@ -84,31 +83,26 @@ private slots:
     // A register shown by its column's rule, protection on red.
     void sampleColumn_data()
     {
-        columns<int, int, int, int, QString>("language", "reg", "value", "column", "shown");
-        const struct { int language, reg, value, column; const char *shown; } rows[] = {
-            {1, Reg::PackCurrent, 0xFF38, 7, "-2.00"}, {1, Reg::PackCurrent, 0xFFCE, 7, "-0.50"},
-            {1, Reg::TotalVoltage, 0xFFFF, 9, "655.35"}, {1, Reg::SensorTemp12, 0xFB19, 15, "-5"},
-            {1, Reg::CellVoltage, 3301, 19, "3.301"}, {1, Reg::FullCapacity, 1000, 35, "100.0"},
-            {1, Reg::WarningBits, 171, 3, "00AB"},
-            {1, Reg::StatusWord, 0x8005, 1, "Charge"}, // charge wins; the heater bit is not in Status
-            {1, Reg::StatusWord, 0x8005, 2, "on"}, {0, Reg::StatusWord, 0x7FFF, 2, "关"},
-            {1, Reg::StatusWord, 0x0004, 1, "Protection"}, {0, Reg::StatusWord, 0x000C, 1, "保护"}, // bit 2 wins
-            {1, Reg::StatusWord, 0x0008, 1, "Charge current limiting"},
-        };
-        for (const auto &r : rows)
-            QTest::addRow("column %d = %s", r.column, r.shown) << r.language << r.reg << r.value << r.column << r.shown;
+        QTest::addColumn<Shown>("row");
+        for (const Shown &r : std::initializer_list<Shown>{
+                {1, Reg::PackCurrent, 0xFF38, 7, "-2.00"}, {1, Reg::PackCurrent, 0xFFCE, 7, "-0.50"},
+                {1, Reg::TotalVoltage, 0xFFFF, 9, "655.35"}, {1, Reg::SensorTemp12, 0xFB19, 15, "-5"},
+                {1, Reg::CellVoltage, 3301, 19, "3.301"}, {1, Reg::FullCapacity, 1000, 35, "100.0"},
+                {1, Reg::WarningBits, 171, 3, "00AB"},
+                {1, Reg::StatusWord, 0x8005, 1, "Charge"}, // charge wins; the heater bit is not in Status
+                {1, Reg::StatusWord, 0x8005, 2, "on"}, {0, Reg::StatusWord, 0x7FFF, 2, "关"},
+                {1, Reg::StatusWord, 0x0004, 1, "Protection"}, {0, Reg::StatusWord, 0x000C, 1, "保护"}, // bit 2 wins
+                {1, Reg::StatusWord, 0x0008, 1, "Charge current limiting"}})
+            QTest::addRow("column %d = %s", r.column, r.text) << r;
     }
     void sampleColumn()
     {
-        QFETCH(int, language);
-        QFETCH(int, reg);
-        QFETCH(int, value);
-        QFETCH(int, column);
-        QFETCH(QString, shown);
-        liveData().language = quint8(language);
-        insertWith(reg, value);
-        QCOMPARE(cell(0, column), shown);
-        QCOMPARE(model()->index(0, column).data(Qt::BackgroundRole).value<QBrush>(),
+        QFETCH(Shown, row);
+        liveData().language = quint8(row.language);
+        insertWith(row.reg, row.value);
+        const QString shown = QString::fromUtf8(row.text);
+        QCOMPARE(cell(0, row.column), shown);
+        QCOMPARE(model()->index(0, row.column).data(Qt::BackgroundRole).value<QBrush>(),
                  shown == "Protection" || shown == "保护" ? QBrush(Qt::red) : QBrush());
     }
 
@@ -175,7 +169,7 @@ private slots:
         QStringList voltages;
         for (int id = n - 1; id >= 1; --id)
             if (id < 100 || id > 110)
-                voltages << centi(id);
+                voltages << QString::number(id / 100.0, 'f', 2);
         QCOMPARE(columnTexts(9), voltages);
         page->sortByColumn(7);
         for (int r = model()->rowCount() - 1; r > 0; --r)
