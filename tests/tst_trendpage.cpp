@@ -50,13 +50,11 @@ private slots:
         history = new RecordTableModel(RecordTable::history(), this);
         Dialogs::setHook([this](const Dialogs::Request &r, QString *) { return boxes << r.text, int(QMessageBox::Ok); });
     }
-    void cleanupTestCase() { Dialogs::clearHook(); }
     void init()
     {
         liveData().language = 1, history->clearTable(), boxes.clear();
         page.reset(new TrendPage), page->resize(1200, 700), page->show();
     }
-    void cleanup() { page.reset(); }
 
     void liveFollowsTheLastTenMinutes()
     {
@@ -78,7 +76,6 @@ private slots:
                  QStringLiteral("2026-04-02 10:01:40  Pack voltage 50.00 V  Current -1.50 A  SOC 80 %  "
                                 "Highest cell 3.314 V  Lowest cell 3.300 V  Cell spread 14 mV  "
                                 "Highest temperature 23 °C  Lowest temperature 20 °C"));
-        // Where no series has a sample, the time alone.
         QCOMPARE(page->readoutAt(Start.addSecs(-100).toMSecsSinceEpoch()), QStringLiteral("2026-04-02 09:58:20"));
 
         child<QPushButton>(page.get(), "liveBtn")->click();
