@@ -61,7 +61,8 @@ private slots:
         // The clock that stamps samples is set at construction, not a second later.
         QVERIFY(QDateTime::fromString(w.parameterPage()->clockText(), "yyyy-MM-dd hh:mm:ss").isValid());
         QVector<QSharedPointer<QSignalSpy>> spies;
-        for (QObject *page : QList<QObject *>{w.monitoringPage(), w.parameterPage(), w.historyPage(), w.datalogPage(), w.addressPage(), w.trendPage()})
+        for (QObject *page : QList<QObject *>{w.monitoringPage(), w.parameterPage(), w.historyPage(), w.datalogPage(),
+                                              w.addressPage(), w.trendPage()})
             spies << QSharedPointer<QSignalSpy>::create(page, SIGNAL(languageSwich()));
         auto *lg = child<QComboBox>(&w, "lgCB");
         lg->setCurrentIndex(0);
