@@ -9,7 +9,6 @@ class TestOptions : public QObject
     Q_OBJECT
     static Options parse(const QStringList &args) { return Options::parse(QStringList{"packscope"} + args); }
 private slots:
-    void initTestCase() { QCoreApplication::setApplicationVersion(QStringLiteral("9.8.7")); }
     void valid_data()
     {
         // options: what was taken, in a line
@@ -17,7 +16,6 @@ private slots:
         QTest::newRow("nothing") << QStringList{} << " 0 0 0";
         QTest::newRow("all") << QStringList{"--port", "tty0", "--baud", "56000", "--address", "1", "--monitor"}
                              << "tty0 56000 1 0 monitor";
-        QTest::newRow("equals signs") << QStringList{"--port=COM3", "--baud=115200", "--address=64"} << "COM3 115200 64 0";
         QTest::newRow("toolkit options left to the application")
             << QStringList{"-platform", "offscreen", "--port", "ttyS1", "-style=fusion", "-reverse"} << "ttyS1 0 0 0";
         QTest::newRow("datalog job") << QStringList{"--port", "ttyUSB0", "--read-datalog", "679-680", "--fast", "--export",
@@ -31,16 +29,10 @@ private slots:
         QFETCH(QStringList, args);
         const Options o = parse(args);
         QCOMPARE(o.outcome, Options::Run);
-        QStringList taken{o.port, QString::number(o.baud), QString::number(o.address), QString::number(o.pollMs)};
-        if (o.monitor)
-            taken << "monitor";
-        if (o.readDatalog)
-            taken << QStringLiteral("datalog %1-%2 %3").arg(o.datalogBegin).arg(o.datalogEnd).arg(o.exportFile);
-        if (o.fast)
-            taken << "fast";
-        if (o.isParameterJob())
-            taken << "read set " + o.readSet;
-        QTEST(taken.join(' '), "options");
+        QTEST(QStringLiteral("%1 %2 %3 %4").arg(o.port).arg(o.baud).arg(o.address).arg(o.pollMs) + (o.monitor ? " monitor" : "")
+                  + (o.readDatalog ? QStringLiteral(" datalog %1-%2 %3").arg(o.datalogBegin).arg(o.datalogEnd).arg(o.exportFile) : "")
+                  + (o.fast ? " fast" : "") + (o.isParameterJob() ? " read set " + o.readSet : ""),
+              "options");
     }
     void exits_data()
     {
@@ -54,12 +46,8 @@ private slots:
         QTest::newRow("option as port") << QStringList{"--port", "--monitor"} << bad << "--port needs a value";
         QTest::newRow("option as data folder") << QStringList{"--data-dir", "--port", "p"} << bad << "--data-dir needs a value";
         QTest::newRow("poll 5") << QStringList{"--poll-ms", "5"} << bad << "--poll-ms";
-        QTest::newRow("missing value") << QStringList{"--monitor", "--address"} << bad << "address";
-        QTest::newRow("unknown option") << QStringList{"--speed", "9600"} << bad << "speed";
         QTest::newRow("positional argument") << QStringList{"COM3"} << bad << "COM3";
-        QTest::newRow("help") << QStringList{"--address", "5", "--help"} << ok << "--monitor";
         QTest::newRow("help-all") << QStringList{"--help-all"} << ok << "--port";
-        QTest::newRow("version") << QStringList{"--version"} << ok << "9.8.7";
         const QStringList withPort{"--port", "ttyUSB0", "--export", "log.xlsx"};
         QTest::newRow("datalog from 0") << withPort + QStringList{"--read-datalog", "0-5"} << bad << "--read-datalog";
         QTest::newRow("datalog past 680") << withPort + QStringList{"--read-datalog", "1-681"} << bad << "--read-datalog";

@@ -1,49 +1,49 @@
-// Start-up: the two databases, one that cannot be opened, the data folder chosen, the icon, SIGTERM.
+// Start-up: the two databases, one that cannot be opened, the data folder chosen, SIGTERM.
 #include "app/appinfo.h"
 #include "app/startup.h"
 #include "gui/dialogs.h"
-#include "support/helpers.h"
 #include "support/e2e.h"
+#include "support/helpers.h"
 
-#include <QDir>
-#include <QSqlDatabase>
-#include <QSqlQuery>
-#include <QStandardPaths>
+#include <QtSql>
 #include <QtTest>
+#include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+
+void dropConnections()
+{
+    for (const QString &name : QSqlDatabase::connectionNames()) {
+        { QSqlDatabase::database(name, false).close(); }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+// The first column of `sql` run on the database `file`.
+QStringList query(const QString &file, const char *sql)
+{
+    QStringList values;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
+        db.setDatabaseName(file);
+        QSqlQuery q = db.open() ? QSqlQuery(db) : QSqlQuery();
+        for (q.exec(QLatin1String(sql)); q.next();)
+            values << q.value(0).toString();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("probe"));
+    return values;
+}
+
+const char *const Tables = "select name from sqlite_master where type='table' and name not like 'sqlite_%'";
+
+} // namespace
 
 class TestStartup : public QObject
 {
     Q_OBJECT
 
     QList<Dialogs::Request> boxes;
-
-    static void dropConnections()
-    {
-        for (const QString &name : QSqlDatabase::connectionNames()) {
-            { QSqlDatabase::database(name, false).close(); }
-            QSqlDatabase::removeDatabase(name);
-        }
-    }
-    // The first column of `sql` run on the database `file`.
-    static QStringList query(const QString &file, const char *sql)
-    {
-        QStringList values;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("probe"));
-            db.setDatabaseName(file);
-            QSqlQuery q = db.open() ? QSqlQuery(db) : QSqlQuery();
-            if (q.exec(QLatin1String(sql)))
-                while (q.next())
-                    values << q.value(0).toString();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("probe"));
-        return values;
-    }
-    static QStringList tables(const QString &file)
-    {
-        return query(file, "select name from sqlite_master where type='table' and name not like 'sqlite_%'");
-    }
 
 private slots:
     void init()
@@ -58,7 +58,7 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(Startup::openDatabases(dir.path()));
         // my1.db also holds the trend's per-minute summary.
-        QCOMPARE(tables(dir.filePath("my1.db")) + tables(dir.filePath("my2.db")),
+        QCOMPARE(query(dir.filePath("my1.db"), Tables) + query(dir.filePath("my2.db"), Tables),
                  QStringList({"total", "total_minute", "record"}));
         QVERIFY(QSqlQuery(QSqlDatabase::database(QStringLiteral("connection1")))
                     .exec(QStringLiteral("insert into total(time) values('2026-12-06 10:00:00')")));
@@ -80,67 +80,22 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(broken));
         QVERIFY(!Startup::openDatabases(dir.path()));
-        QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].icon, QMessageBox::Critical);
+        QVERIFY(boxes.size() == 1 && boxes[0].icon == QMessageBox::Critical && !boxes[0].parent);
         QTEST(boxes[0].title, "title");
-        QVERIFY(boxes[0].text.startsWith(QStringLiteral("Unable to establish a database connection.\n") + dir.filePath(broken) + ": "));
-        QCOMPARE(boxes[0].parent, nullptr);
-        if (broken == QLatin1String("my1.db"))
-            QVERIFY(!QFile::exists(dir.filePath("my2.db")));
-    }
-
-    void programEndsWithCode1WhenMy1CannotBeOpened()
-    {
-        QTemporaryDir bin;
-        const QString exe = copyProgram(bin);
-        QVERIFY(QDir(bin.path()).mkdir("my1.db"));
-        const ProgramRun r = runProgram(exe, {}, withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("QT_QPA_PLATFORM", "offscreen")));
-        QCOMPARE(r.code, 1);
-        QVERIFY(r.err.contains("box \"Cannot open database1\": Unable to establish a database connection."));
-        QVERIFY(!QFile::exists(bin.filePath("my2.db")));
-    }
-
-    // Beside the program whatever the working directory, or where --data-dir says (created).
-    void databasesWhereTheProgramKeepsThem_data()
-    {
-        columns<bool>("dataDir");
-        QTest::newRow("beside the program") << false;
-        QTest::newRow("--data-dir") << true;
-    }
-    void databasesWhereTheProgramKeepsThem()
-    {
-        QFETCH(bool, dataDir);
-        QTemporaryDir bin, work;
-        const QString exe = copyProgram(bin);
-        const QString folder = dataDir ? work.filePath(QStringLiteral("new/folder")) : bin.path();
-        QProcess p;
-        p.setWorkingDirectory(work.path());
-        p.setProcessEnvironment(withEnv("XDG_CONFIG_HOME", work.path(), withEnv("QT_QPA_PLATFORM", "offscreen")));
-        p.start(exe, dataDir ? QStringList{"--data-dir", folder} : QStringList());
-        QVERIFY(p.waitForStarted());
-        QTRY_VERIFY_WITH_TIMEOUT(tables(folder + "/my2.db").contains(QStringLiteral("record")), 30000);
-        p.kill();
-        p.waitForFinished();
-        QCOMPARE(tables(folder + "/my1.db"), QStringList({"total", "total_minute"}));
-        QVERIFY(QDir(work.path()).entryList({"*.db"}).isEmpty()); // never in the working directory
-        if (dataDir)
-            QVERIFY(QDir(bin.path()).entryList({"*.db"}).isEmpty());
+        QVERIFY(boxes[0].text.startsWith("Unable to establish a database connection.\n" + dir.filePath(broken) + ": "));
+        QCOMPARE(QFile::exists(dir.filePath("my2.db")), broken == "my2.db");
     }
 
     void folderChoice_data()
     {
-        columns<QString, QString, bool, QString, int>("requested", "program", "writable", "path", "source");
-        const QString user = QStringLiteral("/home/tech/.local/share/packscope");
-        const int cmd = AppInfo::DataFolder::CommandLine, beside = AppInfo::DataFolder::BesideProgram,
-                  home = AppInfo::DataFolder::UserFolder;
-        QTest::newRow("writable folder") << "" << "/opt/tools/packscope" << true << "/opt/tools/packscope" << beside;
-        QTest::newRow("read-only folder") << "" << "/opt/tools/packscope" << false << user << home;
-        QTest::newRow("/usr/bin, writable by root") << "" << "/usr/bin" << true << user << home;
-        QTest::newRow("/usr/local/bin") << "" << "/usr/local/bin" << true << user << home;
-        QTest::newRow("/usrlocal is not /usr") << "" << "/usrlocal/bin" << true << "/usrlocal/bin" << beside;
-        QTest::newRow("--data-dir over writable") << "/srv/bms" << "/opt/p" << true << "/srv/bms" << cmd;
-        QTest::newRow("--data-dir over read-only") << "/srv/bms/" << "/usr/bin" << false << "/srv/bms" << cmd;
-        QTest::newRow("--data-dir relative") << "data" << "/usr/bin" << false << QDir::currentPath() + "/data" << cmd;
+        columns<QString, QString, bool, QString>("requested", "program", "writable", "chosen");
+        const QString user = QStringLiteral("user /home/tech/.local/share/packscope");
+        QTest::newRow("read-only folder") << "" << "/opt/tools/packscope" << false << user;
+        QTest::newRow("/usr/bin, writable by root") << "" << "/usr/bin" << true << user;
+        QTest::newRow("/usr/local/bin") << "" << "/usr/local/bin" << true << user;
+        QTest::newRow("/usrlocal is not /usr") << "" << "/usrlocal/bin" << true << "beside /usrlocal/bin";
+        QTest::newRow("--data-dir over writable") << "/srv/bms/" << "/opt/p" << true << "command /srv/bms";
+        QTest::newRow("--data-dir relative") << "data" << "/usr/bin" << false << "command " + QDir::currentPath() + "/data";
     }
     void folderChoice()
     {
@@ -148,21 +103,22 @@ private slots:
         QFETCH(QString, program);
         QFETCH(bool, writable);
         const auto d = AppInfo::chooseDataFolder(requested, program, writable, "/home/tech/.local/share/packscope");
-        QTEST(d.path, "path");
-        QTEST(int(d.source), "source");
+        QTEST(QStringList({"command", "beside", "user"}).at(d.source) + ' ' + d.path, "chosen");
     }
 
-    // The same copy asked by root (who may write its folder) and by an unprivileged user names different folders.
-    void helpNamesTheFolderForTheUserRunningIt()
+    // Beside the program whatever the working directory, for a user who may write there, else in the
+    // user's own folder; a my1.db that cannot be opened ends the program with code 1.
+    void dataBesideTheProgram()
     {
-        QTemporaryDir bin, data;
+        QTemporaryDir bin, work, data;
         const QString exe = copyProgram(bin);
-        QVERIFY(!exe.isEmpty());
-        QFile::setPermissions(bin.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
-                                              | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
-        const QProcessEnvironment env = withEnv("XDG_DATA_HOME", data.path());
+        QCOMPARE(::chmod(QFile::encodeName(bin.path()).constData(), 0755), 0);
+        QVERIFY(QDir(bin.path()).mkdir("my1.db"));
+        const QProcessEnvironment env = withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("XDG_DATA_HOME", data.path()));
         QVERIFY(runProgram(exe, {"--help"}, env).out.contains("kept in " + bin.path() + "\n"));
-        QVERIFY(runProgram(exe, {"--help", "--data-dir", data.filePath("x")}, env).out.contains("kept in " + data.filePath("x") + "\n"));
+        const ProgramRun r = runProgram(exe, {}, withEnv("QT_QPA_PLATFORM", "offscreen", env), work.path());
+        QVERIFY2(r.code == 1 && r.err.contains("box \"Cannot open database1\": Unable to establish a database connection."),
+                 qPrintable(r.err));
         const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
         if (geteuid() != 0 || setpriv.isEmpty())
             QSKIP("needs root and setpriv to run the program as another user");
@@ -172,35 +128,30 @@ private slots:
         QVERIFY2(out.contains("kept in " + data.filePath("packscope") + "\n"), qPrintable(out));
     }
 
-    void realProgramCarriesTheIcon()
-    {
-        const ProgramRun r = runProgram(QStringLiteral(PACKSCOPE_PATH), {QStringLiteral("--check-icon")});
-        QVERIFY2(r.code == 0, qPrintable(r.err));
-        QVERIFY2(r.out.startsWith(":/new/prefix1/app.ico ") && r.out.contains("32x32"), qPrintable(r.out));
-    }
-
-    // SIGTERM quits as a closed window does: code 0, link figures on stderr, every answer stored but the one in flight.
+    // SIGTERM quits as a closed window does: code 0, link figures on stderr, every answer stored
+    // but the one in flight, in the --data-dir folder (created) and nowhere else.
     void terminatedMonitoringRunQuitsCleanly()
     {
-        QTemporaryDir bin;
-        const QString exe = copyProgram(bin), served = bin.filePath("served.log");
-        QVERIFY(!exe.isEmpty());
+        QTemporaryDir bin, work;
+        const QString exe = copyProgram(bin), served = work.filePath("served.log"), folder = work.filePath("new/folder");
         SimProcess sim;
         QVERIFY2(sim.start({"--served-log", served}), qPrintable(sim.errorString()));
         QProcess p;
-        p.setProcessEnvironment(withEnv("PACKSCOPE_ANSWER_DIALOGS", "1", withEnv("QT_QPA_PLATFORM", "offscreen")));
-        p.start(exe, {"--port", sim.deviceName(), "--monitor", "--poll-ms", "100"});
+        p.setWorkingDirectory(work.path());
+        p.setProcessEnvironment(withEnv("PACKSCOPE_ANSWER_DIALOGS", "1",
+                                        withEnv("XDG_CONFIG_HOME", work.path(), withEnv("QT_QPA_PLATFORM", "offscreen"))));
+        p.start(exe, {"--port", sim.deviceName(), "--monitor", "--poll-ms", "100", "--data-dir", folder});
         const auto monitorAnswers = [&served] { return readFile(served).count(" ok 01030000002705d0 "); };
         QTRY_VERIFY_WITH_TIMEOUT(monitorAnswers() >= 4, 30000);
         p.terminate();
         QVERIFY(p.waitForFinished(30000));
-        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(p.exitCode(), 0);
+        QVERIFY(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0);
         QVERIFY(p.readAllStandardError().contains("packscope: Sent "));
         sim.stop();
         const int answers = monitorAnswers();
-        const int rows = query(bin.filePath("my1.db"), "select count(*) from total").value(0, "-1").toInt();
+        const int rows = query(folder + "/my1.db", "select count(*) from total").value(0, "-1").toInt();
         QVERIFY2(rows >= answers - 1 && rows <= answers, qPrintable(QStringLiteral("%1 rows, %2 answers").arg(rows).arg(answers)));
+        QCOMPARE(QDir(work.path()).entryList({"*.db"}) + QDir(bin.path()).entryList({"*.db"}), QStringList());
     }
 };
 
