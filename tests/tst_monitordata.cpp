@@ -1,6 +1,6 @@
-// Decoding read answers into the register image, the values derived from it
-// (signed fields, sensor temperatures, extremes, identity texts), and their
-// display: fixed point, hexadecimal words, the operating state.
+// Decoding read answers into the register image, the identity texts, and the
+// display of values: fixed point, hexadecimal words, the operating state.
+// Signed fields, temperatures and extremes are checked on the real-time page.
 #include "model/monitordata.h"
 #include "model/valueformat.h"
 #include "support/helpers.h"
@@ -58,41 +58,6 @@ private slots:
         storeRegisters(answer(bigEndian(counting(100))), 500, live);
         QCOMPARE(live.registerImage[511], quint16(0x100B));
         QCOMPARE(live.recordRegisters[0], Untouched);
-    }
-    void signedValues()
-    {
-        BmsLiveData live;
-        live.registerImage[Reg::PackCurrent] = 0xFF38;
-        live.registerImage[Reg::SensorTemp12] = 0xFB19;
-        live.registerImage[Reg::SensorTemp34] = 0x807F; // sensors 3 and 4 take no part in the extremes
-        QCOMPARE(int(packCurrent(live)), -200);
-        QCOMPARE(QVector<int>({sensorTemp(1, live), sensorTemp(2, live), sensorTemp(3, live), sensorTemp(4, live)}),
-                 QVector<int>({-5, 25, -128, 127}));
-        const auto extremes = [&] { return QVector<int>{temperatureExtremes(live).max, temperatureExtremes(live).min}; };
-        QCOMPARE(extremes(), QVector<int>({25, -5}));
-        live.registerImage[Reg::SensorTemp12] = 0x7F80;
-        QCOMPARE(extremes(), QVector<int>({127, -128}));
-    }
-    void cellExtremes_data()
-    {
-        columns<int, Words, int, int, int>("count", "cells", "max", "min", "scanned");
-        QTest::newRow("no cells") << 0 << Words{3300} << 0 << 65535 << 0;
-        QTest::newRow("three cells") << 3 << Words{3300, 3310, 3295, 5000, 1} << 3310 << 3295 << 3;
-        QTest::newRow("unsigned compare") << 2 << Words{40000, 3000} << 40000 << 3000 << 2;
-        // Only sixteen cell fields exist: register 18 (huge here) is never a cell.
-        QTest::newRow("count 20 held to 16") << 20 << (Words(15, 3300) << 3290) << 3300 << 3290 << 16;
-    }
-    void cellExtremes()
-    {
-        QFETCH(int, count);
-        QFETCH(Words, cells);
-        BmsLiveData live;
-        live.registerImage[Reg::CellCount] = quint16(count);
-        std::copy(cells.begin(), cells.end(), live.registerImage + Reg::CellVoltage);
-        live.registerImage[Reg::PcbTemp] = 65000;
-        QTEST(cellCount(live), "scanned");
-        QTEST(int(cellVoltageExtremes(live).max), "max");
-        QTEST(int(cellVoltageExtremes(live).min), "min");
     }
     void identityTexts()
     {
