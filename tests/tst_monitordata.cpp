@@ -70,37 +70,23 @@ private slots:
         storeReadAnswer(answer("PACK-48V-100AH-16S-LFP01V1.2.3"), live);
         QCOMPARE(modelText(live) + '|' + versionText(live), QStringLiteral("PACK-48V-100AH-16S-LFP01|V1.2.3"));
     }
-    void fixedPoint_data()
+    void fixedPointAndHex()
     {
-        columns<qint64, int, QString>("value", "decimals", "text");
-        QTest::newRow("52.34") << qint64(5234) << 2 << "52.34";
-        QTest::newRow("-0.05 keeps its sign") << qint64(-5) << 2 << "-0.05";
-        QTest::newRow("thousandths zero-filled") << qint64(45) << 3 << "0.045";
-        QTest::newRow("whole negative") << qint64(-40) << 0 << "-40";
-        QTest::newRow("i64 minimum") << std::numeric_limits<qint64>::min() << 2 << "-92233720368547758.08";
+        QCOMPARE(::fixedPoint(5234, 2) + ' ' + ::fixedPoint(-5, 2) + ' ' + ::fixedPoint(45, 3) + ' ' + ::fixedPoint(-40, 0),
+                 QStringLiteral("52.34 -0.05 0.045 -40")); // signs kept, fractions zero-filled
+        QCOMPARE(::fixedPoint(std::numeric_limits<qint64>::min(), 2), QStringLiteral("-92233720368547758.08"));
+        QCOMPARE(::hex4(10) + ::hex4(65535), QStringLiteral("000AFFFF"));
     }
-    void fixedPoint()
-    {
-        QFETCH(qint64, value);
-        QFETCH(int, decimals);
-        QTEST(::fixedPoint(value, decimals), "text");
-    }
-    void hex4() { QCOMPARE(::hex4(10) + ::hex4(65535), QStringLiteral("000AFFFF")); }
-    void operatingState_data()
-    {
-        columns<int, QString, QString>("status", "chinese", "english");
-        QTest::newRow("charge wins") << 0x000F << QStringLiteral("充电") << "Charge";
-        QTest::newRow("discharge over protection") << 0x0006 << QStringLiteral("放电") << "Discharge";
-        QTest::newRow("protection over limiting") << 0x000C << QStringLiteral("保护") << "Protection";
-        QTest::newRow("limiting") << 0x0008 << QStringLiteral("充电限流") << "Charge current limiting";
-        QTest::newRow("none, other bits ignored") << 0xFFF0 << QStringLiteral("静置") << "Standby";
-    }
+    // Charge wins over discharge, discharge over protection, protection over limiting.
     void operatingState()
     {
-        QFETCH(int, status);
-        QTEST(operatingStateText(quint16(status), 0), "chinese");
-        QTEST(operatingStateText(quint16(status), 1), "english");
-        QVERIFY(operatingStateText(quint16(status), 2).isEmpty());
+        QStringList zh, en;
+        for (quint16 status : {0x000F, 0x0006, 0x000C, 0x0008, 0xFFF0}) {
+            zh << operatingStateText(status, 0), en << operatingStateText(status, 1);
+            QVERIFY(operatingStateText(status, 2).isEmpty());
+        }
+        QCOMPARE(zh.join('|'), QStringLiteral("充电|放电|保护|充电限流|静置"));
+        QCOMPARE(en.join('|'), QStringLiteral("Charge|Discharge|Protection|Charge current limiting|Standby"));
     }
 };
 
