@@ -60,14 +60,14 @@ private slots:
         e.reset();
     }
 
-    // 1..1 stores one row and hands back to monitoring reads; 679..680 goes on top, newer first.
-    void recordsThenMonitoring()
+    // Every record read answered twice. 1..1 stores one row and hands back to monitoring reads;
+    // 679..680 go on top, newer first; after Clear, 1..3 are stored once each, with their own data.
+    void readsWithRepeatedAnswers()
     {
-        QVERIFY(online());
+        QVERIFY(online({"--answer-twice"}));
         read(1, 1);
         QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), E2e::Deadline);
-        QCOMPARE(rows(), 1);
-        QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
+        QVERIFY(rows() == 1 && liveData().nextRequest == MonitorRead);
         const QString recordRead = outLine("01030200001C45BB");
         QTRY_COMPARE_WITH_TIMEOUT(outLines().mid(outLines().indexOf(recordRead), 2).size(), 2, E2e::Deadline);
         QCOMPARE(outLines().mid(outLines().indexOf(recordRead), 2), QStringList({recordRead, outLine("010300000027 05D0")}));
@@ -75,16 +75,12 @@ private slots:
         read(679, 680);
         QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), E2e::Deadline);
         QCOMPARE(cell(0, 0) + ',' + cell(1, 0) + ',' + cell(2, 0), QStringLiteral("680,679,1"));
-    }
-
-    // Every record read answered twice: each record stored once, with its own data.
-    void repeatedAnswers()
-    {
-        QVERIFY(online({"--answer-twice"}));
+        child<QPushButton>(page(), "clearBtn")->click();
         read(1, 3);
         QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), E2e::Deadline);
         QTemporaryDir dir;
         QCOMPARE(exported(dir.filePath("f.xlsx")), HeaderLine + Line[2] + Line[1] + Line[0]);
+        QCOMPARE(page()->model()->idAt(2), qint64(1)); // ids start again after Clear
     }
 
     // A silent pack abandons the run, which the button then stops; Stop ends a run at once.
