@@ -103,6 +103,7 @@ private slots:
             {"temperature 1 0xFB", {9, 0xFB19}, 10, "-5", "-5"}, {"temperature 2 0x19", {9, 0xFB19}, 11, "25", "25"},
             {"protection state", {2, 0x8004}, 2, "4", "Protection"}, {"heater", {2, 0x8004}, 3, "1", "on"},
             {"protection flags", {4, 171}, 5, "171", "00AB"},
+            {"serial number with quotes", {}, 30, "O'Hara \"7\"", "O'Hara \"7\""},
         };
         for (const auto &r : rows)
             QTest::newRow(r.tag) << r.registers << r.column << r.storedValue << r.shown;
@@ -115,6 +116,9 @@ private slots:
         QVector<quint16> answer(28, 0);
         for (int i = 0; i + 1 < registers.size(); i += 2)
             answer[registers[i]] = quint16(registers[i + 1]);
+        const QByteArray serial = QByteArray("O'Hara \"7\"").leftJustified(16, '\0'); // stored as it is, quotes and all
+        for (int i = 0; i < 16; i += 2)
+            liveData().registerImage[Reg::SerialText + i / 2] = quint16(quint8(serial[i]) << 8 | quint8(serial[i + 1]));
         start(17, 17);
         answerPrepared(answer);
         QTEST(stored(column, 1).toString(), "storedValue");
@@ -122,23 +126,6 @@ private slots:
         QCOMPARE(page->model()->index(0, column).data(Qt::BackgroundRole).value<QBrush>(),
                  shown == "Protection" ? QBrush(Qt::red) : QBrush());
         QVERIFY(!page->isReading() && liveData().nextRequest == MonitorRead); // range 17..17 is done
-    }
-
-    // A serial number with quotes is stored as it is; Clear restarts the ids.
-    void serialNumberAndClear()
-    {
-        const QByteArray serial = QByteArray("O'Hara \"7\"").leftJustified(16, '\0');
-        for (int i = 0; i < 16; i += 2)
-            liveData().registerImage[Reg::SerialText + i / 2] = quint16(quint8(serial[i]) << 8 | quint8(serial[i + 1]));
-        start(1, 2);
-        answerPrepared(1);
-        answerPrepared(2);
-        QCOMPARE(stored(30, 2).toString(), QStringLiteral("O'Hara \"7\""));
-        QCOMPARE(cell(0, 30) + '|' + cell(0, 0) + '|' + cell(1, 0), QStringLiteral("O'Hara \"7\"|2|1"));
-        page->on_clearBtn_clicked();
-        start(5, 5);
-        answerPrepared(5);
-        QVERIFY(rows() == 1 && page->model()->idAt(0) == 1 && stored(0, 1).toInt() == 5);
     }
 
     // Answers to another read store nothing and the read is sent again; a
@@ -151,9 +138,7 @@ private slots:
         answer(QByteArray(), QVector<quint16>(28, 4));                 // nothing in flight
         QVERIFY(rows() == 0 && page->requestFrame() == read5);
         answer(read5, QVector<quint16>(28, 5));
-        QCOMPARE(cell(0, 0), QStringLiteral("5"));
-        answer(read5, QVector<quint16>(28, 5)); // the same answer twice
-        QCOMPARE(rows(), 1);
+        QVERIFY(rows() == 1 && cell(0, 0) == "5");
 
         exec(QStringLiteral("drop table record")); // the database refuses record 6
         answerPrepared(6);
