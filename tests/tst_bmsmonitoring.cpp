@@ -166,23 +166,6 @@ private slots:
         }
     }
 
-    // Redrawn every second: unchanged values must not re-polish anything.
-    void unchangedRedrawKeepsStyles()
-    {
-        struct Counter : QObject {
-            int count = 0;
-            bool eventFilter(QObject *, QEvent *e) override { return (count += e->type() == QEvent::StyleChange), false; }
-        } counter;
-        BmsMonitoring page;
-        for (QWidget *w : page.findChildren<QWidget *>())
-            w->installEventFilter(&counter);
-        reg(Reg::WarningBits) = 0x0003, reg(Reg::CellMarkBits) = 0x0001;
-        page.refreshValues();
-        QVERIFY(std::exchange(counter.count, 0) > 0);
-        page.refreshValues();
-        QCOMPARE(counter.count, 0);
-    }
-
     // The real-time and parameter pages fit the window at its designed size, nothing clipped,
     // with the widest values in both languages.
     void pagesFitMainWindow()
