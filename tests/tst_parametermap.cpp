@@ -1,5 +1,5 @@
 // The parameter map: texts and registers both ways, refusals, clock packing, the write walk and its
-// frames, factory values; parameter set files.
+// frames, factory values; refused parameter set files (written ones: the page and --read-set).
 #include "model/parametermap.h"
 #include "model/parameterset.h"
 #include "support/helpers.h"
@@ -108,24 +108,6 @@ private slots:
         const QVector<Default> d = factoryDefaults();
         QCOMPARE(QString("%1: %2=%3 .. %4=%5").arg(d.size()).arg(d.first().reg).arg(d.first().value).arg(d.last().reg)
                      .arg(d.last().value), QStringLiteral("49: 56=3400 .. 135=110"));
-    }
-
-    void setWritesAndReadsBack()
-    {
-        ParamSet::Set set;
-        set.model = "PS16S-100AH", set.serial = "PS1", set.saved = "2026-12-06 10:00:00";
-        set.groups = QStringList{"TIME_SET", "BALANCE", "CUV"}; // written in write order
-        set.values = {{"CUVW", "2.500"}, {"CUVP", "2.300"}, {"CUVR", "3.100"},
-                      {"BALANCE_OPEN_V", "3.400"}, {"BALANCE_OPEN_V_DELTA", "40"}, {"LOW_CAP", "10"}};
-        const QByteArray bytes = ParamSet::serialize(set);
-        const QJsonObject o = QJsonDocument::fromJson(bytes).object();
-        QCOMPARE(o.value("format").toString() + ' ' + QString::number(o.value("version").toInt()), "packscope-parameter-set 1");
-        QCOMPARE(o.value("groups").toVariant().toStringList(), QStringList({"CUV", "BALANCE", "TIME_SET"}));
-        ParamSet::Problem problem;
-        const ParamSet::Set back = ParamSet::parse(bytes, &problem);
-        QVERIFY2(problem.isNull(), qPrintable(problem.where + ": " + problem.what));
-        QVERIFY(back.values == set.values && back.serial == set.serial);
-        QCOMPARE(ParamSet::groupMask(back), (1u << 0) | (1u << 13) | (1u << 15));
     }
 
     void setRefusals_data()
