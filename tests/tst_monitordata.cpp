@@ -3,6 +3,7 @@
 // Signed fields, temperatures and extremes are checked on the real-time page.
 #include "model/monitordata.h"
 #include "model/valueformat.h"
+#include "support/fakebms.h"
 #include "support/helpers.h"
 #include <QtTest>
 #include <limits>
@@ -15,13 +16,6 @@ using Words = QVector<quint16>;
 // A function-3 answer from address 1 carrying `data` (byte count = its size).
 QByteArray answer(const QByteArray &data) { return sealed(QByteArray::fromHex("0103") + char(data.size()) + data); }
 Words counting(int count) { Words v(count); std::iota(v.begin(), v.end(), quint16(0x1000)); return v; }
-QByteArray bigEndian(const Words &values)
-{
-    QByteArray bytes;
-    for (const quint16 v : values)
-        bytes.append(char(v >> 8)).append(char(v));
-    return bytes;
-}
 } // namespace
 
 class TestMonitorData : public QObject
@@ -32,9 +26,9 @@ private slots:
     {
         columns<int, QByteArray, int, Words>("kind", "frame", "first", "stored");
         const int monitor = MonitorRead;
-        QTest::newRow("monitoring, 78 bytes") << monitor << answer(bigEndian(counting(39))) << 0 << counting(39);
-        QTest::newRow("identity, 46 bytes") << int(IdentityRead) << answer(bigEndian(counting(23))) << 105 << counting(23);
-        QTest::newRow("parameter read") << int(ParameterRead) << answer(bigEndian(counting(91))) << 0 << Words{};
+        QTest::newRow("monitoring, 78 bytes") << monitor << readAnswer(1, counting(39)) << 0 << counting(39);
+        QTest::newRow("identity, 46 bytes") << int(IdentityRead) << readAnswer(1, counting(23)) << 105 << counting(23);
+        QTest::newRow("parameter read") << int(ParameterRead) << readAnswer(1, counting(91)) << 0 << Words{};
         QTest::newRow("byte count 1") << monitor << answer(QByteArray::fromHex("AA")) << 0 << Words{};
         QTest::newRow("byte count 5") << monitor << answer(QByteArray::fromHex("123456789A")) << 0 << Words{0x1234, 0x5678};
         // A byte count larger than the frame carries never turns the CRC into a value.
@@ -55,7 +49,7 @@ private slots:
         for (int r = 0; r < 512; ++r)
             QCOMPARE(live.registerImage[r], r >= first && r < first + stored.size() ? stored[r - first] : Untouched);
         // recordRegisters lies right behind the image: it would show an overrun.
-        storeRegisters(answer(bigEndian(counting(100))), 500, live);
+        storeRegisters(readAnswer(1, counting(100)), 500, live);
         QCOMPARE(live.registerImage[511], quint16(0x100B));
         QCOMPARE(live.recordRegisters[0], Untouched);
     }

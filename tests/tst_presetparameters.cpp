@@ -47,28 +47,23 @@ private slots:
         QCOMPARE(page.tickedGroups(), 0xFFFFu);
     }
 
-    // Nothing ticked, or only selectAll: the hint box, nothing prepared.
-    void hintWhenNothingTicked_data()
-    {
-        columns<int, bool, QString>("language", "onlySelectAll", "box");
-        QTest::newRow("en") << 1 << false
-                            << "Clues: If you want to restore the parameters or modify the parameters, please check the corresponding options!!!";
-        QTest::newRow("zh, only selectAll") << 0 << true << "提示: 如需恢复参数或修改参数请为其对应的选项打勾!!!";
-    }
+    // Nothing ticked (English), or only selectAll (Chinese): the hint box, nothing prepared.
     void hintWhenNothingTicked()
     {
-        QFETCH(int, language);
-        QFETCH(bool, onlySelectAll);
-        QFETCH(QString, box);
-        PresetParameters page;
-        setLanguage(page, language);
-        child<QCheckBox>(&page, "selectAll")->setChecked(onlySelectAll);
-        liveData().nextRequest = MonitorRead;
-        child<QPushButton>(&page, "set")->setEnabled(true);
-        child<QPushButton>(&page, "set")->click();
-        page.on_factory_reset_clicked();
-        QTRY_COMPARE(m_boxes, QStringList({box, box}));
-        QVERIFY(liveData().nextRequest == MonitorRead && page.writeFrame().isEmpty());
+        for (int language : {1, 0}) {
+            PresetParameters page;
+            setLanguage(page, language);
+            child<QCheckBox>(&page, "selectAll")->setChecked(language == 0);
+            liveData().nextRequest = MonitorRead;
+            child<QPushButton>(&page, "set")->setEnabled(true);
+            child<QPushButton>(&page, "set")->click();
+            page.on_factory_reset_clicked();
+            const QString box = language ? "Clues: If you want to restore the parameters or modify the parameters, please check the "
+                                           "corresponding options!!!" : "提示: 如需恢复参数或修改参数请为其对应的选项打勾!!!";
+            QTRY_COMPARE(m_boxes, QStringList({box, box}));
+            QVERIFY(liveData().nextRequest == MonitorRead && page.writeFrame().isEmpty());
+            m_boxes.clear();
+        }
     }
 
     // A text its register cannot hold stops the Write: a box names the field, nothing is
