@@ -1,12 +1,11 @@
-// Decoding read answers into the register image, the identity texts, and the
-// display of values: fixed point, hexadecimal words, the operating state.
-// Signed fields, temperatures and extremes are checked on the real-time page.
+// Decoding read answers into the register image, the identity texts, the
+// operating state's text. Fixed-point and hexadecimal texts, signed fields,
+// temperatures and extremes are checked on the pages that show them.
 #include "model/monitordata.h"
 #include "model/valueformat.h"
 #include "support/fakebms.h"
 #include "support/helpers.h"
 #include <QtTest>
-#include <limits>
 #include <numeric>
 
 namespace {
@@ -63,13 +62,6 @@ private slots:
         QCOMPARE(modelText(live) + '|' + versionText(live) + '|' + serialText(live), QStringLiteral("AB|V2.01|SN20240001234567"));
         storeReadAnswer(answer("PACK-48V-100AH-16S-LFP01V1.2.3"), live);
         QCOMPARE(modelText(live) + '|' + versionText(live), QStringLiteral("PACK-48V-100AH-16S-LFP01|V1.2.3"));
-    }
-    void fixedPointAndHex()
-    {
-        QCOMPARE(::fixedPoint(5234, 2) + ' ' + ::fixedPoint(-5, 2) + ' ' + ::fixedPoint(45, 3) + ' ' + ::fixedPoint(-40, 0),
-                 QStringLiteral("52.34 -0.05 0.045 -40")); // signs kept, fractions zero-filled
-        QCOMPARE(::fixedPoint(std::numeric_limits<qint64>::min(), 2), QStringLiteral("-92233720368547758.08"));
-        QCOMPARE(::hex4(10) + ::hex4(65535), QStringLiteral("000AFFFF"));
     }
     // Charge wins over discharge, discharge over protection, protection over limiting.
     void operatingState()
