@@ -141,15 +141,12 @@ private slots:
         putText(Reg::ModelText, "XY");
         page.showOffline(), page.refreshValues();
         QCOMPARE(shown(page, "com_state|model"), "离线 background-color: red;|AB");
-        const QList<QPair<RequestKind, QString>> rows{
-            {MonitorRead, "Online background-color: green;"}, {MonitorRead, "在线 background-color: green;"},
-            {IdentityRead, "Offline background-color: red;"}, {IdentityRead, "离线 background-color: red;"},
-            {ParameterWrite, "Online background-color: green;"}};
-        for (int i = 0; i < rows.size(); ++i) {
-            liveData().requestKind = rows[i].first;
-            switchLanguage(page, i % 2 ? 0 : 1);
-            QCOMPARE(shown(page, "com_state"), rows[i].second);
-        }
+        QStringList seen; // English and Chinese by turns
+        for (RequestKind kind : {MonitorRead, MonitorRead, IdentityRead, IdentityRead, ParameterWrite})
+            liveData().requestKind = kind, switchLanguage(page, seen.size() % 2 ? 0 : 1), seen << shown(page, "com_state");
+        QCOMPARE(seen.join(" / "), QStringLiteral("Online background-color: green; / 在线 background-color: green; / "
+                                                  "Offline background-color: red; / 离线 background-color: red; / "
+                                                  "Online background-color: green;"));
     }
 };
 

@@ -33,7 +33,6 @@ class TestDatalog : public QObject
     Q_OBJECT
 
     std::unique_ptr<BmsDatalog> page;
-    QLineEdit *field(const char *name) const { return page->findChild<QLineEdit *>(name); }
     QString cell(int row, int column) const { return page->model()->index(row, column).data().toString(); }
     int rows() const { return page->model()->rowCount(); }
 
@@ -65,16 +64,16 @@ private slots:
     void rangeFields_data()
     {
         columns<QString, QString, QString, QString, QByteArray>("left", "begin", "end", "expected", "frame");
-        QTest::newRow("end 999") << "end_num_le" << "1" << "999" << "1-680" << QByteArray();
-        QTest::newRow("begin 0") << "begin_num_le" << "0" << "680" << "1-680" << QByteArray();
-        QTest::newRow("begin above end") << "begin_num_le" << "50" << "20" << "20-20" << QByteArray();
-        QTest::newRow("end below begin") << "end_num_le" << "50" << "20" << "50-50" << QByteArray();
-        QTest::newRow("begin and end above 680") << "end_num_le" << "999" << "999" << "999-680" << QByteArray();
-        QTest::newRow("start, empty begin") << "pushButton" << "" << "20" << "1-20" << hex("01030200001C45BB");
-        QTest::newRow("start, empty end") << "pushButton" << "2" << "" << "2-2" << hex("01030220001C4471");
-        QTest::newRow("start, both empty") << "pushButton" << "" << "" << "1-1" << hex("01030200001C45BB");
-        QTest::newRow("start, 679 to 999") << "pushButton" << "679" << "999" << "679-680" << hex("010356C0001C55B7");
-        QTest::newRow("start, beyond the log") << "pushButton" << "999" << "999" << "680-680" << hex("010356E0001C547D");
+        QTest::newRow("end 999") << "end_num_le" << "1" << "999" << "1|680" << QByteArray();
+        QTest::newRow("begin 0") << "begin_num_le" << "0" << "680" << "1|680" << QByteArray();
+        QTest::newRow("begin above end") << "begin_num_le" << "50" << "20" << "20|20" << QByteArray();
+        QTest::newRow("end below begin") << "end_num_le" << "50" << "20" << "50|50" << QByteArray();
+        QTest::newRow("begin and end above 680") << "end_num_le" << "999" << "999" << "999|680" << QByteArray();
+        QTest::newRow("start, empty begin") << "pushButton" << "" << "20" << "1|20" << hex("01030200001C45BB");
+        QTest::newRow("start, empty end") << "pushButton" << "2" << "" << "2|2" << hex("01030220001C4471");
+        QTest::newRow("start, both empty") << "pushButton" << "" << "" << "1|1" << hex("01030200001C45BB");
+        QTest::newRow("start, 679 to 999") << "pushButton" << "679" << "999" << "679|680" << hex("010356C0001C55B7");
+        QTest::newRow("start, beyond the log") << "pushButton" << "999" << "999" << "680|680" << hex("010356E0001C547D");
     }
     void rangeFields()
     {
@@ -86,10 +85,10 @@ private slots:
             page->on_pushButton_clicked(); // the button itself waits for the link
         else
             emit child<QLineEdit>(page.get(), qPrintable(left))->editingFinished();
-        QTEST(field("begin_num_le")->text() + '-' + field("end_num_le")->text(), "expected");
+        QTEST(texts(page.get(), "begin_num_le|end_num_le"), "expected");
         if (left == "pushButton") {
             QTEST(page->requestFrame(), "frame");
-            QVERIFY(liveData().nextRequest == DatalogRead && page->endRecord() == field("end_num_le")->text().toUInt());
+            QVERIFY(liveData().nextRequest == DatalogRead && page->endRecord() == texts(page.get(), "end_num_le").toUInt());
         }
     }
 

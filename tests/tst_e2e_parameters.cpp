@@ -13,7 +13,6 @@
 
 namespace {
 constexpr int Deadline = E2e::Deadline;
-const QString &Out = E2e::Out;
 const QString Success = QStringLiteral("successful: Parameter modification was successful!!!");
 const QString Failure = QStringLiteral("error: Parameter modification was failed!!!");
 // Seconds between the pack's clock (registers 45, 46) and the PC's.
@@ -51,8 +50,8 @@ class TstE2eParameters : public QObject
     QList<int> writesSent() const
     {
         QList<int> regs;
-        for (const QString &line : e.linesOf(Out + QStringLiteral("01 10 00 ")))
-            regs << line.mid(Out.size() + 9, 2).toInt(nullptr, 16);
+        for (const QString &line : e.linesOf(E2e::Out + QStringLiteral("01 10 00 ")))
+            regs << line.mid(E2e::Out.size() + 9, 2).toInt(nullptr, 16);
         return regs;
     }
     ProgramRun run(const QStringList &args) { return runProgram(m_exe, QStringList{"--port", e.sim.deviceName(), "--poll-ms", "300"} + args); }
@@ -103,8 +102,7 @@ private slots:
         QCOMPARE(e.sim.registers(47, 89), before);
     }
 
-    // A write never acknowledged is sent three times, then fails visibly. (An acknowledgement
-    // echoing another register is refused by the answer checks.)
+    // A write never acknowledged is sent three times, then fails visibly.
     void unacknowledgedWriteFails()
     {
         QVERIFY(startLink({"--write-no-ack"}));

@@ -107,17 +107,14 @@ private slots:
                                                    "10 07 01 0C B4 B0 | 10 05 01 01 D4 B5 | 10 06 01 01 24 B5"));
     }
 
-    // typed text, shown text, ID sent (-1: none)
+    // Typed IDs as the editor holds them, and the ID Modify sends (-1: none); 0 only comes from the pack.
     void idEditor()
     {
-        const struct { QString typed, shown; int sent; } rows[] = {
-            {"12", "12", 12}, {"65", "64", 64}, {"640", "64", 64}, {"99999999999999999999", "64", 64},
-            {"", "", -1}, {"0", "0", -1}, // 0 comes from the pack, never typed
-        };
-        for (const auto &r : rows) {
-            QCOMPARE(AddressCommands::limitedIdText(r.typed), r.shown);
-            QCOMPARE(AddressCommands::idToSend(r.shown), r.sent);
-        }
+        QStringList shown, sent;
+        for (const char *typed : {"12", "65", "640", "99999999999999999999", "", "0"})
+            shown << AddressCommands::limitedIdText(typed), sent << QString::number(AddressCommands::idToSend(shown.last()));
+        QCOMPARE(shown.join('|'), QStringLiteral("12|64|64|64||0"));
+        QCOMPARE(sent.join('|'), QStringLiteral("12|64|64|64|-1|-1"));
     }
 
     void protocolList_data()
