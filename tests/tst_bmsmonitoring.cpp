@@ -35,7 +35,6 @@ class TstBmsMonitoring : public QObject
 {
     Q_OBJECT
 private slots:
-    void initTestCase() { TestEnv::openFreshDatabases(); }
     void init() { TestEnv::resetLiveData(); }
 
     // Before the first switch, English, Chinese; shown values keep their language until the next refresh.
@@ -59,8 +58,7 @@ private slots:
     void values_data()
     {
         columns<int, QVector<int>, QString, QString>("language", "registers", "fields", "texts");
-        // Cell i holds 3300 + i mV; with a count of 2, cell 3's 4.000 V must
-        // stay out of the scan, as must what lies behind cell 16.
+        // Cell i holds 3300 + i mV; cells past the count (4.000 V) and behind cell 16 stay out of the scan.
         const auto cells = [](int count) {
             QVector<int> regs{Reg::CellCount, count, Reg::PcbTemp, 1};
             for (int i = 0; i < 16; ++i)

@@ -44,7 +44,7 @@ class TestE2eDatalog : public QObject
     QStringList outLines() const { return e.linesOf(E2e::Out); }
     QPushButton *button() const { return child<QPushButton>(page(), "pushButton"); }
 
-    bool online(const QStringList &arguments = {}) { return e.monitor(QStringList{"--serial", Serial} + arguments, 100) && e.online(); }
+    bool online(const QStringList &args = {}) { return e.monitor(QStringList{"--serial", Serial} + args, 100) && e.online(); }
     void read(int begin, int end) { page()->setRangeText(QString::number(begin), QString::number(end)), button()->click(); }
 
 private slots:

@@ -1,6 +1,5 @@
-// Decoding read answers into the register image, the identity texts, the
-// operating state's text. Fixed-point and hexadecimal texts, signed fields,
-// temperatures and extremes are checked on the pages that show them.
+// Decoding read answers into the register image, the identity texts, the operating state's
+// text. Numbers as texts, signed fields and extremes: on the pages that show them.
 #include "model/monitordata.h"
 #include "model/valueformat.h"
 #include "support/fakebms.h"

@@ -65,8 +65,7 @@ private slots:
 
     void clock()
     {
-        const std::pair<const char *, quint32> accepted[] = {{"2026-12-13 09:43:53", 0x6B1A9AF5u}, {"2063-12-31 23:59:59", 0xFF3F7EFBu}};
-        for (const auto &c : accepted) {
+        for (const auto &c : {std::make_pair("2026-12-13 09:43:53", 0x6B1A9AF5u), std::make_pair("2063-12-31 23:59:59", 0xFF3F7EFBu)}) {
             const Parsed p = parseField(Scale::Clock, c.first);
             QVERIFY(p.ok());
             QCOMPARE(quint32(p.value) << 16 | p.low, c.second);
@@ -117,7 +116,8 @@ private slots:
             {"unknown field", setFile(R"("CUV")", Cuv + R"(,"XYZ":"1")"), "values.XYZ", "unknown field"},
             {"clock value", setFile(R"("TIME_SET")", R"("BMS_TIME":"2026-12-06 10:00:00")"), "values.BMS_TIME", "unknown field"},
             {"field missing", setFile(R"("CUV")", R"("CUVW":"2.5","CUVP":"2.3")"), "values", "field CUVR of group CUV missing"},
-            {"group not listed", setFile(R"("CUV")", Cuv + R"(,"LOW_CAP":"10")"), "values.LOW_CAP", "its group BALANCE is not listed"},
+            {"group not listed", setFile(R"("CUV")", Cuv + R"(,"LOW_CAP":"10")"), "values.LOW_CAP",
+             "its group BALANCE is not listed"},
             {"too large", setFile(R"("CUV")", R"("CUVW":"65.536","CUVP":"2.3","CUVR":"3.1")"), "values.CUVW",
              R"("65.536" too large for its register)"},
             {"number, not text", setFile(R"("CUV")", R"("CUVW":2.5,"CUVP":"2.3","CUVR":"3.1")"), "values.CUVW", "not a text"},

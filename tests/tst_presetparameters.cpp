@@ -90,8 +90,7 @@ private slots:
     void restorePreparesFactoryValues()
     {
         PresetParameters page;
-        type(page, "HEATING_ON", "-3");
-        type(page, "HEATING_OFF", "12");
+        type(page, "HEATING_ON", "-3"), type(page, "HEATING_OFF", "12");
         tick(page, "HEATING_ON_OFF");
         page.updateClock();
         QVERIFY(page.startFactoryReset());
@@ -104,7 +103,6 @@ private slots:
     }
 
     // Open ticks exactly the file's groups and fills their fields; a refused file changes nothing.
-    // (Saving, and opening for a write, run through the command line's sets end to end.)
     void openSet()
     {
         QTemporaryDir dir;
@@ -121,7 +119,8 @@ private slots:
         QCOMPARE(texts(&page, "BALANCE_OPEN_V|LOW_CAP"), QStringLiteral("3.450|15"));
         QVERIFY(!page.field("BMS_TIME")->text().isEmpty());
         setLanguage(page, 1);
-        QVERIFY(!page.openSetFrom(file("bad.json", R"("groups":["CUV"],"values":{"CUVW":"2.5","CUVP":"2.3","CUVR":"x"}})")).isEmpty());
+        const QString bad = file("bad.json", R"("groups":["CUV"],"values":{"CUVW":"2.5","CUVP":"2.3","CUVR":"x"}})");
+        QVERIFY(!page.openSetFrom(bad).isEmpty());
         QCOMPARE(m_boxes.last(), QStringLiteral("Warning: Parameter set bad.json refused (values.CUVR): \"x\" not a number"));
         QVERIFY(texts(&page, "LOW_CAP") == "15" && page.tickedGroups() == ((1u << 13) | (1u << 15)));
     }
