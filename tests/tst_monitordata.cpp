@@ -1,11 +1,10 @@
-// Decoding read answers into the register image, the values derived from it
-// (signed fields, sensor temperatures, extremes, identity texts), and their
-// display: fixed point, hexadecimal words, the operating state.
+// Decoding read answers into the register image, the identity texts, the operating state's
+// text. Numbers as texts, signed fields and extremes: on the pages that show them.
 #include "model/monitordata.h"
 #include "model/valueformat.h"
+#include "support/fakebms.h"
 #include "support/helpers.h"
 #include <QtTest>
-#include <limits>
 #include <numeric>
 
 namespace {
@@ -15,13 +14,6 @@ using Words = QVector<quint16>;
 // A function-3 answer from address 1 carrying `data` (byte count = its size).
 QByteArray answer(const QByteArray &data) { return sealed(QByteArray::fromHex("0103") + char(data.size()) + data); }
 Words counting(int count) { Words v(count); std::iota(v.begin(), v.end(), quint16(0x1000)); return v; }
-QByteArray bigEndian(const Words &values)
-{
-    QByteArray bytes;
-    for (const quint16 v : values)
-        bytes.append(char(v >> 8)).append(char(v));
-    return bytes;
-}
 } // namespace
 
 class TestMonitorData : public QObject
@@ -32,9 +24,9 @@ private slots:
     {
         columns<int, QByteArray, int, Words>("kind", "frame", "first", "stored");
         const int monitor = MonitorRead;
-        QTest::newRow("monitoring, 78 bytes") << monitor << answer(bigEndian(counting(39))) << 0 << counting(39);
-        QTest::newRow("identity, 46 bytes") << int(IdentityRead) << answer(bigEndian(counting(23))) << 105 << counting(23);
-        QTest::newRow("parameter read") << int(ParameterRead) << answer(bigEndian(counting(91))) << 0 << Words{};
+        QTest::newRow("monitoring, 78 bytes") << monitor << readAnswer(1, counting(39)) << 0 << counting(39);
+        QTest::newRow("identity, 46 bytes") << int(IdentityRead) << readAnswer(1, counting(23)) << 105 << counting(23);
+        QTest::newRow("parameter read") << int(ParameterRead) << readAnswer(1, counting(91)) << 0 << Words{};
         QTest::newRow("byte count 1") << monitor << answer(QByteArray::fromHex("AA")) << 0 << Words{};
         QTest::newRow("byte count 5") << monitor << answer(QByteArray::fromHex("123456789A")) << 0 << Words{0x1234, 0x5678};
         // A byte count larger than the frame carries never turns the CRC into a value.
@@ -55,44 +47,9 @@ private slots:
         for (int r = 0; r < 512; ++r)
             QCOMPARE(live.registerImage[r], r >= first && r < first + stored.size() ? stored[r - first] : Untouched);
         // recordRegisters lies right behind the image: it would show an overrun.
-        storeRegisters(answer(bigEndian(counting(100))), 500, live);
+        storeRegisters(readAnswer(1, counting(100)), 500, live);
         QCOMPARE(live.registerImage[511], quint16(0x100B));
         QCOMPARE(live.recordRegisters[0], Untouched);
-    }
-    void signedValues()
-    {
-        BmsLiveData live;
-        live.registerImage[Reg::PackCurrent] = 0xFF38;
-        live.registerImage[Reg::SensorTemp12] = 0xFB19;
-        live.registerImage[Reg::SensorTemp34] = 0x807F; // sensors 3 and 4 take no part in the extremes
-        QCOMPARE(int(packCurrent(live)), -200);
-        QCOMPARE(QVector<int>({sensorTemp(1, live), sensorTemp(2, live), sensorTemp(3, live), sensorTemp(4, live)}),
-                 QVector<int>({-5, 25, -128, 127}));
-        const auto extremes = [&] { return QVector<int>{temperatureExtremes(live).max, temperatureExtremes(live).min}; };
-        QCOMPARE(extremes(), QVector<int>({25, -5}));
-        live.registerImage[Reg::SensorTemp12] = 0x7F80;
-        QCOMPARE(extremes(), QVector<int>({127, -128}));
-    }
-    void cellExtremes_data()
-    {
-        columns<int, Words, int, int, int>("count", "cells", "max", "min", "scanned");
-        QTest::newRow("no cells") << 0 << Words{3300} << 0 << 65535 << 0;
-        QTest::newRow("three cells") << 3 << Words{3300, 3310, 3295, 5000, 1} << 3310 << 3295 << 3;
-        QTest::newRow("unsigned compare") << 2 << Words{40000, 3000} << 40000 << 3000 << 2;
-        // Only sixteen cell fields exist: register 18 (huge here) is never a cell.
-        QTest::newRow("count 20 held to 16") << 20 << (Words(15, 3300) << 3290) << 3300 << 3290 << 16;
-    }
-    void cellExtremes()
-    {
-        QFETCH(int, count);
-        QFETCH(Words, cells);
-        BmsLiveData live;
-        live.registerImage[Reg::CellCount] = quint16(count);
-        std::copy(cells.begin(), cells.end(), live.registerImage + Reg::CellVoltage);
-        live.registerImage[Reg::PcbTemp] = 65000;
-        QTEST(cellCount(live), "scanned");
-        QTEST(int(cellVoltageExtremes(live).max), "max");
-        QTEST(int(cellVoltageExtremes(live).min), "min");
     }
     void identityTexts()
     {
@@ -105,37 +62,16 @@ private slots:
         storeReadAnswer(answer("PACK-48V-100AH-16S-LFP01V1.2.3"), live);
         QCOMPARE(modelText(live) + '|' + versionText(live), QStringLiteral("PACK-48V-100AH-16S-LFP01|V1.2.3"));
     }
-    void fixedPoint_data()
-    {
-        columns<qint64, int, QString>("value", "decimals", "text");
-        QTest::newRow("52.34") << qint64(5234) << 2 << "52.34";
-        QTest::newRow("-0.05 keeps its sign") << qint64(-5) << 2 << "-0.05";
-        QTest::newRow("thousandths zero-filled") << qint64(45) << 3 << "0.045";
-        QTest::newRow("whole negative") << qint64(-40) << 0 << "-40";
-        QTest::newRow("i64 minimum") << std::numeric_limits<qint64>::min() << 2 << "-92233720368547758.08";
-    }
-    void fixedPoint()
-    {
-        QFETCH(qint64, value);
-        QFETCH(int, decimals);
-        QTEST(::fixedPoint(value, decimals), "text");
-    }
-    void hex4() { QCOMPARE(::hex4(10) + ::hex4(65535), QStringLiteral("000AFFFF")); }
-    void operatingState_data()
-    {
-        columns<int, QString, QString>("status", "chinese", "english");
-        QTest::newRow("charge wins") << 0x000F << QStringLiteral("充电") << "Charge";
-        QTest::newRow("discharge over protection") << 0x0006 << QStringLiteral("放电") << "Discharge";
-        QTest::newRow("protection over limiting") << 0x000C << QStringLiteral("保护") << "Protection";
-        QTest::newRow("limiting") << 0x0008 << QStringLiteral("充电限流") << "Charge current limiting";
-        QTest::newRow("none, other bits ignored") << 0xFFF0 << QStringLiteral("静置") << "Standby";
-    }
+    // Charge wins over discharge, discharge over protection, protection over limiting.
     void operatingState()
     {
-        QFETCH(int, status);
-        QTEST(operatingStateText(quint16(status), 0), "chinese");
-        QTEST(operatingStateText(quint16(status), 1), "english");
-        QVERIFY(operatingStateText(quint16(status), 2).isEmpty());
+        QStringList zh, en;
+        for (quint16 status : {0x000F, 0x0006, 0x000C, 0x0008, 0xFFF0}) {
+            zh << operatingStateText(status, 0), en << operatingStateText(status, 1);
+            QVERIFY(operatingStateText(status, 2).isEmpty());
+        }
+        QCOMPARE(zh.join('|'), QStringLiteral("充电|放电|保护|充电限流|静置"));
+        QCOMPARE(en.join('|'), QStringLiteral("Charge|Discharge|Protection|Charge current limiting|Standby"));
     }
 };
 

@@ -1,12 +1,11 @@
 // The parameter map: texts and registers both ways, refusals, clock packing, the write walk and its
-// frames, factory values; parameter set files.
+// frames, factory values; refused parameter set files (written ones: the page and --read-set).
 #include "model/parametermap.h"
 #include "model/parameterset.h"
 #include "support/helpers.h"
 #include <QtTest>
 
 using namespace Param;
-Q_DECLARE_METATYPE(Param::Scale)
 Q_DECLARE_METATYPE(Param::Parsed::Error)
 
 namespace {
@@ -17,7 +16,12 @@ quint32 ticks(std::initializer_list<const char *> names)
         m |= 1u << groupIndex(QLatin1String(n));
     return m;
 }
-const QByteArray Head = R"({"format":"packscope-parameter-set","version":1,"model":"M","serial":"S","saved":"2026-12-06 10:00:00",)";
+// A set file with `groups` (JSON array items) and `values` (JSON object members).
+QByteArray setFile(const char *groups, const QByteArray &values)
+{
+    return R"({"format":"packscope-parameter-set","version":1,"model":"M","serial":"S","saved":"2026-12-06 10:00:00",)"
+           R"("groups":[)" + QByteArray(groups) + R"(],"values":{)" + values + "}}";
+}
 const QByteArray Cuv = R"("CUVW":"2.500","CUVP":"2.300","CUVR":"3.100")";
 } // namespace
 
@@ -25,181 +29,103 @@ class TstParameterMap : public QObject
 {
     Q_OBJECT
 private slots:
-    void shownText_data()
-    {
-        columns<QString, int, QString>("field", "value", "text");
-        QTest::newRow("balance 3400") << "BALANCE_OPEN_V" << 3400 << "3.400";
-        QTest::newRow("milli 5") << "CUVW" << 5 << "0.005";
-        QTest::newRow("centi 0") << "UVW" << 0 << "0.00";
-        QTest::newRow("centi 6205") << "OCC_I" << 6205 << "62.05";
-        QTest::newRow("temp 45") << "UCTP" << 45 << "-5";
-        QTest::newRow("temp 65535") << "ODTR" << 65535 << "-51";
-    }
-    void shownText()
-    {
-        QFETCH(QString, field);
-        QFETCH(int, value);
-        QTEST(fieldText(fieldByName(field)->scale, quint16(value)), "text");
-    }
-
+    // Typed text to register value and back to the shown text.
     void typedText_data()
     {
-        columns<QString, QString, Param::Parsed::Error, int>("field", "text", "error", "value");
-        QTest::newRow("3.4") << "COVR" << "3.4" << Parsed::None << 3400;
-        QTest::newRow("half up") << "COVR" << "3.4005" << Parsed::None << 3401;
-        QTest::newRow("62.004") << "UVR" << "62.004" << Parsed::None << 6200;
-        QTest::newRow("80 A") << "ODC_I" << "80" << Parsed::None << 8000;
-        QTest::newRow("655.35") << "LD" << "655.35" << Parsed::None << 65535;
-        QTest::newRow("65.535 V") << "CUVW" << "65.535" << Parsed::None << 65535;
-        QTest::newRow("-20") << "UDTP" << "-20" << Parsed::None << 30;
-        QTest::newRow("-60") << "UDTP" << "-60" << Parsed::None << 65526;
-        QTest::newRow("empty") << "UVW" << "" << Parsed::NotNumber << 0;
-        QTest::newRow("comma") << "COVR" << "3,4" << Parsed::NotNumber << 0;
-        QTest::newRow("negative volt") << "COVW" << "-3.4" << Parsed::Negative << 0;
-        QTest::newRow("65.536 V") << "COVW" << "65.536" << Parsed::TooLarge << 0;
-        QTest::newRow("70000") << "OCC_CNT" << "70000" << Parsed::TooLarge << 0;
-        QTest::newRow("fraction count") << "OCC_CNT" << "5.0" << Parsed::Fraction << 0;
-        QTest::newRow("fraction temp") << "UCTW" << "-2.5" << Parsed::Fraction << 0;
-        QTest::newRow("temp wraps") << "OCTP" << "40000" << Parsed::NotStorable << 0;
-        QTest::newRow("temp below") << "OCTP" << "-32819" << Parsed::NotStorable << 0;
+        columns<QString, QString, Param::Parsed::Error, int, QString>("field", "text", "error", "value", "shown");
+        const Parsed::Error ok = Parsed::None;
+        const struct { const char *tag, *field, *text; Parsed::Error error; int value; const char *shown; } rows[] = {
+            {"3.4", "COVR", "3.4", ok, 3400, "3.400"}, {"half up", "COVR", "3.4005", ok, 3401, "3.401"},
+            {"milli 5", "CUVW", "0.005", ok, 5, "0.005"}, {"65.535 V", "CUVW", "65.535", ok, 65535, "65.535"},
+            {"62.054", "OCC_I", "62.054", ok, 6205, "62.05"}, {"centi 0", "UVW", "0", ok, 0, "0.00"},
+            {"655.35", "LD", "655.35", ok, 65535, "655.35"}, {"-5", "UCTP", "-5", ok, 45, "-5"},
+            {"-20", "UDTP", "-20", ok, 30, "-20"}, {"-60", "UDTP", "-60", ok, 65526, "-60"},
+            {"-51", "ODTR", "-51", ok, 65535, "-51"},
+            {"empty", "UVW", "", Parsed::NotNumber, 0, ""}, {"comma", "COVR", "3,4", Parsed::NotNumber, 0, ""},
+            {"negative volt", "COVW", "-3.4", Parsed::Negative, 0, ""}, {"65.536 V", "COVW", "65.536", Parsed::TooLarge, 0, ""},
+            {"70000", "OCC_CNT", "70000", Parsed::TooLarge, 0, ""}, {"fraction count", "OCC_CNT", "5.0", Parsed::Fraction, 0, ""},
+            {"fraction temp", "UCTW", "-2.5", Parsed::Fraction, 0, ""},
+            {"temp wraps", "OCTP", "40000", Parsed::NotStorable, 0, ""}, {"temp below", "OCTP", "-32819", Parsed::NotStorable, 0, ""},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r.tag) << r.field << r.text << r.error << r.value << r.shown;
     }
     void typedText()
     {
         QFETCH(QString, field);
         QFETCH(QString, text);
-        const Parsed p = parseField(fieldByName(field)->scale, text);
+        const Scale scale = fieldByName(field)->scale;
+        const Parsed p = parseField(scale, text);
         QTEST(p.error, "error");
         if (p.ok()) {
             QTEST(int(p.value), "value");
-            QCOMPARE(parseField(fieldByName(field)->scale, fieldText(fieldByName(field)->scale, p.value)).value, p.value);
+            QTEST(fieldText(scale, p.value), "shown");
         }
     }
 
-    void clock_data()
-    {
-        columns<QString, bool, quint32>("text", "accepted", "code");
-        QTest::newRow("example") << "2026-12-13 09:43:53" << true << 0x6B1A9AF5u;
-        QTest::newRow("part's text") << "2026-12-05 09:47:01" << true << 0x6B0A9BC1u;
-        QTest::newRow("last") << "2063-12-31 23:59:59" << true << 0xFF3F7EFBu;
-        QTest::newRow("no seconds") << "2026-12-05 09:47" << false << 0u;
-        QTest::newRow("1999") << "1999-12-31 23:59:59" << false << 0u;
-        QTest::newRow("2064") << "2064-01-01 00:00:00" << false << 0u;
-        QTest::newRow("feb 30") << "2026-02-30 10:00:00" << false << 0u;
-        QTest::newRow("one-digit month") << "2026-2-03 10:00:00" << false << 0u;
-    }
     void clock()
     {
-        QFETCH(QString, text);
-        QFETCH(bool, accepted);
-        const Parsed p = parseField(Scale::Clock, text);
-        QCOMPARE(p.ok(), accepted);
-        if (accepted) {
-            QTEST(quint32(p.value) << 16 | p.low, "code");
-            QCOMPARE(clockText(p.value, p.low), text);
+        for (const auto &c : {std::make_pair("2026-12-13 09:43:53", 0x6B1A9AF5u), std::make_pair("2063-12-31 23:59:59", 0xFF3F7EFBu)}) {
+            const Parsed p = parseField(Scale::Clock, c.first);
+            QVERIFY(p.ok());
+            QCOMPARE(quint32(p.value) << 16 | p.low, c.second);
+            QCOMPARE(clockText(p.value, p.low), QString(c.first));
         }
-    }
-    void clockByDigitPosition()
-    {
-        // Without the refusal, digits are taken by position.
-        QCOMPARE(digitsToNumber("2026-12-05 09:47"), Q_UINT64_C(202612050947));
-        const quint32 c = clockCode("2026-12-05 09:47");
-        QCOMPARE(clockText(quint16(c >> 16), quint16(c)), QStringLiteral("2005-10-12 05:09:47"));
-        QCOMPARE(digitsToNumber("99999999999999999999"), Q_UINT64_C(0));
+        for (const char *refused : {"2026-12-05 09:47", "1999-12-31 23:59:59", "2064-01-01 00:00:00", "2026-02-30 10:00:00",
+                                    "2026-2-03 10:00:00"})
+            QVERIFY2(!parseField(Scale::Clock, refused).ok(), refused);
+        QCOMPARE(digitsToNumber("99999999999999999999"), Q_UINT64_C(0)); // no overflow
     }
 
-    void writeWalk_data()
-    {
-        columns<quint32, QVector<quint16>>("ticked", "order");
-        QTest::newRow("BALANCE") << ticks({"BALANCE"}) << QVector<quint16>{56, 57, 58};
-        QTest::newRow("OV+UCT") << ticks({"OV", "UCT"}) << QVector<quint16>{70, 71, 72, 90, 91, 92};
-        QTest::newRow("OCC") << ticks({"OCC"}) << QVector<quint16>{80, 85, 83, 86, 78, 76};
-        QTest::newRow("TIME_SET") << ticks({"TIME_SET"}) << QVector<quint16>{45};
-        QTest::newRow("BALANCE+TIME_SET") << ticks({"BALANCE", "TIME_SET"}) << QVector<quint16>{56, 57, 58, 45};
-        QTest::newRow("nothing") << 0u << QVector<quint16>{};
-    }
     void writeWalk()
     {
-        QFETCH(quint32, ticked);
-        QTEST(writeOrder(ticked), "order");
-    }
-    void clockFrameEndsOnItsOwnAcknowledgement()
-    {
+        QCOMPARE(writeOrder(ticks({"BALANCE"})), QVector<quint16>({56, 57, 58}));
+        QCOMPARE(writeOrder(ticks({"OV", "UCT"})), QVector<quint16>({70, 71, 72, 90, 91, 92}));
+        QCOMPARE(writeOrder(ticks({"OCC"})), QVector<quint16>({80, 85, 83, 86, 78, 76}));
+        QCOMPARE(writeOrder(ticks({"TIME_SET"})), QVector<quint16>({45}));
+        QCOMPARE(writeOrder(ticks({"BALANCE", "TIME_SET"})), QVector<quint16>({56, 57, 58, 45}));
+        QCOMPARE(writeOrder(0), QVector<quint16>());
+        // The clock goes after the last group; the sequence ends on its own acknowledgement.
         const quint32 t = ticks({"HEATING_ON_OFF", "TIME_SET"});
-        WriteStep s = nextWrite(129, t);
-        QCOMPARE(s.reg, quint16(129));
-        s = nextWrite(s.nextRegister, t);
-        QVERIFY(s.hasFrame);
-        QCOMPARE(s.count, 2);
-        QVERIFY(s.nextRegister != WriteChainDone);
-        s = nextWrite(s.nextRegister, t);
-        QVERIFY(!s.hasFrame);
-        QCOMPARE(s.nextRegister, WriteChainDone);
-        QVERIFY(!nextWrite(WriteChainDone, t).hasFrame);
-        QVERIFY(!nextWrite(61, 0).hasFrame);
+        const WriteStep heating = nextWrite(129, t), clock = nextWrite(heating.nextRegister, t),
+                        after = nextWrite(clock.nextRegister, t);
+        QVERIFY(heating.reg == 129 && clock.hasFrame && clock.count == 2 && clock.nextRegister != WriteChainDone);
+        QVERIFY(!after.hasFrame && after.nextRegister == WriteChainDone);
+        QVERIFY(!nextWrite(WriteChainDone, t).hasFrame && !nextWrite(61, 0).hasFrame);
     }
 
-    void writeFrames()
+    void writeFramesAndFactoryValues()
     {
         quint16 image[512] = {};
         image[67] = 3300, image[45] = 0x6B1A, image[46] = 0x9AF5;
-        QCOMPARE(writeFrame(nextWrite(67, 0xFFFFu), image), QByteArray::fromHex("011000430001020CE4ADE8"));
-        QCOMPARE(writeFrame(nextWrite(45, 0xFFFFu), image), QByteArray::fromHex("0110002D0002046B1A9AF5A72A")); // the clock
-    }
-
-    void factoryValues()
-    {
+        QCOMPARE(writeFrame(nextWrite(67, 0xFFFFu), image), hex("011000430001020CE4ADE8"));
+        QCOMPARE(writeFrame(nextWrite(45, 0xFFFFu), image), hex("0110002D0002046B1A9AF5A72A")); // the clock
         const QVector<Default> d = factoryDefaults();
-        QCOMPARE(d.size(), 49);
-        QCOMPARE(fields().size(), 52); // 51 value fields and the clock
-        QCOMPARE(QString("%1=%2 %3=%4").arg(d.first().reg).arg(d.first().value).arg(d.last().reg).arg(d.last().value),
-                 QStringLiteral("56=3400 135=110"));
-    }
-
-    void setWritesAndReadsBack()
-    {
-        ParamSet::Set set;
-        set.model = "PS16S-100AH", set.serial = "PS1", set.saved = "2026-12-06 10:00:00";
-        set.groups = QStringList{"TIME_SET", "BALANCE", "CUV"}; // written in write order
-        set.values = {{"CUVW", "2.500"}, {"CUVP", "2.300"}, {"CUVR", "3.100"},
-                      {"BALANCE_OPEN_V", "3.400"}, {"BALANCE_OPEN_V_DELTA", "40"}, {"LOW_CAP", "10"}};
-        const QByteArray bytes = ParamSet::serialize(set);
-        const QJsonObject o = QJsonDocument::fromJson(bytes).object();
-        QCOMPARE(o.value("format").toString() + ' ' + QString::number(o.value("version").toInt()), "packscope-parameter-set 1");
-        QCOMPARE(o.value("groups").toVariant().toStringList(), QStringList({"CUV", "BALANCE", "TIME_SET"}));
-        QCOMPARE(o.value("values").toObject().size(), 6);
-        ParamSet::Problem problem;
-        const ParamSet::Set back = ParamSet::parse(bytes, &problem);
-        QVERIFY2(problem.isNull(), qPrintable(problem.where + ": " + problem.what));
-        QCOMPARE(back.groups, QStringList({"CUV", "BALANCE", "TIME_SET"}));
-        QCOMPARE(back.values, set.values);
-        QCOMPARE(back.serial, set.serial);
-        QCOMPARE(ParamSet::groupMask(back), (1u << 0) | (1u << 13) | (1u << 15));
+        QCOMPARE(QString("%1: %2=%3 .. %4=%5").arg(d.size()).arg(d.first().reg).arg(d.first().value).arg(d.last().reg)
+                     .arg(d.last().value), QStringLiteral("49: 56=3400 .. 135=110"));
     }
 
     void setRefusals_data()
     {
         columns<QByteArray, QString, QString>("file", "where", "what");
-        QTest::newRow("bad JSON") << QByteArray(R"({"format": )") << "offset 11" << "not JSON: unterminated object";
-        QTest::newRow("other format") << QByteArray(R"({"format":"x","version":1})") << "format"
-                                      << "not \"packscope-parameter-set\"";
-        QTest::newRow("version 2") << QByteArray(R"({"format":"packscope-parameter-set","version":2})") << "version" << "not 1";
-        QTest::newRow("unknown group") << Head + R"("groups":["CUV","FOO"],"values":{)" + Cuv + "}}" << "groups[1]"
-                                       << "unknown group \"FOO\"";
-        QTest::newRow("unknown field") << Head + R"("groups":["CUV"],"values":{)" + Cuv + R"(,"XYZ":"1"}})"
-                                       << "values.XYZ" << "unknown field";
-        QTest::newRow("clock value") << Head + R"("groups":["TIME_SET"],"values":{"BMS_TIME":"2026-12-06 10:00:00"}})"
-                                     << "values.BMS_TIME" << "unknown field";
-        QTest::newRow("field missing") << Head + R"("groups":["CUV"],"values":{"CUVW":"2.5","CUVP":"2.3"}})"
-                                       << "values" << "field CUVR of group CUV missing";
-        QTest::newRow("group not listed") << Head + R"("groups":["CUV"],"values":{)" + Cuv + R"(,"LOW_CAP":"10"}})"
-                                          << "values.LOW_CAP" << "its group BALANCE is not listed";
-        QTest::newRow("too large") << Head + R"("groups":["CUV"],"values":{"CUVW":"65.536","CUVP":"2.3","CUVR":"3.1"}})"
-                                   << "values.CUVW" << "\"65.536\" too large for its register";
-        QTest::newRow("number, not text") << Head + R"("groups":["CUV"],"values":{"CUVW":2.5,"CUVP":"2.3","CUVR":"3.1"}})"
-                                          << "values.CUVW" << "not a text";
-        QTest::newRow("fraction") << Head + R"("groups":["OCC"],"values":{"OCC_I":"62","OCC_I_DELAY":"1.5","OCC_II":"80",)"
-                                             R"("OCC_II_DELAY":"3","OCCR":"180","OCC_CNT":"5"}})"
-                                  << "values.OCC_I_DELAY" << "\"1.5\" must be a whole number";
+        const struct { const char *tag; QByteArray file; const char *where, *what; } rows[] = {
+            {"bad JSON", R"({"format": )", "offset 11", "not JSON: unterminated object"},
+            {"other format", R"({"format":"x","version":1})", "format", R"(not "packscope-parameter-set")"},
+            {"version 2", R"({"format":"packscope-parameter-set","version":2})", "version", "not 1"},
+            {"unknown group", setFile(R"("CUV","FOO")", Cuv), "groups[1]", R"(unknown group "FOO")"},
+            {"unknown field", setFile(R"("CUV")", Cuv + R"(,"XYZ":"1")"), "values.XYZ", "unknown field"},
+            {"clock value", setFile(R"("TIME_SET")", R"("BMS_TIME":"2026-12-06 10:00:00")"), "values.BMS_TIME", "unknown field"},
+            {"field missing", setFile(R"("CUV")", R"("CUVW":"2.5","CUVP":"2.3")"), "values", "field CUVR of group CUV missing"},
+            {"group not listed", setFile(R"("CUV")", Cuv + R"(,"LOW_CAP":"10")"), "values.LOW_CAP",
+             "its group BALANCE is not listed"},
+            {"too large", setFile(R"("CUV")", R"("CUVW":"65.536","CUVP":"2.3","CUVR":"3.1")"), "values.CUVW",
+             R"("65.536" too large for its register)"},
+            {"number, not text", setFile(R"("CUV")", R"("CUVW":2.5,"CUVP":"2.3","CUVR":"3.1")"), "values.CUVW", "not a text"},
+            {"fraction", setFile(R"("OCC")", R"("OCC_I":"62","OCC_I_DELAY":"1.5","OCC_II":"80","OCC_II_DELAY":"3","OCCR":"180",)"
+                                             R"("OCC_CNT":"5")"), "values.OCC_I_DELAY", R"("1.5" must be a whole number)"},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r.tag) << r.file << r.where << r.what;
     }
     void setRefusals()
     {
