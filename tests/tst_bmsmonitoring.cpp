@@ -1,12 +1,18 @@
-// The real-time page: fields, lamps and labels for the live register image, both languages.
+// The real-time page: fields, lamps and labels for the live register image, both languages; the
+// real-time and parameter pages at the window's designed size.
+#include "app/mainwindow.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
+#include "model/parametermap.h"
 #include "pages/bmsmonitoring.h"
+#include "pages/presetparameters.h"
 #include "support/helpers.h"
 #include "support/testenv.h"
 
+#include <QComboBox>
 #include <QLineEdit>
 #include <QRegularExpression>
+#include <QTabWidget>
 #include <QtTest>
 
 namespace {
@@ -145,6 +151,39 @@ private slots:
         QCOMPARE(seen.join(" / "), QStringLiteral("Online background-color: green; / 在线 background-color: green; / "
                                                   "Offline background-color: red; / 离线 background-color: red; / "
                                                   "Online background-color: green;"));
+    }
+
+    // The real-time and parameter pages fit the window at its designed size, nothing clipped,
+    // with the widest values in both languages.
+    void pagesFitMainWindow()
+    {
+        MainWindow window;
+        window.resize(1118, 737);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        std::fill(std::begin(liveData().registerImage), std::end(liveData().registerImage), 0x8080); // -32640, -128
+        putText(Reg::ModelText, "PACK-LFP48V100AH-16S-RV2"), putText(Reg::VersionText, "V10.99");
+        putText(Reg::SerialText, "SN0123456789ABCD");
+        reg(Reg::StatusWord) = 0x0008; // the longest state text
+        liveData().requestKind = MonitorRead;
+        PresetParameters *parameters = window.parameterPage();
+        for (int language : {0, 1}) {
+            child<QComboBox>(&window, "lgCB")->setCurrentIndex(language);
+            window.monitoringPage()->refreshValues();
+            for (QLineEdit *e : parameters->findChildren<QLineEdit *>()) {
+                const Param::Field *f = Param::fieldByName(e->objectName());
+                const Param::Scale scale = f ? f->scale : Param::Scale::Clock;
+                e->setText(scale == Param::Scale::Clock ? "2026-12-13 09:43:53" : scale == Param::Scale::Temp ? "-100"
+                           : scale == Param::Scale::Milli ? "65.535" : "655.35");
+            }
+            for (QWidget *page : {static_cast<QWidget *>(window.monitoringPage()), static_cast<QWidget *>(parameters)}) {
+                window.findChild<QTabWidget *>()->setCurrentWidget(page);
+                QTest::qWait(50); // layouts settle over a few rounds of events
+                QVERIFY(window.height() <= 737 && window.width() <= 1118);
+                const QStringList unfit = unfitWidgets(page, page != parameters, parameters->waitBox());
+                QVERIFY2(unfit.isEmpty(), qPrintable(unfit.join(", ")));
+            }
+        }
     }
 };
 

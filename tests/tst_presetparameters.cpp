@@ -1,5 +1,6 @@
 // The parameter page without a link: its form and texts, the check boxes,
-// the refusals and the hint box, what a sequence prepares, set files.
+// the refusals and the hint box, what a sequence prepares, set files. Its
+// fit in the window is checked with the real-time page's.
 #include "model/livedata.h"
 #include "pages/presetparameters.h"
 #include "support/e2e.h"
