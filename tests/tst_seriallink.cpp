@@ -1,9 +1,8 @@
 // The link: the poll tick, the silence gate, the ring buffer, and a port the
-// test plays (failed writes, unplugging, refused, late and nested answers).
+// test plays (failed writes, unplugging, late and nested answers).
 #include "link/polling.h"
 #include "link/ringbuffer.h"
 #include "link/seriallink.h"
-#include "model/livedata.h"
 #include "support/fakelinkport.h"
 #include "support/helpers.h"
 #include "support/testenv.h"
@@ -66,7 +65,6 @@ private slots:
         QFETCH(int, next);
         QFETCH(int, leftover);
         QFETCH(int, address);
-        QFETCH(QByteArray, frame);
         QFETCH(int, sends);
         BmsLiveData live;
         live.nextRequest = quint16(next);
@@ -78,7 +76,7 @@ private slots:
         for (int i = 1; i <= sends; ++i) {
             const TickDecision d = tick();
             QCOMPARE(d.action, TickDecision::Send);
-            QCOMPARE(d.frame, frame);
+            QTEST(d.frame, "frame");
             QCOMPARE(int(unanswered), leftover + i);
             QCOMPARE(int(live.requestKind), next == ParameterWrite ? 9 : next); // a write is no read
             QCOMPARE(int(live.nextRequest), next); // answers move the sequence on, not ticks
@@ -109,19 +107,16 @@ private slots:
     void ringBuffer()
     {
         RingBuffer rb(300);
-        std::vector<quint8> out(300);
-        std::vector<quint8> bytes(400);
+        std::vector<quint8> out(300), bytes(400);
         std::iota(bytes.begin(), bytes.end(), quint8(0));
         QCOMPARE(rb.write(bytes.data(), 290), 290u);
         QCOMPARE(rb.read(out.data(), 290), 290u);
         QVERIFY(rb.isEmpty() && std::equal(out.begin(), out.begin() + 290, bytes.begin()));
-        QCOMPARE(rb.write(bytes.data(), 20), 20u);
-        QCOMPARE(rb.writePosition(), 10u);
+        QVERIFY(rb.write(bytes.data(), 20) == 20 && rb.writePosition() == 10); // across the end
         QCOMPARE(rb.write(bytes.data() + 20, 300), 280u);
         QVERIFY(rb.isFull() && rb.write(bytes.data(), 1) == 0);
         QCOMPARE(rb.read(out.data(), 0), 0u);
-        QCOMPARE(rb.read(out.data(), 4), 4u);
-        QCOMPARE(rb.available(), 296u);
+        QVERIFY(rb.read(out.data(), 4) == 4 && rb.available() == 296);
         QCOMPARE(rb.read(out.data() + 4, 300), 296u);
         QVERIFY(std::equal(out.begin(), out.end(), bytes.begin()) && rb.isEmpty());
         rb.write(bytes.data(), 120);
@@ -145,12 +140,10 @@ private slots:
         QSignalSpy lost(link.get(), &SerialLink::portLost);
         QSignalSpy back(link.get(), &SerialLink::portRecovered);
         port->present = false;
-        if (byWrite) {
+        if (byWrite)
             port->writeOk = false;
-        } else {
-            port->breakDown();
-            port->breakDown(); // reported again before the link got to it
-        }
+        else // reported twice before the link got to it
+            port->breakDown(), port->breakDown();
         QTRY_COMPARE(lost.size(), 1);
         QCOMPARE(lost.at(0), QVariantList({"ttyFAKE0", "Input/output error", true})); // port, reason, reconnecting
         QVERIFY(!port->isOpen() && link->isMonitoring() && link->isWaitingForPort());
@@ -201,10 +194,7 @@ private slots:
     {
         startLink(100000);
         int depth = 0, maxDepth = 0, taken = 0, takenInside = 0;
-        connect(link.get(), &SerialLink::frameTaken, [&] {
-            ++taken;
-            takenInside += depth;
-        });
+        connect(link.get(), &SerialLink::frameTaken, [&] { ++taken, takenInside += depth; });
         connect(link.get(), &SerialLink::answerReceived, [&] {
             maxDepth = qMax(maxDepth, ++depth);
             if (taken == 1) {
