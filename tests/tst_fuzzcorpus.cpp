@@ -1,7 +1,6 @@
 // Replays the fuzzer's corpus (fuzz/corpus) through the receive path in a
 // normal build: inputs that once found a fault, or reach far into the
 // decoders, keep doing so.
-#include "model/livedata.h"
 #include "model/monitordata.h"
 #include "support/helpers.h"
 #include "support/receiveharness.h"
