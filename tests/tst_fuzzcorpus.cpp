@@ -1,12 +1,11 @@
 // Replays the fuzzer's corpus (fuzz/corpus) through the receive path in a
 // normal build: inputs that once found a fault, or reach far into the
 // decoders, keep doing so.
-#include "model/livedata.h"
 #include "model/monitordata.h"
+#include "support/helpers.h"
 #include "support/receiveharness.h"
 
 #include <QDir>
-#include <QFile>
 #include <QtTest>
 
 class TestFuzzCorpus : public QObject
@@ -15,7 +14,7 @@ class TestFuzzCorpus : public QObject
 private slots:
     void replay_data()
     {
-        QTest::addColumn<QString>("file");
+        columns<QString>("file");
         const QDir dir(QStringLiteral(FUZZ_CORPUS_DIR));
         const QStringList files = dir.entryList(QDir::Files, QDir::Name);
         QVERIFY2(files.size() >= 10, "the corpus is missing");
@@ -25,12 +24,9 @@ private slots:
     void replay()
     {
         QFETCH(QString, file);
-        QFile in(file);
-        QVERIFY(in.open(QIODevice::ReadOnly));
-        const QByteArray bytes = in.readAll();
+        const QByteArray bytes = readFile(file);
         ReceiveHarness::runOne(reinterpret_cast<const std::uint8_t *>(bytes.constData()), std::size_t(bytes.size()));
-        // The seeds reach the decoders: a whole monitoring answer lands in
-        // the image (cell 1 at register 2 carries 3302 in that seed).
+        // A whole monitoring answer reaches the image (cell 1 carries 3302 in that seed).
         if (file.endsWith(QLatin1String("seed-monitor")))
             QCOMPARE(liveData().registerImage[Reg::CellVoltage], quint16(3302));
     }
