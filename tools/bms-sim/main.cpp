@@ -16,7 +16,8 @@
 // at random (seeded by --seed), and --served-log writes one line per answer
 // given: "<ms since the epoch> <how> <request hex> <answer hex>", where <how>
 // is "ok" for an answer that went on the line intact, otherwise the kind of
-// spoiling ("badcrc", "stray", "split", "silent", "exception") or "fault"
+// spoiling ("badcrc", "stray", "split", "silent", "exception"), "joined"
+// (answered back to back with another request read in the same burst) or "fault"
 // (one of the every-Kth faults). The answer hex is the plain answer.
 
 #include "bmsmodel.h"

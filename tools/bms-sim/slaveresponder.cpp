@@ -119,6 +119,14 @@ QVector<LinePiece> SlaveResponder::receive(const QByteArray &bytes, qint64 nowMs
     m_lastArrival = nowMs;
     m_held.append(bytes);
 
+    struct Served
+    {
+        QByteArray request, answer;
+        QVector<LinePiece> pieces;
+        Spoil spoil;
+    };
+    QVector<Served> served;
+    int answered = 0;
     while (!m_held.isEmpty()) {
         bool needMore = false;
         const QVector<int> lengths = candidateLengths(needMore);
@@ -154,12 +162,17 @@ QVector<LinePiece> SlaveResponder::receive(const QByteArray &bytes, qint64 nowMs
             else if (spoil != Spoil::Silent)
                 pieces = withFaults(plain);
             applySpoil(pieces, spoil);
-            if (onServed)
-                onServed(request, plain, pieces, spoil);
+            if (!pieces.isEmpty())
+                ++answered;
+            served.append({request, plain, pieces, spoil});
             out += pieces;
             if (m_faults.recordsTwice && isRecordRead(request))
                 out.append({RepeatGapMs, plain});
         }
+    }
+    if (onServed) {
+        for (const Served &s : served)
+            onServed(s.request, s.answer, s.pieces, answered > 1 && !s.pieces.isEmpty() ? Spoil::Joined : s.spoil);
     }
     return out;
 }
@@ -321,8 +334,11 @@ QVector<LinePiece> SlaveResponder::withFaults(QByteArray frame)
     } else {
         pieces.append({0, frame});
     }
+    // In the same write as the answer: a pause before it, stretched by a
+    // busy machine past the master's frame silence, would make the answer
+    // whole again.
     if (every(m_faults.strayEvery))
-        pieces.append({StrayDelayMs, QByteArray(1, char(m_random.bounded(256)))});
+        pieces.last().bytes.append(char(m_random.bounded(256)));
     // A late copy of a write acknowledgement, as from a repeated request.
     if (m_faults.ackTwice && frame.size() == 8 && quint8(frame[1]) == WriteMultiple)
         pieces.append({DuplicateAckDelayMs, frame});
@@ -344,6 +360,8 @@ const char *spoilName(Spoil spoil)
         return "silent";
     case Spoil::Exception:
         return "exception";
+    case Spoil::Joined:
+        return "joined";
     }
     return "?";
 }
@@ -394,6 +412,7 @@ void SlaveResponder::applySpoil(QVector<LinePiece> &pieces, Spoil spoil)
     case Spoil::None:
     case Spoil::Silent:
     case Spoil::Exception:
+    case Spoil::Joined:
         break;
     }
 }

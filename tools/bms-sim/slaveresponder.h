@@ -14,7 +14,7 @@ struct SlaveFaults
 {
     bool silent = false;        // cut requests, answer nothing, store nothing
     int badCrcEvery = 0;        // last CRC byte inverted
-    int strayEvery = 0;         // one extra byte a few ms after the answer
+    int strayEvery = 0;         // one extra byte right after the answer
     int wrongAddressEvery = 0;  // answer from another slave address
     int splitGapMs = 0;         // every answer in three pieces this far apart
     bool writeException = false; // refuse function-16 writes with an exception
@@ -37,6 +37,10 @@ enum class Spoil {
     Split,     // two pieces with a pause longer than the master's frame silence
     Silent,    // no answer at all
     Exception, // a device-failure exception instead of the answer
+    // Not drawn: requests that came in one burst (a master that did not
+    // wait, or a simulator too busy to read) are answered back to back,
+    // and the answers run into one burst on the line.
+    Joined,
 };
 const char *spoilName(Spoil spoil);
 
@@ -66,7 +70,6 @@ public:
     // Bytes held longer than this without the rest of their frame arriving
     // are dropped: the next byte after such a silence starts a new frame.
     static constexpr int ResyncSilenceMs = 50;
-    static constexpr int StrayDelayMs = 3;
     // The repeated answer to a record read follows the first after this
     // silence, long enough for the master to take them as two answers.
     static constexpr int RepeatGapMs = 30;
