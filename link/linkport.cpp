@@ -19,8 +19,38 @@ SerialLinkPort::SerialLinkPort(QObject *parent) : LinkPort(parent)
         if (!isFatal(error) || m_failed || !m_port.isOpen())
             return;
         m_failed = true;
-        emit failed(m_port.errorString());
+        emit failed(failureReason(error, m_port.errorString()));
     });
+}
+
+QString SerialLinkPort::failureReason(QSerialPort::SerialPortError error, const QString &systemText)
+{
+    // The module's text comes from errno, which for a vanished device is
+    // often 0 ("Unknown error") or left over from an earlier call; the kind
+    // of error is what can be relied on, the system's text follows it.
+    QString kind;
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        kind = QStringLiteral("device not found");
+        break;
+    case QSerialPort::PermissionError:
+        kind = QStringLiteral("permission denied");
+        break;
+    case QSerialPort::WriteError:
+        kind = QStringLiteral("write failed");
+        break;
+    case QSerialPort::ReadError:
+        kind = QStringLiteral("read failed");
+        break;
+    case QSerialPort::ResourceError:
+        kind = QStringLiteral("device removed or no longer available");
+        break;
+    default:
+        return systemText;
+    }
+    if (systemText.isEmpty() || systemText == QLatin1String("Unknown error"))
+        return kind;
+    return kind + QStringLiteral(" (") + systemText + QLatin1Char(')');
 }
 
 bool SerialLinkPort::isFatal(QSerialPort::SerialPortError error)

@@ -61,6 +61,9 @@ public:
 
     // Errors of the serial-port module that end the connection.
     static bool isFatal(QSerialPort::SerialPortError error);
+    // What a failure says in the log and the warning: the kind of error,
+    // then the system's text when it has one.
+    static QString failureReason(QSerialPort::SerialPortError error, const QString &systemText);
 
 private:
     QSerialPort m_port;

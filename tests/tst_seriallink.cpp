@@ -1,5 +1,6 @@
 // The link: the poll tick, the silence gate, the ring buffer, and a port the
 // test plays (failed writes, unplugging, late and nested answers).
+#include "link/linkport.h"
 #include "link/polling.h"
 #include "link/ringbuffer.h"
 #include "link/seriallink.h"
@@ -126,6 +127,24 @@ private slots:
     }
 
     // A lost port is closed and watched; monitoring resumes once it opens again.
+    // The kind of a port failure leads; errno's "Unknown error" adds nothing.
+    void failureReason_data()
+    {
+        columns<int, QString, QString>("error", "system", "reason");
+        QTest::newRow("unplugged, no errno") << int(QSerialPort::ResourceError) << "Unknown error"
+                                             << "device removed or no longer available";
+        QTest::newRow("read, with errno") << int(QSerialPort::ReadError) << "Input/output error"
+                                          << "read failed (Input/output error)";
+        QTest::newRow("permission, empty") << int(QSerialPort::PermissionError) << "" << "permission denied";
+        QTest::newRow("not fatal") << int(QSerialPort::TimeoutError) << "Operation timed out" << "Operation timed out";
+    }
+    void failureReason()
+    {
+        QFETCH(int, error);
+        QFETCH(QString, system);
+        QTEST(SerialLinkPort::failureReason(QSerialPort::SerialPortError(error), system), "reason");
+    }
+
     void failedWriteClosesAndRecovers_data()
     {
         columns<bool>("byWrite");
