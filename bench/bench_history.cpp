@@ -175,11 +175,6 @@ struct Figures
     QMap<QString, double> v;
 };
 
-void verdict(const char *what, bool ok, const QString &detail)
-{
-    std::printf("  %-62s %-28s %s\n", what, qPrintable(detail), ok ? "met" : "NOT MET");
-}
-
 } // namespace
 
 int main(int argc, char *argv[])

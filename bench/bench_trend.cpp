@@ -235,11 +235,6 @@ QMap<QString, double> runChild(const QStringList &args)
     return v;
 }
 
-void verdict(const char *what, bool ok, const QString &detail)
-{
-    std::printf("  %-64s %-22s %s\n", what, qPrintable(detail), ok ? "met" : "NOT MET");
-}
-
 } // namespace
 
 int main(int argc, char *argv[])

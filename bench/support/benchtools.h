@@ -8,6 +8,8 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdio>
+
 // Small tools the benchmarks share.
 
 // Counts the paint events of a widget it filters: a step is done when the
@@ -48,4 +50,10 @@ inline QMap<QString, qint64> memory()
         }
     }
     return kb;
+}
+
+// One line of a benchmark's verdict table.
+inline void verdict(const char *what, bool ok, const QString &detail)
+{
+    std::printf("  %-64s %-28s %s\n", what, qPrintable(detail), ok ? "met" : "NOT MET");
 }
