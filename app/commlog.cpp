@@ -271,17 +271,6 @@ QString CommLog::line(qint64 index) const
     return result;
 }
 
-qint64 CommLog::lineTime(qint64 index) const
-{
-    qint64 result = -1;
-    if (index >= 0 && index < m_lineCount)
-        forEachLine(index, [&](const QByteArray &, qint64 ms) {
-            result = ms;
-            return false;
-        });
-    return result;
-}
-
 void CommLog::setShowTime(bool show)
 {
     if (show == m_showTime)

@@ -48,9 +48,6 @@ public:
     // Line `index` (0 = oldest) as text, as the view shows it; empty when out
     // of range.
     QString line(qint64 index) const;
-    // When line `index` was logged, in milliseconds since 1970 (UTC); -1
-    // when out of range.
-    qint64 lineTime(qint64 index) const;
 
     // Shows the time at the start of each line or not, in the saved file and
     // in the view; the lines already in the view are written again.

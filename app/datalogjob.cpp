@@ -112,7 +112,7 @@ void DatalogJob::onRecordStored(int record, qint64 id)
         m_lastId = id;
     }
     const int total = m_options.datalogEnd - m_options.datalogBegin + 1;
-    const qint64 left = m_clock.elapsed() * (total - m_done) / m_done;
+    const qint64 left = Datalog::msLeft(m_clock.elapsed(), m_done, total);
     say(QStringLiteral("%1 (No. %2)").arg(Datalog::progressText(m_done, total, left, 1)).arg(record));
 }
 

@@ -512,7 +512,7 @@ void MainWindow::setupToolsMenu()
     menu->setObjectName(QStringLiteral("toolsMenu"));
     QAction *address = menu->addAction(QStringLiteral("Address and protocol…"));
     address->setObjectName(QStringLiteral("addressPageAction"));
-    m_addressPage->setWindowIcon(QIcon(QStringLiteral(":/new/prefix1/app.ico")));
+    m_addressPage->setWindowIcon(QIcon(AppInfo::iconPath()));
     // The address page is a window of its own: shown on demand, brought to
     // the front when it is already open.
     connect(address, &QAction::triggered, this, [this] {

@@ -67,11 +67,6 @@ public:
 
     static const QStringList &baudRates();
 
-    // The request whose answer is awaited: the frame last sent, as sent;
-    // empty once an answer to it has been dispatched. At most one answer is
-    // dispatched per request sent.
-    const QByteArray &requestInFlight() const { return m_link->requestInFlight(); }
-
     // The user's last choices: language, port, baud rate, slave address and
     // whether the log shows the time. Restoring an empty store keeps the
     // first-start defaults (English, 115200, ID 1, no time).

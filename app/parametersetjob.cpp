@@ -8,7 +8,6 @@
 
 #include <QDateTime>
 #include <QMessageBox>
-#include <QFile>
 #include <cstdio>
 
 ParameterSetJob::ParameterSetJob(MainWindow &window, Mode mode, const QString &fileName, QObject *parent)
@@ -42,14 +41,11 @@ void ParameterSetJob::start()
     PresetParameters *page = m_window.parameterPage();
     if (m_mode == WriteSet) {
         // The same refusals as the Open set… button; nothing is sent.
-        const QString problem = page->openSetFrom(m_fileName);
+        const QString problem = page->openSetFrom(m_fileName, &m_set);
         if (!problem.isEmpty()) {
             finish(1, problem);
             return;
         }
-        QFile file(m_fileName);
-        file.open(QIODevice::ReadOnly);
-        m_set = ParamSet::parse(file.readAll(), nullptr);
         progress(QStringLiteral("set %1: groups %2").arg(m_fileName, m_set.groups.join(QLatin1Char(' '))));
     }
     m_window.on_monitorBtn_clicked();

@@ -1,7 +1,6 @@
 #include "link/frames.h"
 
 #include "link/crc16.h"
-#include "link/recordread.h"
 #include "model/monitordata.h"
 
 #include <QString>
@@ -34,11 +33,6 @@ QByteArray monitorRead(quint8 address)
 QByteArray parameterRead(quint8 address)
 {
     return readRequest(address, Reg::ParameterStart, Reg::ParameterCount);
-}
-
-QByteArray recordRead(quint8 address, int record)
-{
-    return addressed(RecordRead::requestFrame(quint32(record)), address);
 }
 
 QByteArray writeRegisters(quint8 address, quint16 reg, const quint16 *values, int count)

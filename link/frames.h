@@ -19,8 +19,6 @@ QByteArray readRequest(quint8 address, quint16 start, quint16 count);
 QByteArray identityRead(quint8 address);
 QByteArray monitorRead(quint8 address);
 QByteArray parameterRead(quint8 address);
-// Read of stored record `record` (1..680): 28 registers from (record+15)*32.
-QByteArray recordRead(quint8 address, int record);
 // Write of `count` (1 or 2) registers from `reg` with their values, sealed.
 QByteArray writeRegisters(quint8 address, quint16 reg, const quint16 *values, int count);
 

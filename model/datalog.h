@@ -40,5 +40,11 @@ QVector<QVariant> recordValues(int record, const quint16 *regs, const QString &s
 // "Record 5 of 680, about 1:15 left" in language 1, its Chinese in 0;
 // msLeft < 0 leaves the time out.
 QString progressText(int position, int total, qint64 msLeft, int language);
+// The time the rest of `total` records will take at the pace of the `done`
+// read in `elapsedMs`; -1 before the first.
+inline qint64 msLeft(qint64 elapsedMs, int done, int total)
+{
+    return done > 0 ? elapsedMs * (total - done) / done : -1;
+}
 
 } // namespace Datalog

@@ -1,4 +1,5 @@
 #include "model/parametermap.h"
+#include "model/valueformat.h"
 
 #include "link/frames.h"
 
@@ -141,21 +142,13 @@ const Field *fieldByName(const QString &name)
     return nullptr;
 }
 
-const Field *fieldByRegister(int reg)
-{
-    for (const Field &f : table())
-        if (f.reg == reg)
-            return &f;
-    return nullptr;
-}
-
 QString fieldText(Scale scale, quint16 value)
 {
     switch (scale) {
     case Scale::Milli:
-        return QStringLiteral("%1.%2").arg(value / 1000).arg(value % 1000, 3, 10, QLatin1Char('0'));
+        return fixedPoint(value, 3);
     case Scale::Centi:
-        return QStringLiteral("%1.%2").arg(value / 100).arg(value % 100, 2, 10, QLatin1Char('0'));
+        return fixedPoint(value, 2);
     case Scale::Temp:
         return QString::number(int(qint16(value)) - 50);
     case Scale::Plain:

@@ -51,7 +51,6 @@ int timeSetGroup();                  // index of TIME_SET
 // Every field in register order: the 51 value fields and BMS_TIME.
 const QVector<Field> &fields();
 const Field *fieldByName(const QString &name);
-const Field *fieldByRegister(int reg);
 
 constexpr quint16 ClockHigh = 45;
 constexpr quint16 ClockLow = 46;

@@ -232,7 +232,7 @@ void BmsDatalog::showProgress()
         return;
     ui->progressBar->setRange(0, m_runTotal);
     ui->progressBar->setValue(m_runDone);
-    const qint64 left = m_runDone > 0 ? m_runClock.elapsed() * (m_runTotal - m_runDone) / m_runDone : -1;
+    const qint64 left = Datalog::msLeft(m_runClock.elapsed(), m_runDone, m_runTotal);
     ui->progress_lb->setText(
         Datalog::progressText(qMin(m_runDone + 1, m_runTotal), m_runTotal, left, liveData().language));
 }

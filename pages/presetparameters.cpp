@@ -358,7 +358,7 @@ QString PresetParameters::saveSetTo(const QString &fileName)
     return QString();
 }
 
-QString PresetParameters::openSetFrom(const QString &fileName)
+QString PresetParameters::openSetFrom(const QString &fileName, ParamSet::Set *opened)
 {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
@@ -375,6 +375,8 @@ QString PresetParameters::openSetFrom(const QString &fileName)
     if (m_clockFromPc)
         ui->BMS_TIME->setText(formatClock(QDateTime::currentDateTime()));
     tickGroups(mask);
+    if (opened)
+        *opened = set;
     return QString();
 }
 

@@ -6,6 +6,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include "model/parameterset.h"
+
 class QCheckBox;
 class QLineEdit;
 class QMessageBox;
@@ -67,7 +69,8 @@ public:
     // Parameter sets in files. Empty result: done; otherwise why not, in
     // the current language (a box has said so too).
     QString saveSetTo(const QString &fileName);
-    QString openSetFrom(const QString &fileName);
+    // `opened`, when given, receives the set as read.
+    QString openSetFrom(const QString &fileName, ParamSet::Set *opened = nullptr);
     // Ticks exactly the groups of `mask` (bit i = group i of the map).
     void tickGroups(unsigned mask);
     unsigned tickedGroups() const;

@@ -66,7 +66,6 @@ public:
     QtCharts::QChart *chart() const { return m_chart; }
     TrendChartView *chartView() const { return m_view; }
     QtCharts::QLineSeries *series(int s) const { return m_series[s]; }
-    QtCharts::QDateTimeAxis *timeAxis() const { return m_timeAxis; }
 
     bool isLive() const { return m_live; }
     bool isFollowing() const { return m_live && m_following; }

@@ -31,12 +31,14 @@ SampleQueue::Fault SampleQueue::classify(const QSqlError &error)
 
 void SampleQueue::submit(const QVector<QVariant> &values)
 {
+    // Counted before the row joins: a row stored at once changes nothing
+    // anyone shows, and must not redraw the status bar every second.
+    const int before = waiting();
     m_waiting.push_back(values);
     if (int(m_waiting.size()) > m_capacity) {
         m_waiting.pop_front();
         ++m_lost;
     }
-    const int before = waiting();
     flush();
     if (waiting() != before || m_fault != Fault::None)
         emit stateChanged();
@@ -54,18 +56,13 @@ void SampleQueue::retry()
         emit stateChanged();
 }
 
-void SampleQueue::clear()
+void SampleQueue::clearTable()
 {
     m_waiting.clear();
     m_lost = 0;
     m_retryTimer->stop();
     setFault(Fault::None, QString());
     emit stateChanged();
-}
-
-void SampleQueue::clearTable()
-{
-    clear();
     m_model->clearTable();
 }
 

@@ -37,8 +37,6 @@ public:
     void submit(const QVector<QVariant> &values);
     // Tries the waiting rows now.
     void retry();
-    // Forgets the waiting rows (the table they belong to was emptied).
-    void clear();
     // Empties the table, the rows still waiting for it included.
     void clearTable();
 

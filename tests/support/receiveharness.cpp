@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "gui/dialogs.h"
 #include "link/frames.h"
+#include "link/recordread.h"
 #include "model/livedata.h"
 #include "pages/historymonitoring.h"
 #include "store/schema.h"
@@ -71,7 +72,7 @@ void runOne(const std::uint8_t *data, std::size_t size)
             liveData().nextRequest = quint16(kind);
             const quint16 values[2] = {quint16(data[1] * 257), quint16(data[2] * 257)};
             const QByteArray write = Frames::writeRegisters(1, data[1], values, 1 + (data[2] & 1));
-            const QByteArray record = Frames::recordRead(1, data[1] << 8 | data[2]);
+            const QByteArray record = RecordRead::requestFrame(quint32(data[1] << 8 | data[2]));
             link->setWriteFrameSource([write] { return write; });
             link->setRecordFrameSource([record] { return record; });
             link->vsSerialSend();
