@@ -248,11 +248,9 @@ QString errorText(Parsed::Error error, int language)
 
 QString clockText(quint16 high, quint16 low)
 {
-    const quint32 c = quint32(high) << 16 | low;
-    auto two = [](quint32 v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
-    return QStringLiteral("%1-%2-%3 %4:%5:%6")
-        .arg((c >> 26) + 2000, 4, 10, QLatin1Char('0'))
-        .arg(two((c >> 22) & 15), two((c >> 17) & 31), two((c >> 12) & 31), two((c >> 6) & 63), two(c & 63));
+    QString text;
+    appendPackedClock(text, quint32(high) << 16 | low);
+    return text;
 }
 
 quint64 digitsToNumber(const QString &text)

@@ -14,6 +14,21 @@ void appendUnsigned(QString &out, quint64 value, int minDigits)
         out += QLatin1Char(digits[--n]);
 }
 
+void appendPackedClock(QString &out, quint32 packed)
+{
+    appendUnsigned(out, (packed >> 26) + 2000, 4);
+    out += QLatin1Char('-');
+    appendUnsigned(out, (packed >> 22) & 0xF, 2);
+    out += QLatin1Char('-');
+    appendUnsigned(out, (packed >> 17) & 0x1F, 2);
+    out += QLatin1Char(' ');
+    appendUnsigned(out, (packed >> 12) & 0x1F, 2);
+    out += QLatin1Char(':');
+    appendUnsigned(out, (packed >> 6) & 0x3F, 2);
+    out += QLatin1Char(':');
+    appendUnsigned(out, packed & 0x3F, 2);
+}
+
 void appendFixedPoint(QString &out, qint64 value, int decimals)
 {
     quint64 scale = 1;

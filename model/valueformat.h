@@ -18,6 +18,10 @@ void appendFixedPoint(QString &out, qint64 value, int decimals);
 void appendHex4(QString &out, quint16 value);
 // Decimal digits of `value`, zero-filled on the left to at least minDigits.
 void appendUnsigned(QString &out, quint64 value, int minDigits = 1);
+// The BMS's packed clock (years since 2000 in bits 26.., then month, day,
+// hour, minute and second in 4, 5, 5, 6 and 6 bits) as
+// "yyyy-MM-dd hh:mm:ss", fields as stored, unchecked.
+void appendPackedClock(QString &out, quint32 packed);
 
 // Operating state of a status word (bit 0 charge, 1 discharge, 2 protection,
 // 3 charge current limiting, else standby) in language 0 (Chinese) or 1

@@ -241,21 +241,9 @@ void appendDisplayText(QString &out, Rule rule, const QVariant &stored, int lang
     case Rule::HeaterText:
         out += heaterText(stored.toInt() != 0, language);
         return;
-    case Rule::PackedDateTime: {
-        const quint32 v = quint32(stored.toLongLong());
-        appendUnsigned(out, (v >> 26) + 2000, 4);
-        out += QLatin1Char('-');
-        appendUnsigned(out, (v >> 22) & 0xF, 2);
-        out += QLatin1Char('-');
-        appendUnsigned(out, (v >> 17) & 0x1F, 2);
-        out += QLatin1Char(' ');
-        appendUnsigned(out, (v >> 12) & 0x1F, 2);
-        out += QLatin1Char(':');
-        appendUnsigned(out, (v >> 6) & 0x3F, 2);
-        out += QLatin1Char(':');
-        appendUnsigned(out, v & 0x3F, 2);
+    case Rule::PackedDateTime:
+        appendPackedClock(out, quint32(stored.toLongLong()));
         return;
-    }
     }
 }
 
