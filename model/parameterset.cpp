@@ -2,9 +2,13 @@
 
 #include "model/parametermap.h"
 
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
+#include <QVector>
 
 namespace ParamSet {
 namespace {
@@ -16,7 +20,75 @@ Set refuse(Problem *problem, const QString &where, const QString &what)
         *problem = {where, what};
     return Set();
 }
+
+QString decodedString(const QByteArray &quoted)
+{
+    return QJsonDocument::fromJson("[" + quoted + "]").array().at(0).toString();
+}
+
+// The place ("values.COVW") of the first key that an object of `json`
+// (well-formed) holds twice; empty when none does. QJsonDocument keeps one
+// of them without a word.
+QString duplicateKey(const QByteArray &json)
+{
+    struct Level
+    {
+        bool object;
+        bool expectKey;
+        QString path;
+        QSet<QString> keys;
+    };
+    QVector<Level> stack;
+    QString lastKey;
+    for (int i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (c == '"') {
+            int j = i + 1;
+            while (j < json.size() && json[j] != '"')
+                j += json[j] == '\\' ? 2 : 1;
+            if (!stack.isEmpty() && stack.last().object && stack.last().expectKey) {
+                Level &level = stack.last();
+                lastKey = decodedString(json.mid(i, j - i + 1));
+                if (level.keys.contains(lastKey))
+                    return level.path + lastKey;
+                level.keys.insert(lastKey);
+                level.expectKey = false;
+            }
+            i = j;
+        } else if (c == '{' || c == '[') {
+            const QString path = stack.isEmpty() ? QString() : stack.last().path + lastKey + QLatin1Char('.');
+            stack.append({c == '{', c == '{', path, {}});
+        } else if (c == '}' || c == ']') {
+            if (!stack.isEmpty())
+                stack.removeLast();
+        } else if (c == ',' && !stack.isEmpty() && stack.last().object) {
+            stack.last().expectKey = true;
+        }
+    }
+    return QString();
+}
 } // namespace
+
+Set load(const QString &fileName, Problem *problem)
+{
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        return refuse(problem, fileName, QStringLiteral("no such file"));
+    if (info.isDir())
+        return refuse(problem, fileName, QStringLiteral("a folder, not a file"));
+    if (!info.isFile())
+        return refuse(problem, fileName, QStringLiteral("not a regular file (a FIFO, a device or a socket)"));
+    if (info.size() > MaxFileBytes)
+        return refuse(problem, fileName, QStringLiteral("larger than 1 MB (%1 bytes)").arg(info.size()));
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return refuse(problem, fileName, file.errorString());
+    // At most one byte more than allowed, should the file have grown since.
+    const QByteArray bytes = file.read(MaxFileBytes + 1);
+    if (bytes.size() > MaxFileBytes)
+        return refuse(problem, fileName, QStringLiteral("larger than 1 MB"));
+    return parse(bytes, problem);
+}
 
 QByteArray serialize(const Set &set)
 {
@@ -49,6 +121,9 @@ Set parse(const QByteArray &bytes, Problem *problem)
                       QStringLiteral("not JSON: %1").arg(error.errorString()));
     if (!doc.isObject())
         return refuse(problem, QStringLiteral("top level"), QStringLiteral("not a JSON object"));
+    const QString twice = duplicateKey(bytes);
+    if (!twice.isEmpty())
+        return refuse(problem, twice, QStringLiteral("key \"%1\" appears twice").arg(twice.section(QLatin1Char('.'), -1)));
     const QJsonObject o = doc.object();
     if (o.value(QStringLiteral("format")).toString() != Format)
         return refuse(problem, QStringLiteral("format"), QStringLiteral("not \"%1\"").arg(Format));

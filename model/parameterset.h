@@ -41,6 +41,13 @@ QByteArray serialize(const Set &set);
 // `problem` is set (and the result empty) when the file is refused.
 Set parse(const QByteArray &bytes, Problem *problem);
 
+// Reads and parses a set file. Only a regular file of at most MaxFileBytes
+// is read: a FIFO would wait for a writer for ever, a device may never end,
+// so both are refused before anything is read, as are folders and larger
+// files; a key that appears twice in an object is refused, naming it.
+constexpr qint64 MaxFileBytes = 1024 * 1024;
+Set load(const QString &fileName, Problem *problem);
+
 // Bit mask of the set's groups (bit i = the map's group i).
 unsigned groupMask(const Set &set);
 
