@@ -17,6 +17,7 @@ Hook &hook()
 
 void setHook(Hook h) { hook() = std::move(h); }
 void clearHook() { hook() = nullptr; }
+Hook currentHook() { return hook(); }
 
 int message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
             QMessageBox::StandardButton button)
@@ -101,6 +102,22 @@ int question(QWidget *parent, const QString &title, const QString &text, const Q
     box.setEscapeButton(static_cast<QAbstractButton *>(nullptr));
     box.exec();
     return buttons.indexOf(static_cast<QPushButton *>(box.clickedButton()));
+}
+
+bool confirm(QWidget *parent, const QString &title, const QString &text, const QString &acceptText,
+             const QString &cancelText)
+{
+    if (hook()) {
+        Request r{Request::Confirm, QMessageBox::Warning, title, text, parent};
+        return hook()(r, nullptr) == 0;
+    }
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::NoButton, parent);
+    QPushButton *accept = box.addButton(acceptText, QMessageBox::AcceptRole);
+    QPushButton *cancel = box.addButton(cancelText, QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
+    box.exec();
+    return box.clickedButton() == accept;
 }
 
 } // namespace Dialogs

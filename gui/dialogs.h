@@ -14,7 +14,7 @@ namespace Dialogs {
 
 struct Request
 {
-    enum Kind { Message, SaveFile, About, Question, OpenFile };
+    enum Kind { Message, SaveFile, About, Question, OpenFile, Confirm };
     Kind kind = Message;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     QString title;   // box title or dialog caption
@@ -28,6 +28,8 @@ struct Request
 using Hook = std::function<int(const Request &, QString *fileName)>;
 void setHook(Hook hook);
 void clearHook();
+// The hook in place (null when none), to be put back by one who sets its own.
+Hook currentHook();
 
 // A modal box with one button; returns the button pressed.
 int message(QWidget *parent, QMessageBox::Icon icon, const QString &title, const QString &text,
@@ -55,5 +57,11 @@ QString openFileName(QWidget *parent, const QString &caption, const QString &fil
 // the one pressed. A hook's answer is returned as it stands.
 int question(QWidget *parent, const QString &title, const QString &text,
              const QStringList &buttonTexts = QStringList());
+
+// A warning that asks before something that may do harm: an accepting and a
+// cancelling button, Cancel the default and the answer to Escape. True only
+// when accepted; a hook accepts by answering 0, anything else cancels.
+bool confirm(QWidget *parent, const QString &title, const QString &text, const QString &acceptText,
+             const QString &cancelText);
 
 } // namespace Dialogs
