@@ -9,24 +9,40 @@
 
 namespace {
 int g_signalPipe[2] = {-1, -1};
+std::function<void(const char *)> g_handler;
 
-// Only async-signal-safe work here: one byte into the pipe wakes the loop.
-void onSignal(int)
+// Only async-signal-safe work here: the signal's number into the pipe wakes
+// the loop.
+void onSignal(int signal)
 {
-    const char byte = 1;
+    const char byte = char(signal);
     [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[0], &byte, 1);
+}
+
+const char *signalName(int signal)
+{
+    switch (signal) {
+    case SIGTERM: return "SIGTERM";
+    case SIGINT: return "SIGINT";
+    case SIGHUP: return "SIGHUP";
+    }
+    return "a signal";
 }
 } // namespace
 
-void quitOnSignals()
+void quitOnSignals(std::function<void(const char *name)> handler)
 {
+    g_handler = std::move(handler);
     if (g_signalPipe[0] >= 0 || ::socketpair(AF_UNIX, SOCK_STREAM, 0, g_signalPipe) != 0)
         return;
     auto *notifier = new QSocketNotifier(g_signalPipe[1], QSocketNotifier::Read, QCoreApplication::instance());
     QObject::connect(notifier, &QSocketNotifier::activated, notifier, [] {
-        char byte;
+        char byte = 0;
         [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[1], &byte, 1);
-        QCoreApplication::quit();
+        if (g_handler)
+            g_handler(signalName(byte));
+        else
+            QCoreApplication::quit();
     });
     struct sigaction action {};
     action.sa_handler = onSignal;

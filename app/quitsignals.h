@@ -1,7 +1,12 @@
 #pragma once
 
+#include <functional>
+
 // Makes SIGTERM, SIGINT and SIGHUP end the event loop as closing the window
 // does, so that an unattended run (a script, a service manager) stopped by a
 // signal still leaves its figures and closes its databases in order.
-// Call once, after the application object exists.
-void quitOnSignals();
+// Call after the application object exists. With `handler`, a signal calls
+// it (in the event loop, with the signal's name, "SIGTERM") instead of
+// quitting: the caller ends what runs and quits itself. A later call
+// replaces the handler.
+void quitOnSignals(std::function<void(const char *name)> handler = nullptr);
