@@ -18,6 +18,21 @@
 #include <cstdio>
 
 namespace {
+// The command-line jobs speak to scripts: one line per step on stderr.
+// The debug lines of the window's code and the notices of the platform
+// plugin that such a run uses without a display would only be noise there.
+void quietMessages(QtMsgType type, const QMessageLogContext &context, const QString &text)
+{
+    if (type == QtDebugMsg || type == QtInfoMsg)
+        return;
+    if (type == QtWarningMsg
+        && ((context.category && qstrncmp(context.category, "qt.", 3) == 0)
+            || text.startsWith(QLatin1String("This plugin does not support"))
+            || text.startsWith(QLatin1String("QStandardPaths: "))))
+        return;
+    std::fprintf(stderr, "packscope: %s\n", qPrintable(text));
+}
+
 void setIdentity()
 {
     QCoreApplication::setApplicationName(QStringLiteral("packscope"));
@@ -54,8 +69,11 @@ int main(int argc, char *argv[])
 
     // Reading the log or a parameter set from the command line shows no
     // window and needs no display.
-    if ((options.readDatalog || options.isParameterJob()) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (options.readDatalog || options.isParameterJob()) {
+        qInstallMessageHandler(quietMessages);
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     setIdentity();
     // Beside the program when it may write there, else the user's data
@@ -99,7 +117,9 @@ int main(int argc, char *argv[])
     window.applyLinkOptions(options);
     if (options.isParameterJob()) {
         ParameterSetJob job(window, options.readSet.isEmpty() ? ParameterSetJob::WriteSet : ParameterSetJob::ReadSet,
-                            options.readSet.isEmpty() ? options.writeSet : options.readSet);
+                            options.readSet.isEmpty() ? options.writeSet : options.readSet, {options.fast, options.force});
+        // Stopped from outside, a write still says how far it got.
+        quitOnSignals([&job](const char *name) { job.interrupt(QStringLiteral("stopped by %1").arg(QLatin1String(name))); });
         app.setQuitOnLastWindowClosed(false);
         int exitCode = 1;
         QObject::connect(&job, &ParameterSetJob::finished, [&exitCode](int code, const QString &reason) {

@@ -18,6 +18,7 @@
 #include "store/samplequeue.h"
 #include "ui_mainwindow.h"
 
+#include <QCloseEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QIcon>
@@ -55,8 +56,8 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
             [this](const QByteArray &bytes) { logFrame(CommLog::Received, bytes); });
     connect(m_link, &SerialLink::frameTimerExpired, this, [this] { m_log.moveCursorToEnd(); });
     connect(m_link, &SerialLink::answerReceived, this, &MainWindow::dispatchAnswer);
-    connect(m_link, &SerialLink::wentOffline, this, &MainWindow::onLinkLost);
-    connect(m_link, &SerialLink::writeAbandoned, this, [this] { m_parameterPage->abandonWrite(); });
+    connect(m_link, &SerialLink::wentOffline, this, [this] { onLinkLost(); });
+    connect(m_link, &SerialLink::writeAbandoned, this, [this] { m_writer->notAcknowledged(); });
     connect(m_link, &SerialLink::readRefused, this, [this](quint8 function, quint8 code) {
         logNote(pickText(language(), QStringLiteral("BMS拒绝读取：功能码 %1，异常码 %2"),
                          QStringLiteral("BMS refused the read: function %1, exception code %2"))
@@ -94,7 +95,12 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
         ui->comboBox->addItem(QString::number(i));
 
     connect(m_addressPage, &PAndIdRW::txSend, this, &MainWindow::sendPageFrame);
-    m_link->setWriteFrameSource([this] { return m_parameterPage->writeFrame(); });
+    m_writer = m_parameterPage->writer();
+    m_link->setWriteFrameSource([this] { return m_writer->frame(); });
+    // The fast pace: the next request after the line's gap, not the tick.
+    const auto soon = [this] { pollSoon(RecordRead::fastGapMs(m_link->baudRate())); };
+    connect(m_writer, &ParameterWriter::nextSoon, this, soon);
+    connect(m_parameterPage, &PresetParameters::wantsPollSoon, this, soon);
     m_link->setRecordFrameSource([this] { return m_datalogPage->requestFrame(); });
     connect(historyQueue(), &SampleQueue::stateChanged, this, &MainWindow::onStoreStateChanged);
     connect(m_datalogPage->queue(), &SampleQueue::stateChanged, this, &MainWindow::onStoreStateChanged);
@@ -229,12 +235,12 @@ void MainWindow::configureLink()
     m_link->setAddress(selectedAddress());
 }
 
-void MainWindow::disableLinkPages()
+void MainWindow::disableLinkPages(ParameterWriter::End why, const QString &detail)
 {
+    // A parameter write that was running ends, and says how far it got.
+    m_writer->stop(why, detail);
     m_parameterPage->disableButtons();
     m_datalogPage->disableReadButton();
-    // A parameter write that was running ends, visibly.
-    m_parameterPage->linkStopped();
 }
 
 void MainWindow::startMonitoring()
@@ -255,7 +261,8 @@ void MainWindow::stopMonitoring()
 {
     m_link->stop();
     setLinkControlsLocked(false);
-    disableLinkPages();
+    disableLinkPages(ParameterWriter::End::Stopped,
+                     pickText(language(), QStringLiteral("监控已停止"), QStringLiteral("monitoring was stopped")));
     if (liveData().nextRequest == DatalogRead)
         m_datalogPage->on_pushButton_clicked();
     ui->monitorBtn->setText(language() == 0 ? StartZh : StartEn);
@@ -267,17 +274,30 @@ void MainWindow::vsSerialSend() { m_link->vsSerialSend(); }
 void MainWindow::vsSerialRead() { m_link->vsSerialRead(); }
 void MainWindow::onFrameTimeout() { m_link->onFrameTimeout(); }
 
-void MainWindow::onLinkLost()
+void MainWindow::onLinkLost(const QString &why)
 {
     m_monitoringPage->showOffline();
-    disableLinkPages();
+    disableLinkPages(ParameterWriter::End::LinkLost,
+                     why.isEmpty() ? pickText(language(), QStringLiteral("BMS 停止应答"), QStringLiteral("the BMS stopped answering"))
+                                   : why);
     emit linkLost();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_writer->busy()) {
+        // The app is on its way out: the report cannot wait for the loop.
+        m_parameterPage->reportNextEndAtOnce();
+        m_writer->stop(ParameterWriter::End::Stopped,
+                       pickText(language(), QStringLiteral("窗口已关闭"), QStringLiteral("the window was closed")));
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void MainWindow::onPortLost(const QString &portName, const QString &reason, bool watching)
 {
     const int lang = language();
-    onLinkLost();
+    onLinkLost(pickText(lang, QStringLiteral("串口 %1 已断开：%2"), QStringLiteral("the port %1 was lost: %2")).arg(portName, reason));
     logNote(pickText(lang, QStringLiteral("串口 %1 断开：%2"), QStringLiteral("Port %1 lost: %2")).arg(portName, reason));
     QString text = pickText(lang, QStringLiteral("串口 %1 已断开：%2"), QStringLiteral("The port %1 was lost: %2"))
                        .arg(portName, reason);
@@ -308,7 +328,6 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
         m_addressPage->handleAnswer(frame);
         return;
     }
-    const int lang = language();
     const quint8 function = Frames::functionCode(frame);
     if (function == Frames::ReadHolding) {
         switch (live.requestKind) {
@@ -327,8 +346,11 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
             m_historyPage->insertSample();
             break;
         case ParameterRead:
-            m_parameterPage->storeParameterAnswer(frame);
+            // Back to monitoring, unless the answer starts a write (the
+            // read before it) or a write's read-back ends.
             live.nextRequest = MonitorRead;
+            m_parameterPage->storeParameterAnswer(frame);
+            m_writer->parametersRead(live.registerImage);
             break;
         case DatalogRead:
             // The record an answer carries is the one its request asked for.
@@ -343,22 +365,14 @@ void MainWindow::dispatchAnswer(const QByteArray &frame)
             break;
         }
     } else if (function == Frames::WriteMultiple) {
-        m_parameterPage->prepareNextWrite();
-        if (live.writeRegister == WriteChainDone) {
-            m_parameterPage->waitBox()->close();
-            live.nextRequest = ParameterRead;
-            showLinkBox(QMessageBox::Information, pickText(lang, QStringLiteral("成功"), QStringLiteral("successful")),
-                        pickText(lang, QStringLiteral("参数修改成功!!!"),
-                                 QStringLiteral("Parameter modification was successful!!!")));
-        }
+        // The writer moves on, or reads back after the last frame; it
+        // reports the end of the sequence itself.
+        m_writer->acknowledged(frame);
     } else {
-        // Set before the box opens: the ticks that run while it is open must
-        // not repeat the refused request.
+        // A refused write: the sequence ends here, and the ticks go back to
+        // monitoring rather than repeat the refused frame.
         live.nextRequest = MonitorRead;
-        m_parameterPage->writeRefused();
-        showLinkBox(QMessageBox::Critical, pickText(lang, QStringLiteral("失败"), QStringLiteral("error")),
-                    pickText(lang, QStringLiteral("参数修改失败!!!"),
-                             QStringLiteral("Parameter modification was failed!!!")));
+        m_writer->refused(frame.size() > 2 ? quint8(frame[2]) : 0);
     }
 }
 

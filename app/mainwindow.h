@@ -2,6 +2,7 @@
 
 #include "app/commlog.h"
 #include "link/seriallink.h"
+#include "session/parameterwriter.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -78,6 +79,11 @@ public:
     // Runs one extra poll tick delayMs from now (the datalog's fast read).
     void pollSoon(int delayMs) { m_link->pollSoon(delayMs); }
 
+    ParameterWriter *parameterWriter() const { return m_writer; }
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 signals:
     // The BMS answered the identity read: the pages are usable.
     void linkOnline();
@@ -109,15 +115,17 @@ private:
     void logFrame(CommLog::Direction direction, const QByteArray &bytes);
     void logNote(const QString &text);
     void setLinkControlsLocked(bool locked);
-    void onLinkLost();
+    // `why` says what happened (empty: the BMS stopped answering).
+    void onLinkLost(const QString &why = QString());
     void onPortLost(const QString &portName, const QString &reason, bool watching);
     void onStoreStateChanged();
     void updateStatus();
     void updateCounters();
     // The port, baud rate and address chosen on the window, given to the link.
     void configureLink();
-    // The pages that need the link: their buttons off, a running write ended.
-    void disableLinkPages();
+    // The pages that need the link: their buttons off, a running write ended
+    // with its report.
+    void disableLinkPages(ParameterWriter::End why, const QString &detail);
     void setupLanguageMenu();
     void setupConnectionMenu();
     int language() const;
@@ -126,6 +134,7 @@ private:
 
     Ui::MainWindow *ui;
     SerialLink *m_link;
+    ParameterWriter *m_writer = nullptr;
     bool m_monitoring = false;
     bool m_boxOpen = false;
     CommLog m_log;

@@ -69,7 +69,8 @@ Options Options::parse(const QStringList &arguments)
                        "no window is shown. Needs --port and --export."),
         QStringLiteral("BEGIN-END"));
     const QCommandLineOption fastOption(QStringLiteral("fast"),
-        QStringLiteral("With --read-datalog: ask for each record as soon as the last one is in."));
+        QStringLiteral("With --read-datalog: ask for each record as soon as the last one is in. With --write-set: "
+                       "send each frame as soon as the last one is acknowledged."));
     const QCommandLineOption exportOption(QStringLiteral("export"),
         QStringLiteral("With --read-datalog: the file the records read are written to."), QStringLiteral("FILE"));
     parser.addOptions({readDatalogOption, fastOption, exportOption});
@@ -77,7 +78,9 @@ Options Options::parse(const QStringList &arguments)
         QStringLiteral("Read the pack's parameters into a parameter set file and exit (needs --port)."), QStringLiteral("FILE"));
     const QCommandLineOption writeSetOption(QStringLiteral("write-set"),
         QStringLiteral("Write a parameter set file into the pack, read it back and exit (needs --port)."), QStringLiteral("FILE"));
-    parser.addOptions({readSetOption, writeSetOption});
+    const QCommandLineOption forceOption(QStringLiteral("force"),
+        QStringLiteral("With --write-set: write a set that breaks the plausibility rules or comes from another model."));
+    parser.addOptions({readSetOption, writeSetOption, forceOption});
 
     if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
@@ -187,11 +190,18 @@ Options Options::parse(const QStringList &arguments)
         return o;
     }
     o.fast = parser.isSet(fastOption);
+    o.force = parser.isSet(forceOption);
     o.exportFile = parser.value(exportOption);
+    if (o.force && o.writeSet.isEmpty()) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--force goes with --write-set");
+        return o;
+    }
     if (!parser.isSet(readDatalogOption)) {
-        if (o.fast || parser.isSet(exportOption)) {
+        if (parser.isSet(exportOption) || (o.fast && o.writeSet.isEmpty())) {
             o.outcome = ExitError;
-            o.message = QStringLiteral("--fast and --export go with --read-datalog");
+            o.message = parser.isSet(exportOption) ? QStringLiteral("--export goes with --read-datalog")
+                                                   : QStringLiteral("--fast goes with --read-datalog or --write-set");
         }
         return o;
     }

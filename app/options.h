@@ -18,12 +18,13 @@ struct Options
     bool readDatalog = false;
     int datalogBegin = 0;
     int datalogEnd = 0;
-    bool fast = false;
+    bool fast = false;  // --read-datalog and --write-set: the fast pace
     QString exportFile;
     // Parameter sets from the command line: read the pack's parameters into
     // a set file, or write a set file into the pack; no window is shown.
     QString readSet;
     QString writeSet;
+    bool force = false; // --write-set: past the plausibility and model checks
     bool isParameterJob() const { return !readSet.isEmpty() || !writeSet.isEmpty(); }
 
     enum Outcome { Run, ExitOk, ExitError };

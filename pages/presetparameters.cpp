@@ -52,6 +52,10 @@ PresetParameters::PresetParameters(QWidget *parent)
     m_waitBox->setStyleSheet(QStringLiteral("QLabel{min-width:80px;min-height:40px; font-size:13px;}"));
     m_waitBox->button(QMessageBox::Ok)->hide();
     m_waitBox->setModal(false);
+
+    m_writer = new ParameterWriter(this);
+    connect(m_writer, &ParameterWriter::ended, this, &PresetParameters::writeEnded);
+    connect(ui->fastWrite, &QCheckBox::toggled, this, &PresetParameters::setFastWrite);
 }
 
 PresetParameters::~PresetParameters() { delete ui; }
@@ -67,48 +71,101 @@ void PresetParameters::updateClock()
     ui->CURRENT_TIME->setText(m_clockText);
 }
 
+void PresetParameters::setFastWrite(bool on)
+{
+    if (ui->fastWrite->isChecked() != on)
+        ui->fastWrite->setChecked(on); // comes back here through toggled
+    else
+        m_writer->setFast(on);
+}
+
+bool PresetParameters::isBusy() const { return m_reading || m_pending.active || m_writer->busy(); }
+
+void PresetParameters::updateButtons()
+{
+    const bool idle = !isBusy();
+    ui->collect->setEnabled(m_online && idle);
+    ui->factory_reset->setEnabled(m_online && idle);
+    ui->set->setEnabled(m_online && idle);
+    ui->openSet->setEnabled(idle);
+}
+
 void PresetParameters::enableButtons()
 {
-    ui->collect->setEnabled(true);
-    ui->factory_reset->setEnabled(true);
-    ui->set->setEnabled(true);
+    m_online = true;
+    // A pack that has just come (back) online may not hold what was read.
+    m_imageCurrent = false;
+    updateButtons();
 }
 
 void PresetParameters::disableButtons()
 {
-    ui->factory_reset->setEnabled(false);
-    ui->collect->setEnabled(false);
-    ui->set->setEnabled(false);
+    m_online = false;
+    m_imageCurrent = false;
+    m_reading = false;
+    if (m_pending.active) {
+        // The read that a write waited for will not come: nothing was sent.
+        m_pending = PendingWrite();
+        m_waitBox->close();
+        const int lang = liveData().language;
+        if (lang == 0 || lang == 1)
+            Dialogs::notify(window(), QMessageBox::Critical, pickText(lang, QStringLiteral("失败"), QStringLiteral("error")),
+                            pickText(lang, QStringLiteral("参数修改失败!!!\n写入前读取参数时连接中断，未写入任何参数。"),
+                                     QStringLiteral("Parameter modification was failed!!!\nThe link went away while the "
+                                                    "parameters were read before the write: nothing was written.")));
+    }
+    updateButtons();
 }
 
 // --- Reading ----------------------------------------------------------------
 
 void PresetParameters::on_collect_clicked()
 {
+    // One conversation at a time: a read does not cut into a write.
+    if (isBusy())
+        return;
     // The next poll tick reads registers 45..135.
     liveData().nextRequest = ParameterRead;
+    m_reading = true;
+    updateButtons();
+    if (ui->fastWrite->isChecked())
+        emit wantsPollSoon();
 }
 
 void PresetParameters::storeParameterAnswer(const QByteArray &frame)
 {
     storeRegisters(frame, Reg::ParameterStart, liveData());
-    ui->factory_reset->setEnabled(true);
-    ui->set->setEnabled(true);
-    showParameters();
+    m_reading = false;
+    m_imageCurrent = true;
+    if (m_pending.active) {
+        // The read before a write: the groups being written keep the texts
+        // they are written with, the others show what the pack holds.
+        showParameters(~m_pending.mask);
+        continueWrite();
+    } else {
+        showParameters();
+    }
+    updateButtons();
     emit parametersShown();
 }
 
-void PresetParameters::showParameters()
+void PresetParameters::showParameters(unsigned groupMask)
 {
-    m_clockFromPc = false; // the field now shows the pack's clock
     const quint16 *image = liveData().registerImage;
     for (const Param::Field &f : Param::fields()) {
+        if (!(groupMask & (1u << f.group)))
+            continue;
         QLineEdit *edit = m_fields.value(latin(f.name));
-        if (f.scale == Param::Scale::Clock)
+        if (f.scale == Param::Scale::Clock) {
+            m_clockFromPc = false; // the field now shows the pack's clock
             edit->setText(Param::clockText(image[Param::ClockHigh], image[Param::ClockLow]));
-        else
+        } else {
             edit->setText(Param::fieldText(f.scale, image[f.reg]));
+        }
     }
+    // Every field shows the pack's values: no set's any more.
+    if (groupMask == ~0u)
+        m_setModel.clear();
 }
 
 // --- Check boxes ------------------------------------------------------------
@@ -116,7 +173,8 @@ void PresetParameters::showParameters()
 void PresetParameters::on_selectAll_clicked(bool checked)
 {
     for (QCheckBox *box : findChildren<QCheckBox *>())
-        box->setChecked(checked);
+        if (box != ui->fastWrite) // the pace is no group
+            box->setChecked(checked);
 }
 
 void PresetParameters::checkChange()
@@ -197,6 +255,8 @@ bool PresetParameters::refuseUnsafe(unsigned mask, bool factory, bool saving)
 
 bool PresetParameters::startWrite()
 {
+    if (isBusy())
+        return false;
     const unsigned mask = tickedGroups();
     if (mask == 0) {
         // Only selectAll ticked counts as nothing ticked: no frame to send.
@@ -206,23 +266,24 @@ bool PresetParameters::startWrite()
     }
     if (refuseUnsafe(mask, false))
         return false;
-    // Every text that its register can hold goes into the image; the ticked
-    // ones have all passed the check above.
-    quint16 *image = liveData().registerImage;
+    PendingWrite write;
+    write.mask = mask;
+    write.clockFromPc = m_clockFromPc;
     for (const Param::Field &f : Param::fields()) {
-        const Param::Parsed p = Param::parseField(f.scale, m_fields.value(latin(f.name))->text());
-        if (!p.ok())
+        if (!(mask & (1u << f.group)))
             continue;
-        image[f.reg] = p.value;
+        const Param::Parsed p = Param::parseField(f.scale, m_fields.value(latin(f.name))->text());
+        write.values.insert(f.reg, p.value);
         if (f.scale == Param::Scale::Clock)
-            image[Param::ClockLow] = p.low;
+            write.values.insert(Param::ClockLow, p.low);
     }
-    startSequence();
-    return true;
+    return beginWrite(write);
 }
 
 bool PresetParameters::startFactoryReset()
 {
+    if (isBusy())
+        return false;
     const unsigned mask = tickedGroups();
     if (mask == 0) {
         showHint();
@@ -230,87 +291,121 @@ bool PresetParameters::startFactoryReset()
     }
     if (refuseUnsafe(mask, true))
         return false;
-    quint16 *image = liveData().registerImage;
-    for (const Param::Default &d : Param::factoryDefaults())
-        image[d.reg] = d.value;
-    for (const char *name : {"HEATING_ON", "HEATING_OFF"}) {
-        const Param::Parsed p = Param::parseField(Param::Scale::Temp, m_fields.value(latin(name))->text());
-        if (p.ok())
-            image[Param::fieldByName(latin(name))->reg] = p.value;
+    PendingWrite write;
+    write.mask = mask;
+    // The PC's time as of when the clock frame goes out, the last of the
+    // sequence, not as of the click.
+    write.clockFromPc = true;
+    for (const Param::Field &f : Param::fields()) {
+        if (!(mask & (1u << f.group)))
+            continue;
+        if (f.factory >= 0)
+            write.values.insert(f.reg, quint16(f.factory));
+        else if (f.scale == Param::Scale::Temp) // heating: as shown
+            write.values.insert(f.reg, Param::parseField(f.scale, m_fields.value(latin(f.name))->text()).value);
     }
-    const Param::Parsed clock = Param::parseField(Param::Scale::Clock, ui->CURRENT_TIME->text());
-    if (clock.ok()) {
-        image[Param::ClockHigh] = clock.value;
-        image[Param::ClockLow] = clock.low;
-    }
-    startSequence();
-    return true;
+    return beginWrite(write);
 }
 
-void PresetParameters::startSequence()
+bool PresetParameters::beginWrite(const PendingWrite &write)
 {
-    BmsLiveData &live = liveData();
-    live.writeRegister = Param::ChainStart;
-    live.nextRequest = ParameterWrite;
-    m_writing = true;
-    m_failure.clear();
-    prepareNextWrite();
-}
-
-void PresetParameters::prepareNextWrite()
-{
-    // An acknowledgement after the sequence has ended (given up, refused,
-    // link stopped) neither reopens it nor reports success.
-    if (!m_writing)
-        return;
+    m_pending = write;
+    m_pending.active = true;
     m_waitBox->show();
-    BmsLiveData &live = liveData();
-    const Param::WriteStep step = Param::nextWrite(live.writeRegister, tickedGroups());
-    live.writeRegister = step.nextRegister;
-    if (step.hasFrame) {
-        if (step.reg == Param::ClockHigh && m_clockFromPc) {
-            const QString now = formatClock(QDateTime::currentDateTime());
-            const quint32 code = Param::clockCode(now);
-            live.registerImage[Param::ClockHigh] = quint16(code >> 16);
-            live.registerImage[Param::ClockLow] = quint16(code & 0xFFFF);
-            ui->BMS_TIME->setText(now);
-        }
-        m_writeFrame = Param::writeFrame(step, live.registerImage);
-        return;
+    if (!m_imageCurrent) {
+        // The rules look at what the pack will hold after the write, the
+        // groups not written included: those are read first.
+        liveData().nextRequest = ParameterRead;
+        m_reading = true;
+        updateButtons();
+        if (ui->fastWrite->isChecked())
+            emit wantsPollSoon();
+        return true;
     }
-    // The sequence is over: no frame of it may go out again.
-    m_writeFrame.clear();
-    m_writing = false;
-    emit writeSequenceEnded(true);
+    return continueWrite();
 }
 
-void PresetParameters::failSequence(bool showBox, const QString &reason)
+QStringList PresetParameters::Concerns::lines(bool fieldNames, int language) const
 {
-    if (m_writing && m_writeFrame.size() > 3)
-        m_failure = reason.arg(quint8(m_writeFrame[3]));
-    m_waitBox->close();
-    m_writeFrame.clear();
-    const bool wasWriting = m_writing;
-    m_writing = false;
-    if (!wasWriting)
-        return;
-    liveData().writeRegister = 0; // not the end marker: nothing to report as success
-    emit writeSequenceEnded(false);
-    const int lang = liveData().language;
-    if (!showBox || (lang != 0 && lang != 1))
-        return;
-    // Called from the poll tick or the link's stop: the box opens after
-    // they have returned, never inside them.
-    const QString title = pickText(lang, QStringLiteral("失败"), QStringLiteral("error"));
-    const QString text = pickText(lang, QStringLiteral("参数修改失败!!!"), QStringLiteral("Parameter modification was failed!!!"));
-    QTimer::singleShot(0, this, [this, title, text] {
-        Dialogs::message(window(), QMessageBox::Critical, title, text);
-    });
+    QStringList out;
+    for (const Param::Violation &v : broken)
+        out << v.text(fieldNames, language);
+    if (!setModel.isEmpty())
+        out << (language == 0 && !fieldNames
+                    ? QStringLiteral("参数组读自型号 %1，电池组型号为 %2").arg(setModel, packModel)
+                    : QStringLiteral("the set was read from model %1, the pack is model %2").arg(setModel, packModel));
+    return out;
 }
 
-void PresetParameters::abandonWrite() { failSequence(true, QStringLiteral("register %1 was sent three times without an acknowledgement")); }
-void PresetParameters::linkStopped() { failSequence(true, QStringLiteral("the link stopped while register %1 was being written")); }
-void PresetParameters::writeRefused() { failSequence(false, QStringLiteral("the BMS refused the write of register %1")); }
+bool PresetParameters::confirm(const Concerns &concerns)
+{
+    if (m_confirm)
+        return m_confirm(concerns);
+    const int lang = liveData().language;
+    if (lang != 0 && lang != 1)
+        return false;
+    const QString text = pickText(lang, QStringLiteral("这些设置可能损坏电池组：\n\n%1\n\n仍然写入？"),
+                                  QStringLiteral("These settings may harm the pack:\n\n%1\n\nWrite anyway?"))
+                             .arg(concerns.lines(false, lang).join(QLatin1Char('\n')));
+    return Dialogs::confirm(window(), pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text,
+                            pickText(lang, QStringLiteral("仍然写入"), QStringLiteral("Write anyway")),
+                            pickText(lang, QStringLiteral("取消"), QStringLiteral("Cancel")));
+}
+
+bool PresetParameters::continueWrite()
+{
+    const PendingWrite write = m_pending;
+    m_pending = PendingWrite();
+    // What the pack will hold afterwards: what it holds, and the new values.
+    QVector<quint16> after(std::begin(liveData().registerImage), std::end(liveData().registerImage));
+    for (auto it = write.values.constBegin(); it != write.values.constEnd(); ++it)
+        after[it.key()] = it.value();
+    Concerns concerns;
+    concerns.broken = Param::brokenRules(after.constData(), [&write](quint16 reg) { return write.values.contains(reg); });
+    const QString packModel = modelText();
+    if (!m_setModel.isEmpty() && m_setModel != packModel) {
+        concerns.setModel = m_setModel;
+        concerns.packModel = packModel;
+    }
+    if (!concerns.isEmpty() && !confirm(concerns)) {
+        m_waitBox->close();
+        updateButtons();
+        return false;
+    }
+    const bool started = m_writer->start(write.mask, after.constData(), write.clockFromPc);
+    if (!started)
+        m_waitBox->close();
+    updateButtons();
+    return started;
+}
+
+void PresetParameters::writeEnded(const ParameterWriter::Report &report)
+{
+    m_waitBox->close();
+    // After a read-back equal to the write the image is the pack's; after
+    // anything else nobody knows what it holds.
+    m_imageCurrent = report.success();
+    updateButtons();
+    const int lang = liveData().language;
+    if (lang != 0 && lang != 1)
+        return;
+    const QMessageBox::Icon icon = report.success() ? QMessageBox::Information : QMessageBox::Critical;
+    const QString title = report.success() ? pickText(lang, QStringLiteral("成功"), QStringLiteral("successful"))
+                                           : pickText(lang, QStringLiteral("失败"), QStringLiteral("error"));
+    const QString text = report.success()
+        ? pickText(lang, QStringLiteral("参数修改成功!!!"), QStringLiteral("Parameter modification was successful!!!"))
+        : pickText(lang, QStringLiteral("参数修改失败!!!"), QStringLiteral("Parameter modification was failed!!!"))
+              + QLatin1Char('\n') + report.text(false, lang);
+    if (m_reportAtOnce) {
+        m_reportAtOnce = false;
+        Dialogs::message(window(), icon, title, text);
+    } else if (!m_reportOpen) {
+        // Ended from the link's paths: the box opens after they return, and
+        // sequences ended while it is open pile no further boxes on it.
+        m_reportOpen = true;
+        Dialogs::notify(window(), icon, title, text, [this] { m_reportOpen = false; });
+    }
+}
 
 void PresetParameters::showHint()
 {
@@ -360,11 +455,10 @@ QString PresetParameters::saveSetTo(const QString &fileName)
 
 QString PresetParameters::openSetFrom(const QString &fileName, ParamSet::Set *opened)
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadOnly))
-        return setFileProblem(fileName, fileName, file.errorString());
+    if (isBusy())
+        return QString();
     ParamSet::Problem problem;
-    const ParamSet::Set set = ParamSet::parse(file.readAll(), &problem);
+    const ParamSet::Set set = ParamSet::load(fileName, &problem);
     if (!problem.isNull())
         return setFileProblem(fileName, problem.where, problem.what);
     for (auto it = set.values.constBegin(); it != set.values.constEnd(); ++it)
@@ -374,6 +468,8 @@ QString PresetParameters::openSetFrom(const QString &fileName, ParamSet::Set *op
     m_clockFromPc = mask & (1u << Param::timeSetGroup());
     if (m_clockFromPc)
         ui->BMS_TIME->setText(formatClock(QDateTime::currentDateTime()));
+    // A write asks first when the pack turns out to be another model.
+    m_setModel = set.model;
     tickGroups(mask);
     if (opened)
         *opened = set;
@@ -422,6 +518,7 @@ void PresetParameters::languageChange()
     ui->factory_reset->setText(pickText(lang, QStringLiteral("恢复出厂设置"), QStringLiteral("Restore Factory Date")));
     ui->saveSet->setText(pickText(lang, QStringLiteral("保存参数组…"), QStringLiteral("Save set…")));
     ui->openSet->setText(pickText(lang, QStringLiteral("打开参数组…"), QStringLiteral("Open set…")));
+    ui->fastWrite->setText(pickText(lang, QStringLiteral("快速"), QStringLiteral("Fast")));
     m_waitBox->setWindowTitle(pickText(lang, QStringLiteral("正在写入"), QStringLiteral("Writring")));
     m_waitBox->setText(pickText(lang, QStringLiteral("请稍后..."), QStringLiteral("Please Wait...")));
 }

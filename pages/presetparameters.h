@@ -6,7 +6,11 @@
 #include <QVector>
 #include <QWidget>
 
+#include "model/parameterrules.h"
 #include "model/parameterset.h"
+#include "session/parameterwriter.h"
+
+#include <functional>
 
 class QCheckBox;
 class QLineEdit;
@@ -18,9 +22,9 @@ namespace Ui { class PresetParameters; }
 // written group by group, restored to factory values, kept in set files,
 // and the PC's clock, which also stamps every history sample.
 //
-// The page never talks to the port: it leaves its requests in the live data
-// block and its prepared write frame for the poll tick, and the dispatcher
-// calls back with the answers.
+// The page never talks to the port: it leaves its reads in the live data
+// block, hands writes to the ParameterWriter, and the dispatcher calls back
+// with the answers.
 class PresetParameters : public QWidget
 {
     Q_OBJECT
@@ -32,39 +36,48 @@ public:
     // second; empty until the first refresh.
     QString clockText() const { return m_clockText; }
 
-    // The prepared parameter write frame for the poll tick (empty when no
-    // sequence has a frame to send).
-    QByteArray writeFrame() const { return m_writeFrame; }
-    int writeFrameLength() const { return m_writeFrame.size(); }
+    // The write sequence and its read-back, started here; the window hands
+    // it the answers.
+    ParameterWriter *writer() const { return m_writer; }
 
+    // The identity answer made the link usable (enable), or it went away
+    // (disable): a read or a write waiting for its first answer is dropped.
     void enableButtons();
     void disableButtons();
     // Stores registers 45..135 from a parameter read answer and shows them.
     void storeParameterAnswer(const QByteArray &frame);
-    void showParameters();
-    // Shows the progress box and prepares the next frame of a write
-    // sequence; writeRegister becomes 0x220 once the last frame, the clock
-    // frame included, has been acknowledged.
-    void prepareNextWrite();
+    void showParameters(unsigned groupMask = ~0u);
     QMessageBox *waitBox() const { return m_waitBox; }
 
-    // A write sequence that ends other than by success. The poll tick gave
-    // up after unanswered sends, or the link went away (monitoring stopped,
-    // the BMS fell silent): the progress box closes and, when a sequence was
-    // running, the failure box says so (after the caller has returned).
-    void abandonWrite();
-    void linkStopped();
-    // The BMS refused a frame: the dispatcher shows the failure box itself.
-    void writeRefused();
-    bool isWriting() const { return m_writing; }
-    // Why the last sequence failed, in English (for the command line).
-    QString failureReason() const { return m_failure; }
+    // Read, a write sequence (its read of the pack first, when the page
+    // holds no values read since the link came up) or its read-back runs:
+    // Read, Write, Restore and Open set… wait for its end.
+    bool isBusy() const;
+
+    // What stands against a write: rules the values would break together,
+    // or a set saved from another model than the pack's.
+    struct Concerns
+    {
+        QVector<Param::Violation> broken;
+        QString setModel, packModel; // differ when both are set
+        bool isEmpty() const { return broken.isEmpty() && setModel.isEmpty(); }
+        // One line each, with field names or with labels in `language`.
+        QStringList lines(bool fieldNames, int language = 1) const;
+    };
+    // Decides instead of the "Write anyway"/"Cancel" box (the command line):
+    // true writes, false sends nothing.
+    using ConfirmHandler = std::function<bool(const Concerns &)>;
+    void setConfirmHandler(ConfirmHandler handler) { m_confirm = std::move(handler); }
+    // The next end of a sequence is reported with a box that waits (the
+    // window is closing and a deferred box would never open).
+    void reportNextEndAtOnce() { m_reportAtOnce = true; }
 
     // Starts a write of the ticked groups (the Write button): false, with a
     // warning box naming the field, when a text cannot be written, or with
     // the hint box when nothing is ticked.
     bool startWrite();
     bool startFactoryReset();
+    void setFastWrite(bool on);
 
     // Parameter sets in files. Empty result: done; otherwise why not, in
     // the current language (a box has said so too).
@@ -80,8 +93,8 @@ public:
 
 signals:
     void languageSwich();
-    // A write sequence ended: every frame acknowledged (true) or not.
-    void writeSequenceEnded(bool success);
+    // A read wants to go out soon (the fast pace), not on the next tick.
+    void wantsPollSoon();
     // A parameter read answer has been stored and shown.
     void parametersShown();
 
@@ -100,22 +113,43 @@ private:
     // Checks the texts that a sequence for `mask` would write; on refusal
     // a warning box names the field and it gets the focus.
     bool refuseUnsafe(unsigned mask, bool factory, bool saving = false);
-    void startSequence();
+    // The values a write puts into the pack, by register, the groups they
+    // belong to, and where the clock comes from.
+    struct PendingWrite
+    {
+        bool active = false;
+        unsigned mask = 0;
+        QHash<quint16, quint16> values;
+        bool clockFromPc = false;
+    };
+    bool beginWrite(const PendingWrite &write);
+    bool continueWrite();
+    bool confirm(const Concerns &concerns);
+    void writeEnded(const ParameterWriter::Report &report);
+    void updateButtons();
     void showHint();
-    void failSequence(bool showBox, const QString &reason);
     void showRefusal(QLineEdit *field, const QString &label, const QString &text, const QString &why, bool saving);
     QString setFileProblem(const QString &fileName, const QString &where, const QString &what);
 
     Ui::PresetParameters *ui;
     QTimer *clockTimer;
     QString m_clockText;
-    QByteArray m_writeFrame;
     QMessageBox *m_waitBox;
+    ParameterWriter *m_writer = nullptr;
+    ConfirmHandler m_confirm;
+    PendingWrite m_pending;
+    bool m_online = false;
+    bool m_reading = false;
+    // The image's parameter area holds what the pack holds: read since the
+    // link came up, and not written since without a read-back.
+    bool m_imageCurrent = false;
+    bool m_reportAtOnce = false;
+    bool m_reportOpen = false;
+    // The model a set file was saved from, while its values are shown.
+    QString m_setModel;
     QVector<QCheckBox *> m_groupBoxes; // by group index of the map
     QHash<QString, QLineEdit *> m_fields;
-    bool m_writing = false;
     // The clock is to be set from the PC's when its frame is prepared (a
     // set that lists TIME_SET), not from a time that went stale meanwhile.
     bool m_clockFromPc = false;
-    QString m_failure;
 };

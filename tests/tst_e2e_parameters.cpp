@@ -55,12 +55,27 @@ class TstE2eParameters : public QObject
         return regs;
     }
     ProgramRun run(QStringList args) { return runProgram(m_exe, QStringList{"--port", e.sim.deviceName(), "--poll-ms", "300"} + args); }
+    // Write frames the simulator answered (its --served-log).
+    int writesServed() const
+    {
+        // "ms how request answer" a line: the requests of function 16.
+        return QString::fromLatin1(readFile(m_dir.filePath("served.log"))).count(QRegularExpression("^\\d+ \\w+ 0110", QRegularExpression::MultilineOption));
+    }
+    QString writeFile(const char *name, const QByteArray &bytes)
+    {
+        QFile file(m_dir.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() ? file.fileName() : QString();
+    }
     const QByteArray BalanceSet = R"({"format":"packscope-parameter-set","version":1,"model":"","serial":"","saved":"",)"
         R"("groups":["BALANCE","TIME_SET"],"values":{"BALANCE_OPEN_V":"3.37","BALANCE_OPEN_V_DELTA":"35","LOW_CAP":"15"}})";
 
 private slots:
     void initTestCase() { QVERIFY(!(m_exe = copyProgram(m_dir)).isEmpty()); }
-    void cleanup() { e.reset(); }
+    void cleanup()
+    {
+        e.reset();
+        QFile::remove(m_dir.filePath("served.log"));
+    }
 
     // Acknowledgements doubled. Read fills every field; a refused text sends nothing; Write sends each ticked register
     // once, clock last, changes only those and reads back; Restore with TIME_SET alone sets the PC's time, nothing else.
@@ -106,7 +121,9 @@ private slots:
     {
         QVERIFY(startLink({"--write-no-ack"}));
         write({"BALANCE"}, {{"BALANCE_OPEN_V", "3.5"}, {"BALANCE_OPEN_V_DELTA", "30"}, {"LOW_CAP", "5"}});
-        QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Failure), Deadline);
+        QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList(Failure + "\nno acknowledgement for register 56 (Balance Vol) after three "
+                                                                 "sends; wrote 0 of 3 registers; not written: Balance; the pack may "
+                                                                 "hold the unacknowledged value, write again"), Deadline);
         QVERIFY(!page()->waitBox()->isVisible() && liveData().nextRequest == MonitorRead);
         QCOMPARE(writesSent(), QList<int>({56, 56, 56}));
     }
@@ -133,10 +150,14 @@ private slots:
         columns<QStringList, int, QString, QVector<quint16>>("simArguments", "exitCode", "reason", "written");
         QTest::newRow("written") << QStringList() << 0 << "set written and read back" << QVector<quint16>{3370, 35, 15};
         QTest::newRow("never acknowledged") << QStringList{"--write-no-ack"} << 1
-                                            << "write failed: register 56 was sent three times without an acknowledgement"
+                                            << "write failed: no acknowledgement for register 56 (BALANCE_OPEN_V) after three sends; "
+                                               "wrote 0 of 5 registers; not written: BALANCE, TIME_SET; the pack may hold the "
+                                               "unacknowledged value, write again"
                                             << QVector<quint16>{3370}; // taken, though never acknowledged
         QTest::newRow("refused by the BMS") << QStringList{"--write-exception"} << 1
-                                            << "write failed: the BMS refused the write of register 56" << QVector<quint16>();
+                                            << "write failed: the BMS refused register 56 (BALANCE_OPEN_V) with exception code 4; "
+                                               "wrote 0 of 5 registers; not written: BALANCE, TIME_SET; the pack keeps its old values"
+                                            << QVector<quint16>();
     }
     void writeSet()
     {
@@ -146,14 +167,60 @@ private slots:
         QVERIFY(e.sim.start(simArguments));
         QVector<quint16> expected = e.sim.registers(47, 89);
         std::copy(written.begin(), written.end(), expected.begin() + (56 - 47));
-        QFile file(m_dir.filePath("set.json"));
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(BalanceSet) == BalanceSet.size());
-        file.close();
-        const ProgramRun r = run({"--write-set", file.fileName()});
+        const ProgramRun r = run({"--write-set", writeFile("set.json", BalanceSet)});
         QTEST(r.code, "exitCode");
         QVERIFY2(r.err.split(QLatin1Char('\n')).contains("packscope: " + reason), qPrintable(r.err));
         QCOMPARE(e.sim.registers(47, 89), expected);
         QVERIFY(r.code || clockOffset(e.sim.registers(45, 2)) <= 5);
+    }
+
+    // A whole set at the fast pace, at the default poll: 51 frames, each after the last
+    // acknowledgement, then read back.
+    void wholeSetFast()
+    {
+        QVERIFY(e.sim.start({"--served-log", m_dir.filePath("served.log")}));
+        const QString name = m_dir.filePath("whole.json");
+        QCOMPARE(run({"--read-set", name}).code, 0);
+        QByteArray set = readFile(name);
+        set.replace(R"("COVW": "3.800")", R"("COVW": "3.810")").replace(R"("LD": "200.00")", R"("LD": "199.99")");
+        const ProgramRun r = runProgram(m_exe, {"--port", e.sim.deviceName(), "--write-set", writeFile("whole.json", set), "--fast"});
+        QVERIFY2(r.code == 0 && r.err.endsWith("packscope: set written and read back\n"), qPrintable(r.err));
+        QCOMPARE(writesServed(), 51);
+        QCOMPARE(e.sim.registers(67, 1).value(0), quint16(3810));
+        QCOMPARE(e.sim.registers(82, 1).value(0), quint16(19999));
+    }
+
+    // A set that breaks a rule, or comes from another model, sends nothing and says why;
+    // --force writes it.
+    void refusedUnlessForced_data()
+    {
+        columns<QByteArray, bool, int, QString, quint16>("set", "force", "exitCode", "reason", "cuvp");
+        const QByteArray implausible = R"({"format":"packscope-parameter-set","version":1,"model":"PS16S-100AH","groups":["CUV"],)"
+                                       R"("values":{"CUVW":"2.500","CUVP":"2.700","CUVR":"3.100"}})";
+        const QByteArray foreign = R"({"format":"packscope-parameter-set","version":1,"model":"PS16S-200AH","groups":["CUV"],)"
+                                   R"("values":{"CUVW":"2.500","CUVP":"2.200","CUVR":"3.100"}})";
+        QTest::newRow("implausible") << implausible << false << 1
+            << "CUVP 2.700 must not be above CUVW 2.500; nothing was sent (--force writes it anyway)" << quint16(2300);
+        QTest::newRow("implausible, forced") << implausible << true << 0 << "set written and read back" << quint16(2700);
+        QTest::newRow("another model") << foreign << false << 1
+            << "the set was read from model PS16S-200AH, the pack is model PS16S-100AH; nothing was sent (--force writes it "
+               "anyway)" << quint16(2300);
+        QTest::newRow("another model, forced") << foreign << true << 0 << "set written and read back" << quint16(2200);
+    }
+    void refusedUnlessForced()
+    {
+        QFETCH(QByteArray, set);
+        QFETCH(QString, reason);
+        QVERIFY(e.sim.start({"--served-log", m_dir.filePath("served.log")}));
+        QStringList args{"--write-set", writeFile("set.json", set)};
+        QFETCH(bool, force);
+        if (force)
+            args << "--force";
+        const ProgramRun r = run(args);
+        QTEST(r.code, "exitCode");
+        QVERIFY2(r.err.endsWith("packscope: " + reason + "\n"), qPrintable(r.err));
+        QCOMPARE(writesServed(), force ? 3 : 0);
+        QTEST(e.sim.registers(62, 1).value(0), "cuvp");
     }
 };
 

@@ -38,6 +38,9 @@ class TestMainWindow : public QObject
         child<QCheckBox>(page, "TIME_SET")->setChecked(true);
         page->field(QStringLiteral("BMS_TIME"))->setText(QStringLiteral("2026-12-13 09:43:53"));
         QVERIFY(page->startWrite());
+        // The pack's parameters are read first, for the rules.
+        QCOMPARE(bms.waitForBytes(8), hex("0103002D005B9438"));
+        bms.writeRaw(readAnswer(1, QVector<quint16>(91, 0)));
         QCOMPARE(bms.waitForBytes(13), hex("0110002D0002046B1A9AF5A72A"));
     }
 
@@ -137,7 +140,9 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(w.link()->counters().exceptions, quint64(2), E2e::Deadline);
         QTest::qWait(200);
         QCOMPARE(boxes.size(), 1);
-        QCOMPARE(boxes[0].title + ": " + boxes[0].text, QStringLiteral("error: Parameter modification was failed!!!"));
+        QCOMPARE(boxes[0].title + ": " + boxes[0].text, QStringLiteral("error: Parameter modification was failed!!!\nthe BMS refused register 45 (BMS Time) with "
+                                                                         "exception code 4; wrote 0 of 2 registers; not written: "
+                                                                         "DateTime Setting; the pack keeps its old values"));
         QCOMPARE(w.link()->counters().exceptions + w.link()->counters().dropped, quint64(2));
         QCOMPARE(liveData().nextRequest, quint16(MonitorRead));
 

@@ -1,9 +1,11 @@
 // The parameter map: texts and registers both ways, refusals, clock packing, the write walk and its
 // frames, factory values; refused parameter set files (written ones: the page and --read-set).
 #include "model/parametermap.h"
+#include "model/parameterrules.h"
 #include "model/parameterset.h"
 #include "support/helpers.h"
 #include <QtTest>
+#include <sys/stat.h>
 
 using namespace Param;
 Q_DECLARE_METATYPE(Param::Parsed::Error)
@@ -121,6 +123,7 @@ private slots:
             {"too large", setFile(R"("CUV")", R"("CUVW":"65.536","CUVP":"2.3","CUVR":"3.1")"), "values.CUVW",
              R"("65.536" too large for its register)"},
             {"number, not text", setFile(R"("CUV")", R"("CUVW":2.5,"CUVP":"2.3","CUVR":"3.1")"), "values.CUVW", "not a text"},
+            {"key twice", setFile(R"("CUV")", Cuv + R"(,"CUVW":"2.6")"), "values.CUVW", R"(key "CUVW" appears twice)"},
             {"fraction", setFile(R"("OCC")", R"("OCC_I":"62","OCC_I_DELAY":"1.5","OCC_II":"80","OCC_II_DELAY":"3","OCCR":"180",)"
                                              R"("OCC_CNT":"5")"), "values.OCC_I_DELAY", R"("1.5" must be a whole number)"},
         };
@@ -135,6 +138,125 @@ private slots:
         QTEST(problem.where, "where");
         QTEST(problem.what, "what");
         QVERIFY(set.groups.isEmpty() && set.values.isEmpty());
+    }
+
+    // Each rule broken once (the text names it) and its boundary accepted (nothing
+    // broken), from the factory values with heating at 5 and 15 degC.
+    void plausibilityRules_data()
+    {
+        columns<QString, QString, int, int, QString>("setup", "field", "broken", "boundary", "text");
+        const struct { const char *setup, *field; int broken, boundary; const char *text; } rows[] = {
+            {"", "CUVP", 2501, 2500, "CUVP 2.501 must not be above CUVW 2.500"},
+            {"", "CUVR", 2300, 2301, "CUVP 2.300 must be below CUVR 2.300"},
+            {"", "UVP", 4501, 4500, "UVP 45.01 must not be above UVW 45.00"},
+            {"", "UVR", 4320, 4321, "UVP 43.20 must be below UVR 43.20"},
+            {"", "UCTP", 49, 48, "UCTP -1 must not be above UCTW -2"},
+            {"", "UCTR", 45, 46, "UCTP -5 must be below UCTR -5"},
+            {"", "UDTP", 36, 35, "UDTP -14 must not be above UDTW -15"},
+            {"", "UDTR", 30, 31, "UDTP -20 must be below UDTR -20"},
+            {"", "AVG_UTP", 31, 30, "AVG_UTP -19 must not be above AVG_UTW -20"},
+            {"", "AVG_UTR", 25, 26, "AVG_UTP -25 must be below AVG_UTR -25"},
+            {"", "COVP", 3799, 3800, "COVP 3.799 must not be below COVW 3.800"},
+            {"", "COVR", 3900, 3899, "COVP 3.900 must be above COVR 3.900"},
+            {"", "OVP", 5919, 5920, "OVP 59.19 must not be below OVW 59.20"},
+            {"", "OVR", 6000, 5999, "OVP 60.00 must be above OVR 60.00"},
+            {"", "OCTP", 114, 115, "OCTP 64 must not be below OCTW 65"},
+            {"", "OCTR", 120, 119, "OCTP 70 must be above OCTR 70"},
+            {"", "ODTP", 119, 120, "ODTP 69 must not be below ODTW 70"},
+            {"", "ODTR", 125, 124, "ODTP 75 must be above ODTR 75"},
+            {"", "PCB_OTP", 149, 150, "PCB_OTP 99 must not be below PCB_OTW 100"},
+            {"", "PCB_OTR", 155, 154, "PCB_OTP 105 must be above PCB_OTR 105"},
+            {"", "AVG_OTP", 114, 115, "AVG_OTP 64 must not be below AVG_OTW 65"},
+            {"", "AVG_OTR", 120, 119, "AVG_OTP 70 must be above AVG_OTR 70"},
+            {"CUVW=3900,CUVR=4000", "CUVP", 3900, 3899, "CUVP 3.900 must be below COVP 3.900"},
+            {"UVW=6000,UVR=6100", "UVP", 6000, 5999, "UVP 60.00 must be below OVP 60.00"},
+            {"UCTW=120,UCTR=125", "UCTP", 120, 119, "UCTP 70 must be below OCTP 70"},
+            {"UDTW=125,UDTR=130", "UDTP", 125, 124, "UDTP 75 must be below ODTP 75"},
+            {"AVG_UTW=120,AVG_UTR=125", "AVG_UTP", 120, 119, "AVG_UTP 70 must be below AVG_OTP 70"},
+            {"", "OCC_I", 8000, 7999, "OCC_I 80.00 must be below OCC_II 80.00"},
+            {"", "ODC_I", 8000, 7999, "ODC_I 80.00 must be below ODC_II 80.00"},
+            {"", "ODC_II", 20000, 19999, "ODC_II 200.00 must be below LD 200.00"},
+            {"", "OCC_II_DELAY", 11, 10, "OCC_II_DELAY 11 must not be above OCC_I_DELAY 10"},
+            {"", "ODC_II_DELAY", 11, 10, "ODC_II_DELAY 11 must not be above ODC_I_DELAY 10"},
+            {"", "HEATING_ON", 65, 64, "HEATING_ON 15 must be below HEATING_OFF 15"},
+            {"", "CUVW", 9900, 4500, "CUVW 9.900 must be between 1.500 and 4.500"},
+            {"", "CUVP", 1499, 1500, "CUVP 1.499 must be between 1.500 and 4.500"},
+            {"", "BALANCE_OPEN_V", 4501, 4500, "BALANCE_OPEN_V 4.501 must be between 1.500 and 4.500"},
+            {"OCTP=175", "OCTW", 176, 175, "OCTW 126 must be between -40 and 125"},
+            {"", "UCTP", 9, 10, "UCTP -41 must be between -40 and 125"},
+            {"", "LOW_CAP", 101, 100, "LOW_CAP 101 must be between 0 and 100"},
+        };
+        for (const auto &r : rows)
+            QTest::newRow(r.text) << r.setup << r.field << r.broken << r.boundary << r.text;
+    }
+    void plausibilityRules()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, field);
+        quint16 image[512] = {};
+        for (const Default &d : factoryDefaults())
+            image[d.reg] = d.value;
+        image[128] = 55, image[129] = 65;
+        for (const QString &change : setup.split(',', Qt::SkipEmptyParts))
+            image[fieldByName(change.section('=', 0, 0))->reg] = quint16(change.section('=', 1).toInt());
+        const auto brokenTexts = [&image] {
+            QStringList texts;
+            for (const Violation &v : brokenRules(image, [](quint16) { return true; }))
+                texts << v.text(true);
+            return texts;
+        };
+        QFETCH(int, broken);
+        image[fieldByName(field)->reg] = quint16(broken);
+        QFETCH(QString, text);
+        QVERIFY2(brokenTexts().contains(text), qPrintable(brokenTexts().join(" / ")));
+        QFETCH(int, boundary);
+        image[fieldByName(field)->reg] = quint16(boundary);
+        QCOMPARE(brokenTexts(), QStringList());
+    }
+
+    // The page's words for a broken rule; a rule the write does not touch is not its concern.
+    void ruleTextsAndScope()
+    {
+        quint16 image[512] = {};
+        for (const Default &d : factoryDefaults())
+            image[d.reg] = d.value;
+        image[62] = 2501; // CUVP above CUVW
+        const auto onlyBalance = [](quint16 reg) { return reg >= 56 && reg <= 58; };
+        QVERIFY(brokenRules(image, onlyBalance).isEmpty());
+        const QVector<Violation> v = brokenRules(image, [](quint16 reg) { return reg == 61; });
+        QCOMPARE(v.size(), 1);
+        QCOMPARE(v[0].text(false, 0), QStringLiteral("单串欠压保护 2.501 V 不得高于 单串欠压警告 2.500 V"));
+        QCOMPARE(v[0].text(false, 1), QStringLiteral("Cell UV Protect 2.501 V must not be above Cell UV Warn 2.500 V"));
+    }
+
+    // Only a regular file of at most 1 MB is read: nothing waits on a FIFO or reads a device.
+    void setFilesReadSafely_data()
+    {
+        columns<QString, QString>("kind", "what");
+        QTest::newRow("FIFO") << "fifo" << "not a regular file (a FIFO, a device or a socket)";
+        QTest::newRow("link to /dev/zero") << "zero" << "not a regular file (a FIFO, a device or a socket)";
+        QTest::newRow("folder") << "folder" << "a folder, not a file";
+        QTest::newRow("over 1 MB") << "large" << "larger than 1 MB (1048577 bytes)";
+    }
+    void setFilesReadSafely()
+    {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString name = dir.filePath(kind);
+        if (kind == "fifo")
+            QVERIFY(::mkfifo(qPrintable(name), 0600) == 0);
+        else if (kind == "zero")
+            QVERIFY(QFile::link("/dev/zero", name));
+        else if (kind == "folder")
+            QVERIFY(QDir().mkdir(name));
+        else {
+            QFile f(name);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray(1024 * 1024 + 1, ' ')) > 0);
+        }
+        ParamSet::Problem problem;
+        ParamSet::load(name, &problem);
+        QCOMPARE(problem.where, name);
+        QTEST(problem.what, "what");
     }
 };
 

@@ -4,6 +4,7 @@
 #include "model/livedata.h"
 #include "pages/presetparameters.h"
 #include "support/e2e.h"
+#include "support/fakebms.h"
 #include "support/helpers.h"
 #include <QCheckBox>
 #include <QLineEdit>
@@ -61,7 +62,7 @@ private slots:
             const QString box = language ? "Clues: If you want to restore the parameters or modify the parameters, please check the "
                                            "corresponding options!!!" : "提示: 如需恢复参数或修改参数请为其对应的选项打勾!!!";
             QTRY_COMPARE(m_boxes, QStringList({box, box}));
-            QVERIFY(liveData().nextRequest == MonitorRead && page.writeFrame().isEmpty());
+            QVERIFY(liveData().nextRequest == MonitorRead && !page.writer()->busy());
             m_boxes.clear();
         }
     }
@@ -83,24 +84,24 @@ private slots:
         QVERIFY(!page.startWrite());
         QCOMPARE(m_boxes, QStringList("Warning: BMS Time \"2026-12-05 09:47\": must be a date and time yyyy-MM-dd hh:mm:ss "
                                       "from 2000-01-01 00:00:00 to 2063-12-31 23:59:59. Nothing was sent."));
-        QVERIFY(liveData().nextRequest == MonitorRead && liveData().registerImage[67] == 1234 && page.writeFrame().isEmpty());
+        QVERIFY(liveData().nextRequest == MonitorRead && liveData().registerImage[67] == 1234 && !page.writer()->busy());
         QTRY_VERIFY(page.field("BMS_TIME")->hasFocus());
     }
 
-    // Restore: factory values, heating as shown; the first frame at once; a stopped link fails it visibly.
+    // Restore: heating as shown, the first frame at once once the pack's values are known;
+    // a stopped link fails it visibly, saying what was not written.
     void restorePreparesFactoryValues()
     {
         PresetParameters page;
+        page.storeParameterAnswer(readAnswer(1, QVector<quint16>(91, 0)));
         type(page, "HEATING_ON", "-3"), type(page, "HEATING_OFF", "12");
         tick(page, "HEATING_ON_OFF");
-        page.updateClock();
         QVERIFY(page.startFactoryReset());
-        QVERIFY(liveData().registerImage[82] == 20000 && liveData().registerImage[129] == 62); // HEATING_OFF as shown
-        QCOMPARE(page.writeFrame(), hex("01100080000102002FF84C")); // HEATING_ON as shown, -3 °C
-        QVERIFY(liveData().nextRequest == ParameterWrite && liveData().writeRegister == 129 && page.waitBox()->isVisible());
-        page.linkStopped();
-        QVERIFY(!page.waitBox()->isVisible());
-        QTRY_COMPARE(m_boxes, QStringList("失败: 参数修改失败!!!"));
+        QCOMPARE(page.writer()->frame(), hex("01100080000102002FF84C")); // HEATING_ON as shown, -3 °C
+        QVERIFY(liveData().nextRequest == ParameterWrite && page.waitBox()->isVisible() && page.isBusy());
+        page.writer()->stop(ParameterWriter::End::Stopped, "监控已停止");
+        QVERIFY(!page.waitBox()->isVisible() && !page.isBusy());
+        QTRY_COMPARE(m_boxes, QStringList("失败: 参数修改失败!!!\n监控已停止；已写入 0/2 个寄存器；未写入：加热开关温度；电池组保持原有参数"));
     }
 
     // Open ticks exactly the file's groups and fills their fields; a refused file changes nothing.

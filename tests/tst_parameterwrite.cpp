@@ -1,0 +1,248 @@
+// Parameter writes at the pace users run, without waiting for it: each
+// "second" is one poll tick, the simulator's answer and the silence after
+// it, on a fake port and fake clocks. A whole set through the command line's
+// job, Restore with every group, one sequence at a time, and the report of
+// a sequence that ends early.
+#include "app/parametersetjob.h"
+#include "bmsmodel.h"
+#include "model/livedata.h"
+#include "pages/presetparameters.h"
+#include "slaveresponder.h"
+#include "support/e2e.h"
+#include "support/fakelinkport.h"
+#include "support/helpers.h"
+
+#include <QCheckBox>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+// The pack, the window on a fake port, the line's clock and the PC's clock.
+struct Pace
+{
+    FakeLinkPort *port = new FakeLinkPort;
+    MainWindow window{nullptr, port};
+    QDateTime pc{QDate(2026, 3, 1), QTime(10, 0, 0)};
+    BmsModel model{1, pc};
+    SlaveResponder slave{model, 1};
+    qint64 now = 0;
+    bool ackWrites = true;
+    QList<quint16> writes; // registers of the write frames sent, in order
+    int reads = 0;         // parameter reads sent
+
+    Pace()
+    {
+        window.setClock([this] { return now; });
+        window.setPollInterval(60000); // the test ticks, not the timer
+        window.setPortName(QStringLiteral("fake"));
+        window.parameterPage()->writer()->setClock([this] { return pc; });
+    }
+    // One second of the line.
+    void second()
+    {
+        port->written.clear();
+        window.vsSerialSend();
+        for (const QByteArray &request : qAsConst(port->written)) {
+            const bool write = quint8(request[1]) == 0x10;
+            if (write)
+                writes << quint16(quint8(request[2]) << 8 | quint8(request[3]));
+            if (request.startsWith(hex("0103002D005B")))
+                ++reads;
+            const QByteArray answer = slave.answer(request, now);
+            if (!answer.isEmpty() && (!write || ackWrites))
+                port->feed(answer);
+        }
+        now += 20;
+        window.onFrameTimeout();
+        now += 980;
+        pc = pc.addSecs(1);
+        QCoreApplication::processEvents(); // deferred boxes
+    }
+    // Seconds until `done`, at most `limit`; -1 when it never came.
+    int secondsUntil(const std::function<bool()> &done, int limit = 200)
+    {
+        for (int s = 1; s <= limit; ++s) {
+            second();
+            if (done())
+                return s;
+        }
+        return -1;
+    }
+    bool online()
+    {
+        window.on_monitorBtn_clicked();
+        return secondsUntil([this] { return child<QPushButton>(window.parameterPage(), "set")->isEnabled(); }, 5) > 0;
+    }
+    QDateTime packClock()
+    {
+        model.prepareRead(45, 2, now);
+        return BmsModel::clockTime(quint32(model.reg(45)) << 16 | model.reg(46));
+    }
+};
+
+// A register value from a set file's text, worked out apart from the tool.
+quint16 raw(const char *field, const QString &text)
+{
+    const QString f = QLatin1String(field);
+    const double x = text.toDouble();
+    if (text.contains(QLatin1Char('.')))
+        return quint16(qRound(x * (f.startsWith("CU") || f.startsWith("CO") || f.startsWith("BALANCE_OPEN_V") ? 1000 : 100)));
+    const bool temp = f.contains("T") && !f.contains("DELAY") && !f.contains("CNT") && f != "OCCR" && f != "ODCR"
+                      && !f.startsWith("BALANCE") && f != "LOW_CAP";
+    return quint16(int(x) + (temp ? 50 : 0));
+}
+} // namespace
+
+class TstParameterWrite : public QObject
+{
+    Q_OBJECT
+    E2e e; // fresh databases, the box hook
+    QTemporaryDir m_dir;
+
+    // Reads the pack's parameters into a set file, as --read-set does.
+    QString readSet(Pace &p)
+    {
+        const QString name = m_dir.filePath("whole.json");
+        ParameterSetJob job(p.window, ParameterSetJob::ReadSet, name, {false, false});
+        int code = -1;
+        connect(&job, &ParameterSetJob::finished, [&code](int c) { code = c; });
+        job.start();
+        p.secondsUntil([&code] { return code >= 0; }, 10);
+        return code == 0 ? name : QString();
+    }
+
+private slots:
+    void cleanup() { e.reset(); }
+
+    // A whole set read, every value moved by one step, written back at one frame a
+    // second, and read back: about a minute of the pack's time.
+    void wholeSetAtTheNormalPace()
+    {
+        Pace p;
+        const QString name = readSet(p);
+        QVERIFY(!name.isEmpty());
+        QJsonObject o = QJsonDocument::fromJson(readFile(name)).object();
+        QJsonObject values = o.value("values").toObject();
+        QCOMPARE(values.size(), 51);
+        QMap<QString, quint16> expected;
+        for (const QString &key : values.keys()) {
+            QString text = values.value(key).toString();
+            const int dot = text.indexOf('.');
+            // One step up: the last digit, whatever the unit.
+            const qint64 digits = text.remove('.').toLongLong() + 1;
+            text = QString::number(digits);
+            if (dot >= 0)
+                text.insert(text.size() - (values.value(key).toString().size() - dot - 1), '.');
+            values.insert(key, text);
+            expected.insert(key, raw(qPrintable(key), text));
+        }
+        o.insert("values", values);
+        QFile file(name);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(o).toJson()) > 0);
+        file.close();
+
+        p.writes.clear();
+        ParameterSetJob job(p.window, ParameterSetJob::WriteSet, name, {false, false});
+        int code = -1;
+        QString reason;
+        connect(&job, &ParameterSetJob::finished, [&](int c, const QString &r) { code = c, reason = r; });
+        job.start();
+        const int seconds = p.secondsUntil([&code] { return code >= 0; });
+        QCOMPARE(reason, QStringLiteral("set written and read back"));
+        QCOMPARE(code, 0);
+        // Identity, the read before the write, 51 frames, the read-back: one a tick.
+        QVERIFY2(seconds >= 54 && seconds <= 56, qPrintable(QString::number(seconds)));
+        QCOMPARE(p.writes.size(), 51);
+        QCOMPARE(p.writes.mid(0, 7), QList<quint16>({61, 62, 63, 67, 68, 69, 64}));
+        for (auto it = expected.constBegin(); it != expected.constEnd(); ++it)
+            QVERIFY2(p.model.reg(Param::fieldByName(it.key())->reg) == it.value(), qPrintable(it.key()));
+    }
+
+    // Restore with every group ticked: the clock frame goes out last, 52 seconds after
+    // the click, with the PC's time of then.
+    void restoreSetsTheClockOfItsLastFrame()
+    {
+        Pace p;
+        QVERIFY(p.online());
+        PresetParameters *page = p.window.parameterPage();
+        child<QCheckBox>(page, "selectAll")->click();
+        page->field("HEATING_ON")->setText("5");
+        page->field("HEATING_OFF")->setText("15");
+        child<QPushButton>(page, "factory_reset")->click();
+        const int seconds = p.secondsUntil([&] { return !e.boxes.isEmpty(); });
+        QCOMPARE(e.boxes, QStringList("successful: Parameter modification was successful!!!"));
+        QVERIFY(seconds >= 53);
+        QCOMPARE(p.writes.size(), 52);
+        QCOMPARE(p.writes.last(), quint16(45));
+        QVERIFY2(qAbs(p.packClock().secsTo(p.pc)) <= 2, qPrintable(p.packClock().toString()));
+        QCOMPARE(p.model.reg(82), quint16(20000)); // LD's factory value
+    }
+
+    // While a sequence runs, Read, Write, Restore and Open set… are off, and pressing
+    // them anyway changes nothing: the three frames go out once, in order.
+    void oneSequenceAtATime()
+    {
+        Pace p;
+        QVERIFY(p.online());
+        PresetParameters *page = p.window.parameterPage();
+        child<QPushButton>(page, "collect")->click();
+        QVERIFY(!child<QPushButton>(page, "set")->isEnabled());
+        p.secondsUntil([page] { return !page->isBusy(); }, 3);
+        child<QCheckBox>(page, "BALANCE")->setChecked(true);
+        page->field("BALANCE_OPEN_V")->setText("3.45");
+        child<QPushButton>(page, "set")->click();
+        for (const char *name : {"collect", "set", "factory_reset", "openSet"})
+            QVERIFY2(!child<QPushButton>(page, name)->isEnabled(), name);
+        p.second();
+        QVERIFY(!page->startWrite() && !page->startFactoryReset());
+        page->on_collect_clicked();
+        p.secondsUntil([&] { return !e.boxes.isEmpty(); }, 10);
+        QCOMPARE(e.boxes, QStringList("successful: Parameter modification was successful!!!"));
+        QCOMPARE(p.writes, QList<quint16>({56, 57, 58}));
+        QCOMPARE(p.reads, 2); // Read, and the read-back
+        for (const char *name : {"collect", "set", "factory_reset", "openSet"})
+            QVERIFY2(child<QPushButton>(page, name)->isEnabled(), name);
+    }
+
+    // A sequence that ends early says why and how far it got, in the chain's order.
+    void endsWithItsReport_data()
+    {
+        columns<QString, QString>("how", "reason");
+        const QString rest = "OCTP, OCTR, ODT, OCC, ODC, PCB_OT, AVG_OT, AVG_UT, BALANCE, HEATING_ON_OFF; "
+                             "the pack holds a mix, write the set again";
+        QTest::newRow("acknowledgements stop") << "no ack"
+            << "write failed: no acknowledgement for register 94 (OCTP) after three sends; wrote 19 of 51 registers "
+               "(CUV, COV, UV, OV, UCT, UDT, OCTW); not written: " + rest;
+        QTest::newRow("SIGTERM") << "signal"
+            << "write failed: stopped by SIGTERM; wrote 19 of 51 registers (CUV, COV, UV, OV, UCT, UDT, OCTW); "
+               "not written: " + rest;
+    }
+    void endsWithItsReport()
+    {
+        QFETCH(QString, how);
+        Pace p;
+        const QString name = readSet(p);
+        QVERIFY(!name.isEmpty());
+        p.writes.clear();
+        ParameterSetJob job(p.window, ParameterSetJob::WriteSet, name, {false, false});
+        int code = -1;
+        QString reason;
+        connect(&job, &ParameterSetJob::finished, [&](int c, const QString &r) { code = c, reason = r; });
+        job.start();
+        QVERIFY(p.secondsUntil([&p] { return p.writes.size() == 19; }) > 0);
+        if (how == "no ack")
+            p.ackWrites = false;
+        else
+            job.interrupt("stopped by SIGTERM");
+        p.secondsUntil([&code] { return code >= 0; }, 10);
+        QCOMPARE(code, 1);
+        QTEST(reason, "reason");
+    }
+};
+
+QTEST_MAIN(TstParameterWrite)
+#include "tst_parameterwrite.moc"
