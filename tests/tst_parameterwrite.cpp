@@ -208,6 +208,33 @@ private slots:
             QVERIFY2(child<QPushButton>(page, name)->isEnabled(), name);
     }
 
+    // On the page, values that break a rule ask first, Cancel the default: cancelled,
+    // nothing is sent; "Write anyway" writes them.
+    void pageAsksBeforeImplausibleValues()
+    {
+        Pace p;
+        QVERIFY(p.online());
+        PresetParameters *page = p.window.parameterPage();
+        child<QCheckBox>(page, "CUV")->setChecked(true);
+        for (auto [field, text] : {std::pair{"CUVW", "2.500"}, {"CUVP", "2.700"}, {"CUVR", "3.100"}})
+            page->field(field)->setText(text);
+        int answer = QMessageBox::Ok; // neither button: Cancel
+        Dialogs::setHook([&](const Dialogs::Request &r, QString *) {
+            e.boxes << r.title + ": " + r.text;
+            return r.kind == Dialogs::Request::Confirm ? answer : int(QMessageBox::Ok);
+        });
+        for (int a : {int(QMessageBox::Ok), 0}) {
+            answer = a;
+            e.boxes.clear();
+            child<QPushButton>(page, "set")->click();
+            p.secondsUntil([&] { return !e.boxes.isEmpty() && !page->isBusy(); }, 10);
+            QCOMPARE(e.boxes.value(0), QStringLiteral("Warning: These settings may harm the pack:\n\nCell UV Protect 2.700 V must "
+                                                     "not be above Cell UV Warn 2.500 V\n\nWrite anyway?"));
+        }
+        QCOMPARE(p.writes, QList<quint16>({61, 62, 63}));
+        QCOMPARE(p.model.reg(62), quint16(2700));
+    }
+
     // A sequence that ends early says why and how far it got, in the chain's order.
     void endsWithItsReport_data()
     {
