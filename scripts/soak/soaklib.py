@@ -34,7 +34,7 @@ def ensure_built():
     sim = os.path.join(BUILD, "bms-sim")
     if not (os.path.exists(tool) and os.path.exists(sim)):
         say("building packscope and bms-sim in %s" % BUILD)
-        subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"], check=True,
+        subprocess.run(["cmake", "-S", ROOT, "-B", BUILD, "-DCMAKE_BUILD_TYPE=Release"], check=True,
                        stdout=subprocess.DEVNULL)
         subprocess.run(["cmake", "--build", BUILD, "-j2", "--target", "packscope", "bms-sim"], check=True,
                        stdout=subprocess.DEVNULL)

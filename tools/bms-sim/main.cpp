@@ -72,7 +72,26 @@ struct Options
 bool parseOptions(const QCoreApplication &app, Options &o)
 {
     QCommandLineParser p;
-    p.setApplicationDescription(QStringLiteral("Simulated BMS of a 16-cell LFP pack on a Modbus RTU line."));
+    p.setApplicationDescription(QStringLiteral(
+        "Simulated BMS of a 16-cell LFP pack on a Modbus RTU line.\n"
+        "\n"
+        "The first line on stdout names the device the tool is to open:\n"
+        "  DEVICE <path>          a new pseudo-terminal, the --link path, or the\n"
+        "                         --device path\n"
+        "\n"
+        "Control lines, read one a line on stdin:\n"
+        "  silent on              stop answering (as --silent)\n"
+        "  silent off             answer again\n"
+        "  restart                switch the pack off and on: an ID set since takes\n"
+        "                         effect\n"
+        "  unplug                 close the pseudo-terminal and remove the --link, as a\n"
+        "                         pulled adapter would (not with --device)\n"
+        "  replug                 open a new pseudo-terminal and point the --link at it\n"
+        "  registers START COUNT  print COUNT registers from START on stdout as\n"
+        "                         \"REGISTERS START v1 v2 ...\" (decimal values)\n"
+        "  quit                   exit\n"
+        "Another line is reported on stderr. When stdin is a pipe, its end (the\n"
+        "controlling process went away) ends the simulator too."));
     p.addHelpOption();
     const QCommandLineOption device("device", "Serial device to use instead of a new pseudo-terminal.", "path");
     const QCommandLineOption address("address", "Slave address (1..247, default 1).", "n", "1");
