@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <cerrno>
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
@@ -76,6 +77,38 @@ DataFolder dataFolder(const QString &requested)
     const QString folder = program.isEmpty() ? QCoreApplication::applicationDirPath() : program;
     return chooseDataFolder(requested, folder, QFileInfo(folder).isWritable(),
                             QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+}
+
+QString prepareDataFolder(const QString &path)
+{
+    const QString what = QStringLiteral("the data folder %1 cannot be used").arg(QDir::toNativeSeparators(path));
+    const QFileInfo info(path);
+    if (info.exists() && !info.isDir())
+        return QStringLiteral("Not a folder: %1").arg(what);
+    if (!info.exists()) {
+        errno = 0;
+        if (!QDir().mkpath(path)) // errno: why the last folder could not be made
+            return QStringLiteral("%1: %2").arg(errno ? qt_error_string(errno) : QStringLiteral("Cannot be made"), what);
+    }
+    if (!QFileInfo(path).isWritable())
+        return QStringLiteral("%1: %2").arg(qt_error_string(EACCES), what);
+    return QString();
+}
+
+QString writableFileProblem(const QString &fileName)
+{
+    const QFileInfo info(fileName);
+    if (info.isDir())
+        return qt_error_string(EISDIR);
+    const bool existed = info.exists();
+    QFile file(fileName);
+    // ReadWrite keeps what an existing file holds.
+    if (!file.open(existed ? QIODevice::ReadWrite : QIODevice::WriteOnly))
+        return file.errorString();
+    file.close();
+    if (!existed)
+        file.remove();
+    return QString();
 }
 
 QString aboutTitle(int language)

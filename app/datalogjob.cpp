@@ -1,5 +1,6 @@
 #include "app/datalogjob.h"
 
+#include "app/appinfo.h"
 #include "app/mainwindow.h"
 #include "app/startup.h"
 #include "gui/dialogs.h"
@@ -59,6 +60,13 @@ int DatalogJob::run(const Options &options, const QString &dataFolder)
 
 int DatalogJob::exec()
 {
+    // Reading 680 records takes minutes: a file that cannot be written is
+    // found out before the first of them.
+    const QString problem = AppInfo::writableFileProblem(m_options.exportFile);
+    if (!problem.isEmpty()) {
+        say(QStringLiteral("cannot write %1: %2").arg(m_options.exportFile, problem));
+        return 1;
+    }
     // No one is there to close a box: whatever the window would ask or
     // report ends the job with its text as the reason.
     Dialogs::setHook([this](const Dialogs::Request &r, QString *fileName) {
@@ -86,9 +94,17 @@ int DatalogJob::exec()
                 .arg(m_options.fast ? QStringLiteral(" (fast)") : QString()));
         page->on_pushButton_clicked();
     });
-    connect(&w, &MainWindow::linkLost, this, [this] {
-        fail(m_started ? QStringLiteral("link lost: the BMS stopped answering")
-                       : QStringLiteral("no answer from the BMS on %1").arg(m_options.port));
+    connect(&w, &MainWindow::linkLost, this, [this, &w] {
+        const SerialLink *link = w.link();
+        if (link->isWaitingForPort() || !link->isMonitoring())
+            fail(QStringLiteral("the port %1 was lost: %2").arg(link->portName(), link->errorString()));
+        else if (m_started)
+            fail(QStringLiteral("link lost: the BMS stopped answering"));
+        else
+            fail(QStringLiteral("no answer from the BMS at ID %1 on %2 at %3 baud: check the ID, the baud rate and the wiring")
+                     .arg(link->address())
+                     .arg(link->portName())
+                     .arg(link->baudRate()));
     });
     connect(page, &BmsDatalog::recordStored, this, &DatalogJob::onRecordStored);
     connect(page, &BmsDatalog::readingEnded, this, &DatalogJob::onReadingEnded);
@@ -96,7 +112,7 @@ int DatalogJob::exec()
     say(QStringLiteral("connecting to %1").arg(m_options.port));
     w.on_monitorBtn_clicked();
     if (m_code < 0 && !w.isMonitoring())
-        fail(QStringLiteral("cannot open %1").arg(m_options.port));
+        fail(QStringLiteral("cannot open %1: %2").arg(m_options.port, w.link()->errorString()));
     if (m_code < 0)
         m_loop.exec();
     stopLink();

@@ -69,18 +69,35 @@ int main(int argc, char *argv[])
 
     // Reading the log or a parameter set from the command line shows no
     // window and needs no display.
-    if (options.readDatalog || options.isParameterJob()) {
+    const bool job = options.readDatalog || options.isParameterJob();
+    if (job && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // A run that names its port is a script's: it speaks in its own lines.
+    if (options.isScripted())
         qInstallMessageHandler(quietMessages);
-        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    // Without a display the toolkit would abort with a page of its own.
+    if (!job && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fprintf(stderr, "packscope: no display to show the window on: run it on a desktop, set "
+                             "QT_QPA_PLATFORM=offscreen to run it unseen, or use a command-line mode "
+                             "(--read-set, --write-set, --read-datalog; see --help)\n");
+        return 2;
     }
+#endif
     QApplication app(argc, argv);
     setIdentity();
     // Beside the program when it may write there, else the user's data
     // folder; --data-dir overrides both. A folder that cannot be made shows
     // up as the database box below.
     const AppInfo::DataFolder data = AppInfo::dataFolder(options.dataDir);
-    QDir().mkpath(data.path);
+    const QString folderProblem = AppInfo::prepareDataFolder(data.path);
+    if (!folderProblem.isEmpty()) {
+        std::fprintf(stderr, "packscope: %s\n", qPrintable(folderProblem));
+        if (!options.isScripted())
+            Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("PackScope"), folderProblem);
+        return 1;
+    }
     if (options.readDatalog)
         return DatalogJob::run(options, data.path);
     // A signal ends the run as closing the window does.
@@ -103,11 +120,14 @@ int main(int argc, char *argv[])
 
     MainWindow window;
     window.setDataFolder(data.path);
-    // The last choices come back; the command line still has the last word.
-    // They are kept when monitoring starts and when the window closes.
-    // A job on the command line neither uses nor changes them.
+    // The last choices belong to the window a person opens: they come back
+    // and are kept when monitoring starts and when the window closes. A run
+    // whose command line names the port (--monitor, a job) takes the command
+    // line and the defaults (115200 baud, ID 1), and saves nothing: a script
+    // never talks to the pack the last window chose, nor changes what the
+    // next window shows.
     QSettings settings(QStringLiteral("packscope"), QStringLiteral("packscope"));
-    if (!options.isParameterJob()) {
+    if (!options.isScripted()) {
         window.restoreSettings(settings);
         QObject::connect(&window, &MainWindow::monitoringChanged, &window, [&](bool on) {
             if (on)
@@ -151,7 +171,8 @@ int main(int argc, char *argv[])
         });
     }
     const int rc = app.exec();
-    window.saveSettings(settings);
+    if (!options.isScripted())
+        window.saveSettings(settings);
     // An unattended run leaves its link figures behind.
     if (options.monitor)
         std::fprintf(stderr, "packscope: %s\n", qPrintable(window.countersText()));

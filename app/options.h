@@ -26,6 +26,8 @@ struct Options
     QString writeSet;
     bool force = false; // --write-set: past the plausibility and model checks
     bool isParameterJob() const { return !readSet.isEmpty() || !writeSet.isEmpty(); }
+    // A run for scripts: the command line names the port.
+    bool isScripted() const { return !port.isEmpty(); }
 
     enum Outcome { Run, ExitOk, ExitError };
     Outcome outcome = Run;

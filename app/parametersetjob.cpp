@@ -1,5 +1,6 @@
 #include "app/parametersetjob.h"
 
+#include "app/appinfo.h"
 #include "app/mainwindow.h"
 #include "model/monitordata.h"
 #include "model/parametermap.h"
@@ -37,8 +38,13 @@ ParameterSetJob::ParameterSetJob(MainWindow &window, Mode mode, const QString &f
     });
     connect(&m_window, &MainWindow::linkOnline, this, &ParameterSetJob::online);
     connect(&m_window, &MainWindow::linkLost, this, [this] {
-        // A write reports its own end; otherwise nothing answers.
-        if (!m_window.parameterWriter()->busy())
+        // A write reports its own end, the port's loss included.
+        if (m_window.parameterWriter()->busy())
+            return;
+        const SerialLink *link = m_window.link();
+        if (link->isWaitingForPort() || !link->isMonitoring())
+            finish(1, QStringLiteral("the port %1 was lost: %2").arg(link->portName(), link->errorString()));
+        else
             finish(1, silentText());
     });
     connect(page, &PresetParameters::parametersShown, this, &ParameterSetJob::shown);
@@ -71,6 +77,14 @@ void ParameterSetJob::progress(const QString &text)
 void ParameterSetJob::start()
 {
     PresetParameters *page = m_window.parameterPage();
+    if (m_mode == ReadSet) {
+        // Found out before the pack is read, not after.
+        const QString problem = AppInfo::writableFileProblem(m_fileName);
+        if (!problem.isEmpty()) {
+            finish(1, QStringLiteral("cannot save %1: %2").arg(m_fileName, problem));
+            return;
+        }
+    }
     if (m_mode == WriteSet) {
         // The same refusals as the Open set… button; nothing is sent.
         ParamSet::Set set;

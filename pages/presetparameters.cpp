@@ -448,8 +448,13 @@ QString PresetParameters::saveSetTo(const QString &fileName)
         if (f.scale != Param::Scale::Clock && (mask & (1u << f.group)))
             set.values.insert(latin(f.name), m_fields.value(latin(f.name))->text());
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(ParamSet::serialize(set)) < 0 || !file.commit())
-        return setFileProblem(fileName, fileName, file.errorString());
+    if (!file.open(QIODevice::WriteOnly) || file.write(ParamSet::serialize(set)) < 0 || !file.commit()) {
+        const QString text = pickText(lang, QStringLiteral("无法保存参数组 %1：%2"), QStringLiteral("cannot save %1: %2"))
+                                 .arg(fileName, file.errorString());
+        if (lang == 0 || lang == 1)
+            Dialogs::message(window(), QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text);
+        return text.isEmpty() ? QStringLiteral("cannot save %1: %2").arg(fileName, file.errorString()) : text;
+    }
     return QString();
 }
 

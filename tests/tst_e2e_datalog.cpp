@@ -111,23 +111,30 @@ private slots:
 
     void commandLine_data()
     {
-        columns<QStringList, int, QString>("simArguments", "exitCode", "says");
-        QTest::newRow("read and export") << QStringList{} << 0 << "2 records read";
-        QTest::newRow("silent pack") << QStringList{"--silent"} << 1 << "no answer from the BMS";
+        columns<QStringList, QString, int, QString>("simArguments", "exportName", "exitCode", "says");
+        QTest::newRow("read and export") << QStringList{} << "out.xlsx" << 0 << "2 records read";
+        QTest::newRow("silent pack") << QStringList{"--silent"} << "out.xlsx" << 1
+                                     << "no answer from the BMS at ID 1 on {device} at 115200 baud: check the ID, the baud rate and the wiring";
+        // Refused before the first record is asked for.
+        QTest::newRow("unwritable export") << QStringList{} << "missing/out.xlsx" << 1
+                                           << "cannot write {file}: No such file or directory";
     }
     void commandLine()
     {
         QFETCH(QStringList, simArguments);
         QFETCH(QString, says);
+        QFETCH(QString, exportName);
         QVERIFY(e.sim.start(QStringList{"--serial", Serial} + simArguments));
         QTemporaryDir dir;
+        says.replace("{device}", e.sim.deviceName()).replace("{file}", dir.filePath(exportName));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove(QStringLiteral("QT_QPA_PLATFORM")); // no window, whatever the display
         const ProgramRun r = runProgram(copyProgram(dir), {"--port", e.sim.deviceName(), "--read-datalog", "1-2",
-                                        "--export", dir.filePath("out.xlsx"), "--poll-ms", "100"}, env);
+                                        "--export", dir.filePath(exportName), "--poll-ms", "100"}, env);
         QVERIFY2(r.err.trimmed().split('\n').last().contains(says), qPrintable(r.err)); // the reason ends the report
         QTEST(r.code, "exitCode");
         QVERIFY(r.code || r.err.contains("Record 2 of 2"));
+        QVERIFY(exportName == "out.xlsx" || !r.err.contains("reading records"));
         QCOMPARE(readFile(dir.filePath("out.xlsx")),
                  r.code ? QByteArray("<unreadable>") : HeaderLine + Line[1] + Line[0]);
     }

@@ -129,13 +129,20 @@ private slots:
     }
 
     // SIGTERM quits as a closed window does: code 0, link figures on stderr, every answer stored
-    // but the one in flight, in the --data-dir folder (created) and nowhere else.
+    // but the one in flight, in the --data-dir folder (created) and nowhere else. A window
+    // had chosen ID 5 at 9600 baud: this run, naming its port, polls ID 1 at 115200 and
+    // leaves the window's choices as they were.
     void terminatedMonitoringRunQuitsCleanly()
     {
         QTemporaryDir bin, work;
         const QString exe = copyProgram(bin), served = work.filePath("served.log"), folder = work.filePath("new/folder");
         SimProcess sim;
         QVERIFY2(sim.start({"--served-log", served}), qPrintable(sim.errorString()));
+        const QByteArray windowChoices = "[General]\naddress=5\nbaud=9600\nlanguage=0\nport=/dev/ttyUSB7\n";
+        QVERIFY(QDir(work.path()).mkpath("packscope"));
+        QFile conf(work.filePath("packscope/packscope.conf"));
+        QVERIFY(conf.open(QIODevice::WriteOnly) && conf.write(windowChoices) > 0);
+        conf.close();
         QProcess p;
         p.setWorkingDirectory(work.path());
         p.setProcessEnvironment(withEnv("PACKSCOPE_ANSWER_DIALOGS", "1",
@@ -152,6 +159,7 @@ private slots:
         const int rows = query(folder + "/my1.db", "select count(*) from total").value(0, "-1").toInt();
         QVERIFY2(rows >= answers - 1 && rows <= answers, qPrintable(QStringLiteral("%1 rows, %2 answers").arg(rows).arg(answers)));
         QCOMPARE(QDir(work.path()).entryList({"*.db"}) + QDir(bin.path()).entryList({"*.db"}), QStringList());
+        QCOMPARE(readFile(conf.fileName()), windowChoices);
     }
 };
 
