@@ -84,6 +84,20 @@ struct Pace
     }
 };
 
+// A --read-set or --write-set job on the paced window, started.
+struct Job
+{
+    ParameterSetJob job;
+    int code = -1; // -1 while it runs
+    QString reason;
+    Job(Pace &p, ParameterSetJob::Mode mode, const QString &fileName) : job(p.window, mode, fileName, {false, false})
+    {
+        QObject::connect(&job, &ParameterSetJob::finished, [this](int c, const QString &r) { code = c, reason = r; });
+        job.start();
+    }
+    bool done() const { return code >= 0; }
+};
+
 // A register value from a set file's text, worked out apart from the tool.
 quint16 raw(const char *field, const QString &text)
 {
@@ -107,12 +121,9 @@ class TstParameterWrite : public QObject
     QString readSet(Pace &p)
     {
         const QString name = m_dir.filePath("whole.json");
-        ParameterSetJob job(p.window, ParameterSetJob::ReadSet, name, {false, false});
-        int code = -1;
-        connect(&job, &ParameterSetJob::finished, [&code](int c) { code = c; });
-        job.start();
-        p.secondsUntil([&code] { return code >= 0; }, 10);
-        return code == 0 ? name : QString();
+        Job job(p, ParameterSetJob::ReadSet, name);
+        p.secondsUntil([&job] { return job.done(); }, 10);
+        return job.code == 0 ? name : QString();
     }
 
 private slots:
@@ -146,14 +157,10 @@ private slots:
         file.close();
 
         p.writes.clear();
-        ParameterSetJob job(p.window, ParameterSetJob::WriteSet, name, {false, false});
-        int code = -1;
-        QString reason;
-        connect(&job, &ParameterSetJob::finished, [&](int c, const QString &r) { code = c, reason = r; });
-        job.start();
-        const int seconds = p.secondsUntil([&code] { return code >= 0; });
-        QCOMPARE(reason, QStringLiteral("set written and read back"));
-        QCOMPARE(code, 0);
+        Job job(p, ParameterSetJob::WriteSet, name);
+        const int seconds = p.secondsUntil([&job] { return job.done(); });
+        QCOMPARE(job.reason, QStringLiteral("set written and read back"));
+        QCOMPARE(job.code, 0);
         // Identity, the read before the write, 51 frames, the read-back: one a tick.
         QVERIFY2(seconds >= 54 && seconds <= 56, qPrintable(QString::number(seconds)));
         QCOMPARE(p.writes.size(), 51);
@@ -255,19 +262,15 @@ private slots:
         const QString name = readSet(p);
         QVERIFY(!name.isEmpty());
         p.writes.clear();
-        ParameterSetJob job(p.window, ParameterSetJob::WriteSet, name, {false, false});
-        int code = -1;
-        QString reason;
-        connect(&job, &ParameterSetJob::finished, [&](int c, const QString &r) { code = c, reason = r; });
-        job.start();
+        Job job(p, ParameterSetJob::WriteSet, name);
         QVERIFY(p.secondsUntil([&p] { return p.writes.size() == 19; }) > 0);
         if (how == "no ack")
             p.ackWrites = false;
         else
-            job.interrupt("stopped by SIGTERM");
-        p.secondsUntil([&code] { return code >= 0; }, 10);
-        QCOMPARE(code, 1);
-        QTEST(reason, "reason");
+            job.job.interrupt("stopped by SIGTERM");
+        p.secondsUntil([&job] { return job.done(); }, 10);
+        QCOMPARE(job.code, 1);
+        QTEST(job.reason, "reason");
     }
 };
 
