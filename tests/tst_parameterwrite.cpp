@@ -4,12 +4,10 @@
 // job, Restore with every group, one sequence at a time, and the report of
 // a sequence that ends early.
 #include "app/parametersetjob.h"
-#include "bmsmodel.h"
 #include "model/livedata.h"
 #include "pages/presetparameters.h"
-#include "slaveresponder.h"
 #include "support/e2e.h"
-#include "support/fakelinkport.h"
+#include "support/pace.h"
 #include "support/helpers.h"
 
 #include <QCheckBox>
@@ -21,69 +19,6 @@
 #include <QtTest>
 
 namespace {
-// The pack, the window on a fake port, the line's clock and the PC's clock.
-struct Pace
-{
-    FakeLinkPort *port = new FakeLinkPort;
-    MainWindow window{nullptr, port};
-    QDateTime pc{QDate(2026, 3, 1), QTime(10, 0, 0)};
-    BmsModel model{1, pc};
-    SlaveResponder slave{model, 1};
-    qint64 now = 0;
-    bool ackWrites = true;
-    QList<quint16> writes; // registers of the write frames sent, in order
-    int reads = 0;         // parameter reads sent
-
-    Pace()
-    {
-        window.setClock([this] { return now; });
-        window.setPollInterval(60000); // the test ticks, not the timer
-        window.setPortName(QStringLiteral("fake"));
-        window.parameterPage()->writer()->setClock([this] { return pc; });
-    }
-    // One second of the line.
-    void second()
-    {
-        port->written.clear();
-        window.vsSerialSend();
-        for (const QByteArray &request : qAsConst(port->written)) {
-            const bool write = quint8(request[1]) == 0x10;
-            if (write)
-                writes << quint16(quint8(request[2]) << 8 | quint8(request[3]));
-            if (request.startsWith(hex("0103002D005B")))
-                ++reads;
-            const QByteArray answer = slave.answer(request, now);
-            if (!answer.isEmpty() && (!write || ackWrites))
-                port->feed(answer);
-        }
-        now += 20;
-        window.onFrameTimeout();
-        now += 980;
-        pc = pc.addSecs(1);
-        QCoreApplication::processEvents(); // deferred boxes
-    }
-    // Seconds until `done`, at most `limit`; -1 when it never came.
-    int secondsUntil(const std::function<bool()> &done, int limit = 200)
-    {
-        for (int s = 1; s <= limit; ++s) {
-            second();
-            if (done())
-                return s;
-        }
-        return -1;
-    }
-    bool online()
-    {
-        window.on_monitorBtn_clicked();
-        return secondsUntil([this] { return child<QPushButton>(window.parameterPage(), "set")->isEnabled(); }, 5) > 0;
-    }
-    QDateTime packClock()
-    {
-        model.prepareRead(45, 2, now);
-        return BmsModel::clockTime(quint32(model.reg(45)) << 16 | model.reg(46));
-    }
-};
-
 // A --read-set or --write-set job on the paced window, started.
 struct Job
 {
