@@ -6,6 +6,7 @@
 #include "app/options.h"
 #include "app/screenshotrig.h"
 #include "app/parametersetjob.h"
+#include "session/bmssession.h"
 #include "app/quitsignals.h"
 #include "app/startup.h"
 #include "store/samplequeue.h"
@@ -38,6 +39,35 @@ void setIdentity()
     QCoreApplication::setApplicationName(QStringLiteral("packscope"));
     QCoreApplication::setApplicationVersion(QStringLiteral(PACKSCOPE_VERSION));
 }
+// --read-set and --write-set: the session alone, no window and no display.
+int runParameterJob(int argc, char *argv[], const Options &options)
+{
+    QCoreApplication app(argc, argv);
+    setIdentity();
+    qInstallMessageHandler(quietMessages);
+    BmsSession session;
+    SerialLink *link = session.link();
+    // The command line and the defaults; never the window's last choices.
+    link->setPortName(options.port);
+    link->setBaudRate(options.baud ? options.baud : 115200);
+    link->setAddress(quint8(options.address ? options.address : 1));
+    if (options.pollMs)
+        link->setPollInterval(options.pollMs);
+    const bool reading = !options.readSet.isEmpty();
+    ParameterSetJob job(session, reading ? ParameterSetJob::ReadSet : ParameterSetJob::WriteSet,
+                        reading ? options.readSet : options.writeSet, {options.fast, options.force});
+    int exitCode = 1;
+    QObject::connect(&job, &ParameterSetJob::finished, [&exitCode](int code, const QString &reason) {
+        std::fprintf(stderr, "packscope: %s\n", qPrintable(reason));
+        exitCode = code;
+        QCoreApplication::exit(code);
+    });
+    // Stopped from outside, a write still says how far it got.
+    quitOnSignals([&job](const char *name) { job.interrupt(QStringLiteral("stopped by %1").arg(QLatin1String(name))); });
+    QTimer::singleShot(0, &job, &ParameterSetJob::start);
+    app.exec();
+    return exitCode;
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -67,9 +97,11 @@ int main(int argc, char *argv[])
         return ok ? 0 : 1;
     }
 
-    // Reading the log or a parameter set from the command line shows no
-    // window and needs no display.
-    const bool job = options.readDatalog || options.isParameterJob();
+    if (options.isParameterJob())
+        return runParameterJob(argc, argv, options);
+    // Reading the log from the command line shows no window and needs no
+    // display.
+    const bool job = options.readDatalog;
     if (job && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // A run that names its port is a script's: it speaks in its own lines.
@@ -102,10 +134,9 @@ int main(int argc, char *argv[])
         return DatalogJob::run(options, data.path);
     // A signal ends the run as closing the window does.
     quitOnSignals();
-    // For unattended runs (scripts, tests) and parameter jobs, which show no
-    // window and have nobody to click: every box is written to stderr and
-    // answered at once.
-    if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS") || options.isParameterJob()) {
+    // For unattended runs (scripts, tests), which have nobody to click:
+    // every box is written to stderr and answered at once.
+    if (qEnvironmentVariableIsSet("PACKSCOPE_ANSWER_DIALOGS")) {
         Dialogs::setHook([](const Dialogs::Request &r, QString *) {
             std::fprintf(stderr, "packscope: box \"%s\": %s\n", qPrintable(r.title), qPrintable(r.text));
             return int(QMessageBox::Ok);
@@ -135,22 +166,6 @@ int main(int argc, char *argv[])
         });
     }
     window.applyLinkOptions(options);
-    if (options.isParameterJob()) {
-        ParameterSetJob job(window, options.readSet.isEmpty() ? ParameterSetJob::WriteSet : ParameterSetJob::ReadSet,
-                            options.readSet.isEmpty() ? options.writeSet : options.readSet, {options.fast, options.force});
-        // Stopped from outside, a write still says how far it got.
-        quitOnSignals([&job](const char *name) { job.interrupt(QStringLiteral("stopped by %1").arg(QLatin1String(name))); });
-        app.setQuitOnLastWindowClosed(false);
-        int exitCode = 1;
-        QObject::connect(&job, &ParameterSetJob::finished, [&exitCode](int code, const QString &reason) {
-            std::fprintf(stderr, "packscope: %s\n", qPrintable(reason));
-            exitCode = code;
-            QCoreApplication::exit(code);
-        });
-        QTimer::singleShot(0, &job, &ParameterSetJob::start);
-        app.exec();
-        return exitCode;
-    }
     window.show();
     trimFreedMemoryEveryMinute(&app);
     ScreenshotRig::startIfAsked(&window);

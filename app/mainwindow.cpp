@@ -43,7 +43,8 @@ const QStringList &MainWindow::baudRates()
 }
 
 MainWindow::MainWindow(QWidget *parent, LinkPort *port)
-    : QMainWindow(parent), ui(new Ui::MainWindow), m_link(new SerialLink(port, this)), m_log(nullptr)
+    : QMainWindow(parent), ui(new Ui::MainWindow), m_session(new BmsSession(port, this)), m_link(m_session->link()),
+      m_writer(m_session->writer()), m_log(nullptr)
 {
     ui->setupUi(this);
     m_log = CommLog(ui->textEdit);
@@ -55,17 +56,15 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     connect(m_link, &SerialLink::frameTaken, this,
             [this](const QByteArray &bytes) { logFrame(CommLog::Received, bytes); });
     connect(m_link, &SerialLink::frameTimerExpired, this, [this] { m_log.moveCursorToEnd(); });
-    connect(m_link, &SerialLink::answerReceived, this, &MainWindow::dispatchAnswer);
-    connect(m_link, &SerialLink::wentOffline, this, [this] { onLinkLost(); });
-    connect(m_link, &SerialLink::writeAbandoned, this, [this] { m_writer->notAcknowledged(); });
-    connect(m_link, &SerialLink::readRefused, this, [this](quint8 function, quint8 code) {
+    connect(m_session, &BmsSession::offline, this, [this] { onLinkLost(); });
+    connect(m_session, &BmsSession::readRefused, this, [this](quint8 function, quint8 code) {
         logNote(pickText(language(), QStringLiteral("BMS拒绝读取：功能码 %1，异常码 %2"),
                          QStringLiteral("BMS refused the read: function %1, exception code %2"))
                     .arg(function)
                     .arg(code));
     });
-    connect(m_link, &SerialLink::portLost, this, &MainWindow::onPortLost);
-    connect(m_link, &SerialLink::portRecovered, this, [this](const QString &portName) {
+    connect(m_session, &BmsSession::portLost, this, &MainWindow::onPortLost);
+    connect(m_session, &BmsSession::portRecovered, this, [this](const QString &portName) {
         logNote(pickText(language(), QStringLiteral("串口 %1 已恢复，继续监控"),
                          QStringLiteral("Port %1 is back: monitoring resumes"))
                     .arg(portName));
@@ -95,12 +94,8 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
         ui->comboBox->addItem(QString::number(i));
 
     connect(m_addressPage, &PAndIdRW::txSend, this, &MainWindow::sendPageFrame);
-    m_writer = m_parameterPage->writer();
-    m_link->setWriteFrameSource([this] { return m_writer->frame(); });
-    // The fast pace: the next request after the line's gap, not the tick.
-    const auto soon = [this] { pollSoon(RecordRead::fastGapMs(m_link->baudRate())); };
-    connect(m_writer, &ParameterWriter::nextSoon, this, soon);
-    connect(m_parameterPage, &PresetParameters::wantsPollSoon, this, soon);
+    m_parameterPage->setSession(m_session);
+    connectSession();
     m_link->setRecordFrameSource([this] { return m_datalogPage->requestFrame(); });
     connect(historyQueue(), &SampleQueue::stateChanged, this, &MainWindow::onStoreStateChanged);
     connect(m_datalogPage->queue(), &SampleQueue::stateChanged, this, &MainWindow::onStoreStateChanged);
@@ -246,8 +241,7 @@ void MainWindow::disableLinkPages(ParameterWriter::End why, const QString &detai
 void MainWindow::startMonitoring()
 {
     configureLink();
-    m_link->resetCounters();
-    if (!m_link->start()) {
+    if (!m_session->start()) {
         showPortWarning(m_link->errorString());
         return;
     }
@@ -259,7 +253,7 @@ void MainWindow::startMonitoring()
 
 void MainWindow::stopMonitoring()
 {
-    m_link->stop();
+    m_session->stop();
     setLinkControlsLocked(false);
     disableLinkPages(ParameterWriter::End::Stopped,
                      pickText(language(), QStringLiteral("监控已停止"), QStringLiteral("monitoring was stopped")));
@@ -315,65 +309,37 @@ void MainWindow::sendPageFrame()
         on_monitorBtn_clicked();
     configureLink();
     const int length = m_addressPage->txLength & 0xFF;
-    if (!m_link->sendCommand(m_addressPage->txFrame.left(length)))
+    if (!m_session->sendCommand(m_addressPage->txFrame.left(length)))
         showPortWarning(m_link->errorString());
 }
 
 // --- Answers ----------------------------------------------------------------
 
-void MainWindow::dispatchAnswer(const QByteArray &frame)
+void MainWindow::connectSession()
 {
-    BmsLiveData &live = liveData();
-    if (!m_monitoring) {
-        m_addressPage->handleAnswer(frame);
-        return;
-    }
-    const quint8 function = Frames::functionCode(frame);
-    if (function == Frames::ReadHolding) {
-        switch (live.requestKind) {
-        case IdentityRead:
-            storeReadAnswer(frame);
-            m_monitoringPage->showOnline();
-            m_parameterPage->enableButtons();
-            m_datalogPage->enableReadButton();
-            live.nextRequest = MonitorRead;
-            emit linkOnline();
-            break;
-        case MonitorRead:
-            storeReadAnswer(frame);
-            m_monitoringPage->refreshValues();
-            m_historyPage->sampleTime = m_parameterPage->clockText();
-            m_historyPage->insertSample();
-            break;
-        case ParameterRead:
-            // Back to monitoring, unless the answer starts a write (the
-            // read before it) or a write's read-back ends.
-            live.nextRequest = MonitorRead;
-            m_parameterPage->storeParameterAnswer(frame);
-            m_writer->parametersRead(live.registerImage);
-            break;
-        case DatalogRead:
-            // The record an answer carries is the one its request asked for.
-            m_datalogPage->setAnsweredRequest(m_link->answeredRequest());
-            m_datalogPage->storeRecordAnswer(frame);
-            m_datalogPage->insertRecord();
-            m_datalogPage->prepareNextRequest();
-            if (m_datalogPage->wantsPollSoon())
-                pollSoon(RecordRead::fastGapMs(m_link->baudRate()));
-            break;
-        default:
-            break;
-        }
-    } else if (function == Frames::WriteMultiple) {
-        // The writer moves on, or reads back after the last frame; it
-        // reports the end of the sequence itself.
-        m_writer->acknowledged(frame);
-    } else {
-        // A refused write: the sequence ends here, and the ticks go back to
-        // monitoring rather than repeat the refused frame.
-        live.nextRequest = MonitorRead;
-        m_writer->refused(frame.size() > 2 ? quint8(frame[2]) : 0);
-    }
+    // What each answer means is the session's; the pages show it, in the
+    // order in which the answers used to be handed to them.
+    connect(m_session, &BmsSession::online, this, [this] {
+        m_monitoringPage->showOnline();
+        m_parameterPage->enableButtons();
+        m_datalogPage->enableReadButton();
+        emit linkOnline();
+    });
+    connect(m_session, &BmsSession::sampleRead, this, [this] {
+        m_monitoringPage->refreshValues();
+        m_historyPage->sampleTime = m_parameterPage->clockText();
+        m_historyPage->insertSample();
+    });
+    connect(m_session, &BmsSession::recordAnswered, this, [this](const QByteArray &request, const QByteArray &frame) {
+        // The record an answer carries is the one its request asked for.
+        m_datalogPage->setAnsweredRequest(request);
+        m_datalogPage->storeRecordAnswer(frame);
+        m_datalogPage->insertRecord();
+        m_datalogPage->prepareNextRequest();
+        if (m_datalogPage->wantsPollSoon())
+            m_session->pollAfterGap();
+    });
+    connect(m_session, &BmsSession::commandAnswered, m_addressPage, &PAndIdRW::handleAnswer);
 }
 
 void MainWindow::showLinkBox(QMessageBox::Icon icon, const QString &title, const QString &text)

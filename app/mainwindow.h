@@ -2,7 +2,7 @@
 
 #include "app/commlog.h"
 #include "link/seriallink.h"
-#include "session/parameterwriter.h"
+#include "session/bmssession.h"
 
 #include <QMainWindow>
 #include <QMessageBox>
@@ -53,6 +53,7 @@ public:
     void setPollInterval(int ms) { m_link->setPollInterval(ms); }
 
     SerialLink *link() const { return m_link; }
+    BmsSession *session() const { return m_session; }
     SampleQueue *historyQueue() const;
     // The status bar's texts: the link's counters, the history's state.
     QString countersText() const;
@@ -109,7 +110,7 @@ private:
     void fillPortList();
     void startMonitoring();
     void stopMonitoring();
-    void dispatchAnswer(const QByteArray &frame);
+    void connectSession();
     void showLinkBox(QMessageBox::Icon icon, const QString &title, const QString &text);
     void showPortWarning(const QString &reason);
     void logFrame(CommLog::Direction direction, const QByteArray &bytes);
@@ -133,8 +134,9 @@ private:
     void setupHelpMenu();
 
     Ui::MainWindow *ui;
+    BmsSession *m_session;
     SerialLink *m_link;
-    ParameterWriter *m_writer = nullptr;
+    ParameterWriter *m_writer;
     bool m_monitoring = false;
     bool m_boxOpen = false;
     CommLog m_log;

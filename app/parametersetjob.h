@@ -1,24 +1,19 @@
 #pragma once
 
-#include "model/parameterset.h"
-#include "session/parameterwriter.h"
-
-#include "gui/dialogs.h"
+#include "session/bmssession.h"
 
 #include <QObject>
 #include <QString>
 
-class MainWindow;
-
-// A parameter set read from or written into the pack without a window:
-// the same page, writer and link code as the buttons, driven from the
-// command line. Monitoring starts, the link comes online, then either Read
-// and the set file is saved from the page, or the set file is opened on the
-// page and written with Write: the pack's parameters are read first, the
-// plausibility rules and the model checked, the groups written and read
-// back. Progress goes to stderr; finished() carries the exit code (0 done,
-// 1 failed) and a one-line reason, which for a write that did not finish
-// says how far it got.
+// A parameter set read from or written into the pack from the command line,
+// without a window or a display: the session and its writer that the
+// parameter page uses too. Monitoring starts, the link comes online, then
+// either the parameters are read and saved as a set file, or the set file
+// is written: the pack's parameters read first, the plausibility rules and
+// the model checked, the groups written and read back. Progress goes to
+// stderr; finished() carries the exit code (0 done, 1 failed) and a
+// one-line reason, which for a write that did not finish says how far it
+// got.
 class ParameterSetJob : public QObject
 {
     Q_OBJECT
@@ -29,9 +24,9 @@ public:
         bool fast = false;  // each frame as soon as the last is acknowledged
         bool force = false; // write past broken rules and another model
     };
-    ParameterSetJob(MainWindow &window, Mode mode, const QString &fileName, Settings settings,
+    // The session's link is set up (port, baud rate, ID) by the caller.
+    ParameterSetJob(BmsSession &session, Mode mode, const QString &fileName, Settings settings,
                     QObject *parent = nullptr);
-    ~ParameterSetJob() override;
 
     // Starts the job; finished() follows, also for a set refused at once.
     void start();
@@ -44,18 +39,18 @@ signals:
 
 private:
     void online();
-    void shown();
+    void parametersRead();
     void writeEnded(const ParameterWriter::Report &report);
+    void linkGone();
+    bool confirm(const ParameterWriter::Concerns &concerns);
     void finish(int exitCode, const QString &reason);
     void progress(const QString &text);
-    QString silentText() const;
 
-    MainWindow &m_window;
+    BmsSession &m_session;
     Mode m_mode;
     QString m_fileName;
     Settings m_settings;
+    ParameterWriter::Request m_request; // a set to write, as read from its file
     bool m_online = false;
     bool m_done = false;
-    QString m_lastBox; // the text of the last box, answered unseen
-    std::function<int(const Dialogs::Request &, QString *)> m_previousHook;
 };

@@ -184,6 +184,19 @@ Set parse(const QByteArray &bytes, Problem *problem)
     return set;
 }
 
+Set fromImage(const quint16 *image, unsigned mask)
+{
+    Set set;
+    mask &= ~(1u << Param::timeSetGroup());
+    for (int i = 0; i < Param::groupCount(); ++i)
+        if (mask & (1u << i))
+            set.groups << QLatin1String(Param::groups()[i].name);
+    for (const Param::Field &f : Param::fields())
+        if (mask & (1u << f.group))
+            set.values.insert(QLatin1String(f.name), Param::fieldText(f.scale, image[f.reg]));
+    return set;
+}
+
 unsigned groupMask(const Set &set)
 {
     unsigned mask = 0;

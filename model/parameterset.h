@@ -48,6 +48,10 @@ Set parse(const QByteArray &bytes, Problem *problem);
 constexpr qint64 MaxFileBytes = 1024 * 1024;
 Set load(const QString &fileName, Problem *problem);
 
+// The set of the groups in `mask` (TIME_SET aside: a clock is never kept)
+// with the values `image` holds, as their fields show them.
+Set fromImage(const quint16 *image, unsigned mask);
+
 // Bit mask of the set's groups (bit i = the map's group i).
 unsigned groupMask(const Set &set);
 

@@ -53,8 +53,6 @@ PresetParameters::PresetParameters(QWidget *parent)
     m_waitBox->button(QMessageBox::Ok)->hide();
     m_waitBox->setModal(false);
 
-    m_writer = new ParameterWriter(this);
-    connect(m_writer, &ParameterWriter::ended, this, &PresetParameters::writeEnded);
     connect(ui->fastWrite, &QCheckBox::toggled, this, &PresetParameters::setFastWrite);
 }
 
@@ -71,15 +69,25 @@ void PresetParameters::updateClock()
     ui->CURRENT_TIME->setText(m_clockText);
 }
 
+void PresetParameters::setSession(BmsSession *session)
+{
+    m_session = session;
+    writer()->setFast(ui->fastWrite->isChecked());
+    connect(writer(), &ParameterWriter::ended, this, &PresetParameters::writeEnded);
+    connect(session, &BmsSession::parametersRead, this, &PresetParameters::parametersRead);
+}
+
+ParameterWriter *PresetParameters::writer() const { return m_session->writer(); }
+
 void PresetParameters::setFastWrite(bool on)
 {
     if (ui->fastWrite->isChecked() != on)
         ui->fastWrite->setChecked(on); // comes back here through toggled
-    else
-        m_writer->setFast(on);
+    else if (m_session)
+        writer()->setFast(on);
 }
 
-bool PresetParameters::isBusy() const { return m_reading || m_pending.active || m_writer->busy(); }
+bool PresetParameters::isBusy() const { return m_reading || writer()->busy(); }
 
 void PresetParameters::updateButtons()
 {
@@ -93,27 +101,13 @@ void PresetParameters::updateButtons()
 void PresetParameters::enableButtons()
 {
     m_online = true;
-    // A pack that has just come (back) online may not hold what was read.
-    m_imageCurrent = false;
     updateButtons();
 }
 
 void PresetParameters::disableButtons()
 {
     m_online = false;
-    m_imageCurrent = false;
     m_reading = false;
-    if (m_pending.active) {
-        // The read that a write waited for will not come: nothing was sent.
-        m_pending = PendingWrite();
-        m_waitBox->close();
-        const int lang = liveData().language;
-        if (lang == 0 || lang == 1)
-            Dialogs::notify(window(), QMessageBox::Critical, pickText(lang, QStringLiteral("失败"), QStringLiteral("error")),
-                            pickText(lang, QStringLiteral("参数修改失败!!!\n写入前读取参数时连接中断，未写入任何参数。"),
-                                     QStringLiteral("Parameter modification was failed!!!\nThe link went away while the "
-                                                    "parameters were read before the write: nothing was written.")));
-    }
     updateButtons();
 }
 
@@ -125,26 +119,20 @@ void PresetParameters::on_collect_clicked()
     if (isBusy())
         return;
     // The next poll tick reads registers 45..135.
-    liveData().nextRequest = ParameterRead;
+    m_session->readParameters(ui->fastWrite->isChecked());
     m_reading = true;
     updateButtons();
-    if (ui->fastWrite->isChecked())
-        emit wantsPollSoon();
 }
 
-void PresetParameters::storeParameterAnswer(const QByteArray &frame)
+void PresetParameters::parametersRead()
 {
-    storeRegisters(frame, Reg::ParameterStart, liveData());
     m_reading = false;
-    m_imageCurrent = true;
-    if (m_pending.active) {
-        // The read before a write: the groups being written keep the texts
-        // they are written with, the others show what the pack holds.
-        showParameters(~m_pending.mask);
-        continueWrite();
-    } else {
+    // The read before a write: the groups being written keep the texts
+    // they are written with, the others show what the pack holds.
+    if (writer()->state() == ParameterWriter::State::PreReading)
+        showParameters(~writer()->requestedGroups());
+    else
         showParameters();
-    }
     updateButtons();
     emit parametersShown();
 }
@@ -266,9 +254,10 @@ bool PresetParameters::startWrite()
     }
     if (refuseUnsafe(mask, false))
         return false;
-    PendingWrite write;
+    ParameterWriter::Request write;
     write.mask = mask;
     write.clockFromPc = m_clockFromPc;
+    write.setModel = m_setModel;
     for (const Param::Field &f : Param::fields()) {
         if (!(mask & (1u << f.group)))
             continue;
@@ -291,7 +280,7 @@ bool PresetParameters::startFactoryReset()
     }
     if (refuseUnsafe(mask, true))
         return false;
-    PendingWrite write;
+    ParameterWriter::Request write;
     write.mask = mask;
     // The PC's time as of when the clock frame goes out, the last of the
     // sequence, not as of the click.
@@ -307,40 +296,18 @@ bool PresetParameters::startFactoryReset()
     return beginWrite(write);
 }
 
-bool PresetParameters::beginWrite(const PendingWrite &write)
+bool PresetParameters::beginWrite(const ParameterWriter::Request &write)
 {
-    m_pending = write;
-    m_pending.active = true;
     m_waitBox->show();
-    if (!m_imageCurrent) {
-        // The rules look at what the pack will hold after the write, the
-        // groups not written included: those are read first.
-        liveData().nextRequest = ParameterRead;
-        m_reading = true;
-        updateButtons();
-        if (ui->fastWrite->isChecked())
-            emit wantsPollSoon();
-        return true;
-    }
-    return continueWrite();
+    const bool started = writer()->request(write, [this](const ParameterWriter::Concerns &c) { return confirm(c); });
+    if (!started)
+        m_waitBox->close();
+    updateButtons();
+    return started;
 }
 
-QStringList PresetParameters::Concerns::lines(bool fieldNames, int language) const
+bool PresetParameters::confirm(const ParameterWriter::Concerns &concerns)
 {
-    QStringList out;
-    for (const Param::Violation &v : broken)
-        out << v.text(fieldNames, language);
-    if (!setModel.isEmpty())
-        out << (language == 0 && !fieldNames
-                    ? QStringLiteral("参数组读自型号 %1，电池组型号为 %2").arg(setModel, packModel)
-                    : QStringLiteral("the set was read from model %1, the pack is model %2").arg(setModel, packModel));
-    return out;
-}
-
-bool PresetParameters::confirm(const Concerns &concerns)
-{
-    if (m_confirm)
-        return m_confirm(concerns);
     const int lang = liveData().language;
     if (lang != 0 && lang != 1)
         return false;
@@ -352,42 +319,13 @@ bool PresetParameters::confirm(const Concerns &concerns)
                             pickText(lang, QStringLiteral("取消"), QStringLiteral("Cancel")));
 }
 
-bool PresetParameters::continueWrite()
-{
-    const PendingWrite write = m_pending;
-    m_pending = PendingWrite();
-    // What the pack will hold afterwards: what it holds, and the new values.
-    QVector<quint16> after(std::begin(liveData().registerImage), std::end(liveData().registerImage));
-    for (auto it = write.values.constBegin(); it != write.values.constEnd(); ++it)
-        after[it.key()] = it.value();
-    Concerns concerns;
-    concerns.broken = Param::brokenRules(after.constData(), [&write](quint16 reg) { return write.values.contains(reg); });
-    const QString packModel = modelText();
-    if (!m_setModel.isEmpty() && m_setModel != packModel) {
-        concerns.setModel = m_setModel;
-        concerns.packModel = packModel;
-    }
-    if (!concerns.isEmpty() && !confirm(concerns)) {
-        m_waitBox->close();
-        updateButtons();
-        return false;
-    }
-    const bool started = m_writer->start(write.mask, after.constData(), write.clockFromPc);
-    if (!started)
-        m_waitBox->close();
-    updateButtons();
-    return started;
-}
-
 void PresetParameters::writeEnded(const ParameterWriter::Report &report)
 {
     m_waitBox->close();
-    // After a read-back equal to the write the image is the pack's; after
-    // anything else nobody knows what it holds.
-    m_imageCurrent = report.success();
     updateButtons();
     const int lang = liveData().language;
-    if (lang != 0 && lang != 1)
+    // Cancelled in the box: the user knows, nothing was sent.
+    if ((lang != 0 && lang != 1) || report.end == ParameterWriter::End::Cancelled)
         return;
     const QMessageBox::Icon icon = report.success() ? QMessageBox::Information : QMessageBox::Critical;
     const QString title = report.success() ? pickText(lang, QStringLiteral("成功"), QStringLiteral("successful"))

@@ -8,7 +8,7 @@
 
 #include "model/parameterrules.h"
 #include "model/parameterset.h"
-#include "session/parameterwriter.h"
+#include "session/bmssession.h"
 
 #include <functional>
 
@@ -36,16 +36,18 @@ public:
     // second; empty until the first refresh.
     QString clockText() const { return m_clockText; }
 
-    // The write sequence and its read-back, started here; the window hands
-    // it the answers.
-    ParameterWriter *writer() const { return m_writer; }
+    // The conversation with the pack: reads are asked of it, writes handed
+    // to its writer. Set once, before use.
+    void setSession(BmsSession *session);
+    ParameterWriter *writer() const;
 
     // The identity answer made the link usable (enable), or it went away
     // (disable): a read or a write waiting for its first answer is dropped.
     void enableButtons();
     void disableButtons();
-    // Stores registers 45..135 from a parameter read answer and shows them.
-    void storeParameterAnswer(const QByteArray &frame);
+    // The session stored registers 45..135 from a read: they are shown
+    // (before a write, only in the groups it does not write).
+    void parametersRead();
     void showParameters(unsigned groupMask = ~0u);
     QMessageBox *waitBox() const { return m_waitBox; }
 
@@ -54,20 +56,6 @@ public:
     // Read, Write, Restore and Open set… wait for its end.
     bool isBusy() const;
 
-    // What stands against a write: rules the values would break together,
-    // or a set saved from another model than the pack's.
-    struct Concerns
-    {
-        QVector<Param::Violation> broken;
-        QString setModel, packModel; // differ when both are set
-        bool isEmpty() const { return broken.isEmpty() && setModel.isEmpty(); }
-        // One line each, with field names or with labels in `language`.
-        QStringList lines(bool fieldNames, int language = 1) const;
-    };
-    // Decides instead of the "Write anyway"/"Cancel" box (the command line):
-    // true writes, false sends nothing.
-    using ConfirmHandler = std::function<bool(const Concerns &)>;
-    void setConfirmHandler(ConfirmHandler handler) { m_confirm = std::move(handler); }
     // The next end of a sequence is reported with a box that waits (the
     // window is closing and a deferred box would never open).
     void reportNextEndAtOnce() { m_reportAtOnce = true; }
@@ -93,8 +81,6 @@ public:
 
 signals:
     void languageSwich();
-    // A read wants to go out soon (the fast pace), not on the next tick.
-    void wantsPollSoon();
     // A parameter read answer has been stored and shown.
     void parametersShown();
 
@@ -113,18 +99,8 @@ private:
     // Checks the texts that a sequence for `mask` would write; on refusal
     // a warning box names the field and it gets the focus.
     bool refuseUnsafe(unsigned mask, bool factory, bool saving = false);
-    // The values a write puts into the pack, by register, the groups they
-    // belong to, and where the clock comes from.
-    struct PendingWrite
-    {
-        bool active = false;
-        unsigned mask = 0;
-        QHash<quint16, quint16> values;
-        bool clockFromPc = false;
-    };
-    bool beginWrite(const PendingWrite &write);
-    bool continueWrite();
-    bool confirm(const Concerns &concerns);
+    bool beginWrite(const ParameterWriter::Request &write);
+    bool confirm(const ParameterWriter::Concerns &concerns);
     void writeEnded(const ParameterWriter::Report &report);
     void updateButtons();
     void showHint();
@@ -135,14 +111,9 @@ private:
     QTimer *clockTimer;
     QString m_clockText;
     QMessageBox *m_waitBox;
-    ParameterWriter *m_writer = nullptr;
-    ConfirmHandler m_confirm;
-    PendingWrite m_pending;
+    BmsSession *m_session = nullptr;
     bool m_online = false;
     bool m_reading = false;
-    // The image's parameter area holds what the pack holds: read since the
-    // link came up, and not written since without a read-back.
-    bool m_imageCurrent = false;
     bool m_reportAtOnce = false;
     bool m_reportOpen = false;
     // The model a set file was saved from, while its values are shown.

@@ -2,7 +2,10 @@
 
 #include "link/frames.h"
 #include "model/livedata.h"
+#include "model/monitordata.h"
 #include "model/parametermap.h"
+
+#include <QTimer>
 
 namespace {
 const Param::Field *fieldOf(quint16 reg)
@@ -86,11 +89,14 @@ QString ParameterWriter::Report::text(bool fieldNames, int language) const
     if (end == End::Written)
         return zh ? QStringLiteral("已写入并回读 %1 个寄存器").arg(total)
                   : QStringLiteral("wrote %1 of %1 registers and read them back").arg(total);
+    if (end == End::Cancelled)
+        return zh ? QStringLiteral("已取消，未发送任何参数") : QStringLiteral("cancelled, nothing was sent");
     QString cause;
     const Step *failed = acknowledged < steps.size() ? &steps[acknowledged] : nullptr;
     const QString failedName = failed ? nameOf(fieldOf(failed->reg), fieldNames, language) : QString();
     switch (end) {
     case End::Written:
+    case End::Cancelled:
         break;
     case End::NotAcknowledged:
         cause = zh ? QStringLiteral("寄存器 %1（%2）发送三次均无应答").arg(failed->reg).arg(failedName)
@@ -150,11 +156,23 @@ int ParameterWriter::registerCount(unsigned ticked)
     return n;
 }
 
-bool ParameterWriter::start(unsigned ticked, const quint16 *image, bool clockFromPc)
+QStringList ParameterWriter::Concerns::lines(bool fieldNames, int language) const
+{
+    QStringList out;
+    for (const Param::Violation &v : broken)
+        out << v.text(fieldNames, language);
+    if (!setModel.isEmpty())
+        out << (language == 0 && !fieldNames
+                    ? QStringLiteral("参数组读自型号 %1，电池组型号为 %2").arg(setModel, packModel)
+                    : QStringLiteral("the set was read from model %1, the pack is model %2").arg(setModel, packModel));
+    return out;
+}
+
+bool ParameterWriter::request(const Request &request, Confirm confirm)
 {
     if (busy())
         return false;
-    const QVector<quint16> order = Param::writeOrder(ticked);
+    const QVector<quint16> order = Param::writeOrder(request.mask);
     if (order.isEmpty())
         return false;
     m_report = Report();
@@ -162,16 +180,55 @@ bool ParameterWriter::start(unsigned ticked, const quint16 *image, bool clockFro
         Step s;
         s.reg = reg;
         s.count = reg == Param::ClockHigh ? 2 : 1;
-        for (int i = 0; i < s.count; ++i)
-            s.values[i] = image[reg + i];
         m_report.steps.append(s);
     }
-    m_clockFromPc = clockFromPc;
+    m_request = request;
+    m_confirm = std::move(confirm);
+    if (m_packKnown) {
+        m_state = State::Checking;
+        checkAndWrite();
+    } else {
+        // The rules look at what the pack will hold after the write, the
+        // groups not written included: those are read first.
+        m_state = State::PreReading;
+        liveData().nextRequest = ParameterRead;
+        if (m_fast)
+            emit nextSoon();
+    }
+    return true;
+}
+
+void ParameterWriter::checkAndWrite()
+{
+    if (m_state != State::Checking)
+        return; // stopped meanwhile
+    // What the pack will hold afterwards: what it holds, and the new values.
+    const quint16 *image = liveData().registerImage;
+    QVector<quint16> after(image, image + sizeof(liveData().registerImage) / sizeof(quint16));
+    for (auto it = m_request.values.constBegin(); it != m_request.values.constEnd(); ++it)
+        after[it.key()] = it.value();
+    Concerns concerns;
+    concerns.broken = Param::brokenRules(after.constData(), [this](quint16 reg) { return m_request.values.contains(reg); });
+    const QString packModel = modelText();
+    if (!m_request.setModel.isEmpty() && m_request.setModel != packModel) {
+        concerns.setModel = m_request.setModel;
+        concerns.packModel = packModel;
+    }
+    if (!concerns.isEmpty() && !(m_confirm && m_confirm(concerns))) {
+        if (m_state == State::Checking) // the decision may have stopped it
+            finish(End::Cancelled);
+        return;
+    }
+    if (m_state != State::Checking)
+        return;
+    for (Step &s : m_report.steps)
+        for (int i = 0; i < s.count; ++i)
+            s.values[i] = after[s.reg + i];
+    m_clockFromPc = m_request.clockFromPc;
     m_state = State::Writing;
     liveData().nextRequest = ParameterWrite;
     if (m_fast)
         emit nextSoon();
-    return true;
 }
 
 QByteArray ParameterWriter::frame()
@@ -231,6 +288,13 @@ void ParameterWriter::notAcknowledged()
 
 void ParameterWriter::parametersRead(const quint16 *image)
 {
+    m_packKnown = true;
+    if (m_state == State::PreReading) {
+        // A box may ask about the values: not inside the link's dispatch.
+        m_state = State::Checking;
+        QTimer::singleShot(0, this, &ParameterWriter::checkAndWrite);
+        return;
+    }
     if (m_state != State::ReadingBack)
         return;
     for (const Step &s : qAsConst(m_report.steps)) {
@@ -265,6 +329,10 @@ void ParameterWriter::finish(End end)
 {
     m_report.end = end;
     m_state = State::Idle;
+    // After anything but a read-back that matched, or nothing sent, nobody
+    // knows what the pack holds.
+    if (end != End::Written && end != End::Cancelled)
+        m_packKnown = false;
     const Report report = m_report;
     emit ended(report);
 }

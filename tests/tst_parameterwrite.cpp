@@ -25,7 +25,7 @@ struct Job
     ParameterSetJob job;
     int code = -1; // -1 while it runs
     QString reason;
-    Job(Pace &p, ParameterSetJob::Mode mode, const QString &fileName) : job(p.window, mode, fileName, {false, false})
+    Job(Pace &p, ParameterSetJob::Mode mode, const QString &fileName) : job(*p.window.session(), mode, fileName, {false, false})
     {
         QObject::connect(&job, &ParameterSetJob::finished, [this](int c, const QString &r) { code = c, reason = r; });
         job.start();

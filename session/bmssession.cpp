@@ -1,0 +1,108 @@
+#include "session/bmssession.h"
+
+#include "link/frames.h"
+#include "link/recordread.h"
+#include "model/livedata.h"
+#include "model/monitordata.h"
+
+BmsSession::BmsSession(LinkPort *port, QObject *parent)
+    : QObject(parent), m_link(new SerialLink(port, this)), m_writer(new ParameterWriter(this))
+{
+    m_link->setWriteFrameSource([this] { return m_writer->frame(); });
+    connect(m_link, &SerialLink::answerReceived, this, &BmsSession::dispatch);
+    connect(m_link, &SerialLink::writeAbandoned, m_writer, &ParameterWriter::notAcknowledged);
+    connect(m_link, &SerialLink::readRefused, this, &BmsSession::readRefused);
+    connect(m_link, &SerialLink::wentOffline, this, [this] {
+        m_writer->forgetPack();
+        emit offline();
+    });
+    connect(m_link, &SerialLink::portLost, this, [this](const QString &name, const QString &reason, bool watching) {
+        m_writer->forgetPack();
+        if (!watching)
+            m_monitoring = false;
+        emit portLost(name, reason, watching);
+    });
+    connect(m_link, &SerialLink::portRecovered, this, &BmsSession::portRecovered);
+    // The fast pace: the writer's next frame after the line's gap.
+    connect(m_writer, &ParameterWriter::nextSoon, this, &BmsSession::pollAfterGap);
+}
+
+bool BmsSession::start()
+{
+    m_link->resetCounters();
+    if (!m_link->start())
+        return false;
+    m_monitoring = true;
+    return true;
+}
+
+void BmsSession::stop()
+{
+    m_link->stop();
+    m_writer->forgetPack();
+    m_monitoring = false;
+}
+
+void BmsSession::readParameters(bool soon)
+{
+    if (m_writer->busy())
+        return;
+    liveData().nextRequest = ParameterRead;
+    if (soon)
+        pollAfterGap();
+}
+
+void BmsSession::pollAfterGap() { m_link->pollSoon(RecordRead::fastGapMs(m_link->baudRate())); }
+
+bool BmsSession::sendCommand(const QByteArray &frame)
+{
+    if (m_monitoring)
+        stop();
+    return m_link->sendCommand(frame);
+}
+
+void BmsSession::dispatch(const QByteArray &frame)
+{
+    BmsLiveData &live = liveData();
+    if (!m_monitoring) {
+        emit commandAnswered(frame);
+        return;
+    }
+    const quint8 function = Frames::functionCode(frame);
+    if (function == Frames::ReadHolding) {
+        switch (live.requestKind) {
+        case IdentityRead:
+            storeReadAnswer(frame);
+            m_writer->forgetPack(); // a pack (back) online may hold anything
+            live.nextRequest = MonitorRead;
+            emit online();
+            break;
+        case MonitorRead:
+            storeReadAnswer(frame);
+            emit sampleRead();
+            break;
+        case ParameterRead:
+            // Back to monitoring, unless the answer starts a write (the
+            // read before it) or a write's read-back ends.
+            storeRegisters(frame, Reg::ParameterStart, live);
+            live.nextRequest = MonitorRead;
+            emit parametersRead();
+            m_writer->parametersRead(live.registerImage);
+            break;
+        case DatalogRead:
+            emit recordAnswered(m_link->answeredRequest(), frame);
+            break;
+        default:
+            break;
+        }
+    } else if (function == Frames::WriteMultiple) {
+        // The writer moves on, or reads back after the last frame; it
+        // reports the end of the sequence itself.
+        m_writer->acknowledged(frame);
+    } else {
+        // A refused write: the sequence ends here, and the ticks go back to
+        // monitoring rather than repeat the refused frame.
+        live.nextRequest = MonitorRead;
+        m_writer->refused(frame.size() > 2 ? quint8(frame[2]) : 0);
+    }
+}

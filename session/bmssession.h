@@ -1,0 +1,72 @@
+#pragma once
+
+#include "link/seriallink.h"
+#include "session/parameterwriter.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+// The conversation with one pack, without a window: it owns the serial link,
+// the parameter writer and what the next tick asks for, takes every answer
+// the link hands over and says what it meant. The register image it fills
+// is the live data block. Pages and command-line jobs call it and show what
+// it says; none of them touches the port or decides what a tick sends.
+//
+// One answer is dispatched per request, in this order of effects: the
+// registers are stored, the next request is chosen, then the signal goes
+// out, so that a listener that asks for something else (a write after the
+// parameters came in) is not overruled.
+class BmsSession : public QObject
+{
+    Q_OBJECT
+public:
+    // Takes ownership of `port`; null makes a serial port.
+    explicit BmsSession(LinkPort *port = nullptr, QObject *parent = nullptr);
+
+    SerialLink *link() const { return m_link; }
+    ParameterWriter *writer() const { return m_writer; }
+
+    // Opens the link's port and polls from the identity read. False when
+    // the port cannot be opened (link()->errorString() says why).
+    bool start();
+    // Closes the port. A running write must have been ended first, with
+    // the words its report is to carry (the session speaks no language).
+    void stop();
+    // From start() to stop(), also while a lost port is watched.
+    bool isMonitoring() const { return m_monitoring; }
+
+    // Asks for the parameter registers 45..135 on the next tick (at once at
+    // the fast pace). Ignored while a write sequence runs.
+    void readParameters(bool soon = false);
+    // One extra tick after the line's gap (3.5 characters at the baud rate).
+    void pollAfterGap();
+    // Sends one of the pack's own address and protocol commands: monitoring
+    // stops first, the port is reopened (false: see link()->errorString()).
+    bool sendCommand(const QByteArray &frame);
+
+signals:
+    // The pack answered the identity read: the link is up.
+    void online();
+    // A monitoring answer is in the register image.
+    void sampleRead();
+    // The parameter registers are in the register image.
+    void parametersRead();
+    // The answer to a record read, and the request it answers.
+    void recordAnswered(const QByteArray &request, const QByteArray &frame);
+    // An answer while not monitoring: the address page's command.
+    void commandAnswered(const QByteArray &frame);
+    // Five requests in a row found no answer.
+    void offline();
+    // The port broke (watching: it is looked for and monitoring resumes).
+    void portLost(const QString &portName, const QString &reason, bool watching);
+    void portRecovered(const QString &portName);
+    void readRefused(quint8 function, quint8 code);
+
+private:
+    void dispatch(const QByteArray &frame);
+
+    SerialLink *m_link;
+    ParameterWriter *m_writer;
+    bool m_monitoring = false;
+};
