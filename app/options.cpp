@@ -3,7 +3,7 @@
 #include "app/appinfo.h"
 #include "app/mainwindow.h"
 
-#include "link/recordread.h"
+#include "protocol/recordread.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

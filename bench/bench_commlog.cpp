@@ -10,8 +10,8 @@
 // them, and prints its memory and re-wrap time.
 
 #include "app/commlog.h"
-#include "link/crc16.h"
-#include "link/frames.h"
+#include "protocol/crc16.h"
+#include "protocol/frames.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -1,6 +1,6 @@
 #include "link/polling.h"
 
-#include "link/frames.h"
+#include "protocol/frames.h"
 
 TickDecision decideTick(BmsLiveData &live, quint8 &unansweredCount, quint8 address,
                         const QByteArray &writeFrame, const QByteArray &recordFrame)

@@ -1,7 +1,7 @@
 #include "link/seriallink.h"
 
-#include "link/crc16.h"
-#include "link/frames.h"
+#include "protocol/crc16.h"
+#include "protocol/frames.h"
 #include "model/livedata.h"
 
 #include <QTimer>

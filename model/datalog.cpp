@@ -1,6 +1,6 @@
 #include "model/datalog.h"
 
-#include "link/recordread.h"
+#include "protocol/recordread.h"
 #include "model/valueformat.h"
 
 namespace Datalog {

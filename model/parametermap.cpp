@@ -1,7 +1,7 @@
 #include "model/parametermap.h"
 #include "model/valueformat.h"
 
-#include "link/frames.h"
+#include "protocol/frames.h"
 
 #include <QDateTime>
 #include <QLocale>

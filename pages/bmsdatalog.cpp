@@ -1,6 +1,6 @@
 #include "pages/bmsdatalog.h"
 
-#include "link/recordread.h"
+#include "protocol/recordread.h"
 #include "model/datalog.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"

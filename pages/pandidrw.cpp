@@ -1,7 +1,7 @@
 #include "pages/pandidrw.h"
 
 #include "gui/dialogs.h"
-#include "link/addresscommands.h"
+#include "protocol/addresscommands.h"
 #include "model/livedata.h"
 #include "model/valueformat.h"
 #include "ui_pandidrw.h"

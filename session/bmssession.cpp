@@ -1,7 +1,7 @@
 #include "session/bmssession.h"
 
-#include "link/frames.h"
-#include "link/recordread.h"
+#include "protocol/frames.h"
+#include "protocol/recordread.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 

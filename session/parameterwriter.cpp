@@ -1,6 +1,6 @@
 #include "session/parameterwriter.h"
 
-#include "link/frames.h"
+#include "protocol/frames.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "model/parametermap.h"

@@ -1,6 +1,6 @@
 // The datalog page without a link: record reads, range clamps, a record stored
 // and shown, and the answers that are not stored.
-#include "link/recordread.h"
+#include "protocol/recordread.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "pages/bmsdatalog.h"

@@ -1,6 +1,6 @@
 // The link end to end against the simulator: the page, the request sequence, offline and
 // back, spoilt and refused answers, an unplugged adapter, a read-only or locked database.
-#include "link/crc16.h"
+#include "protocol/crc16.h"
 #include "model/monitordata.h"
 #include "pages/bmsmonitoring.h"
 #include "pages/historymonitoring.h"

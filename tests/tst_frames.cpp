@@ -1,7 +1,7 @@
 // CRC, cutting and checking answers, which answer belongs to the request in
 // flight, and the address page's commands byte for byte.
-#include "link/addresscommands.h"
-#include "link/frames.h"
+#include "protocol/addresscommands.h"
+#include "protocol/frames.h"
 #include "support/fakebms.h"
 #include "support/helpers.h"
 #include <QtTest>

@@ -6,7 +6,6 @@
 #include "link/seriallink.h"
 #include "support/fakelinkport.h"
 #include "support/helpers.h"
-#include "support/testenv.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -38,7 +37,7 @@ class TestSerialLink : public QObject
     }
 
 private slots:
-    void init() { TestEnv::resetLiveData(); }
+    void init() { liveData() = BmsLiveData{}; }
     void cleanup() { link.reset(); }
 
     // Ticks with no answer: each sends `frame` until five requests (three

@@ -1,6 +1,6 @@
 #include "support/fakebms.h"
 
-#include "link/crc16.h"
+#include "protocol/crc16.h"
 
 #include <QDeadlineTimer>
 #include <QtTest>

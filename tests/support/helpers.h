@@ -1,7 +1,7 @@
 #pragma once
 
 // Small helpers shared by the tests.
-#include "link/crc16.h"
+#include "protocol/crc16.h"
 
 #include <QByteArray>
 #include <QFile>

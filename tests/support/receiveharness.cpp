@@ -2,8 +2,8 @@
 
 #include "app/mainwindow.h"
 #include "gui/dialogs.h"
-#include "link/frames.h"
-#include "link/recordread.h"
+#include "protocol/frames.h"
+#include "protocol/recordread.h"
 #include "model/livedata.h"
 #include "pages/historymonitoring.h"
 #include "store/schema.h"

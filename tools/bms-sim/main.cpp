@@ -25,7 +25,7 @@
 #include "pseudoterminal.h"
 #include "slaveresponder.h"
 
-#include "link/frames.h"
+#include "protocol/frames.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
 #include "slaveresponder.h"
 
-#include "link/crc16.h"
+#include "protocol/crc16.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "link/crc16.h"
+#include "protocol/crc16.h"
 
 quint16 crc16Modbus(const quint8 *data, int length)
 {

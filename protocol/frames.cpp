@@ -1,7 +1,7 @@
-#include "link/frames.h"
+#include "protocol/frames.h"
 
-#include "link/crc16.h"
-#include "model/monitordata.h"
+#include "protocol/crc16.h"
+#include "protocol/registers.h"
 
 #include <QString>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/frames.h"
+#include "protocol/frames.h"
 
 #include <QByteArray>
 #include <QString>

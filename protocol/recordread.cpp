@@ -1,7 +1,7 @@
-#include "link/recordread.h"
+#include "protocol/recordread.h"
 
-#include "link/crc16.h"
-#include "link/frames.h"
+#include "protocol/crc16.h"
+#include "protocol/frames.h"
 
 namespace RecordRead {
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "model/livedata.h"
-
 #include <QByteArray>
 #include <QtGlobal>
 

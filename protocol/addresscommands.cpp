@@ -1,6 +1,6 @@
-#include "link/addresscommands.h"
+#include "protocol/addresscommands.h"
 
-#include "link/crc16.h"
+#include "protocol/crc16.h"
 
 namespace AddressCommands {
 
