@@ -528,14 +528,23 @@ void RecordTableModel::clearTable()
 {
     forgetStatements();
     QSqlDatabase db = database();
+    bool dropped;
     {
         QSqlQuery drop(db);
-        if (!drop.exec(QStringLiteral("drop table %1;").arg(m_def.table)))
+        dropped = drop.exec(QStringLiteral("drop table %1;").arg(m_def.table));
+        if (!dropped)
             qDebug("drop error!");
         QSqlQuery create(db);
         create.exec(m_def.createStatement);
         if (m_def.companions)
             m_def.companions(db);
+    }
+    if (!dropped) {
+        // Another program holding the database refuses the drop: the rows
+        // are all still there, so the view shows them as they are rather
+        // than an empty table whose counts later sorts would build on.
+        reload();
+        return;
     }
     beginResetModel();
     resetToNewestFirst();

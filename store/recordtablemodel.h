@@ -134,8 +134,9 @@ public:
     // Shows a row stored under `id` on top of the view.
     void showStoredRow(qint64 id, const QVector<QVariant> &values);
 
-    // Drops and re-creates the table ("drop error!" when the drop fails);
-    // the view is empty and the next row gets id 1.
+    // Drops and re-creates the table; the view is empty and the next row
+    // gets id 1. When the drop fails ("drop error!"; a missing table is
+    // created) the view shows whatever the table then holds.
     void clearTable();
 
     // Lets go of the prepared insert, before the connection is reopened.

@@ -204,6 +204,26 @@ private slots:
         QCOMPARE(model()->idAt(0), qint64(1));
     }
 
+    // Clear refused while another program writes to the database: the rows stay, and the page keeps showing
+    // exactly them, in a later sort too.
+    void clearRefusedKeepsRows()
+    {
+        sample("t1", 600), sample("t2", 700);
+        {
+            QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
+            other.setDatabaseName(QSqlDatabase::database("connection1").databaseName());
+            QVERIFY(other.open() && QSqlQuery(other).exec("begin immediate"));
+            QTest::ignoreMessage(QtDebugMsg, "drop error!");
+            page->on_clearBtn_clicked();
+            QVERIFY(QSqlQuery(other).exec("rollback"));
+        }
+        QSqlDatabase::removeDatabase("other");
+        QCOMPARE(columnTexts(9), QStringList({"7.00", "6.00"}));
+        sample("t3", 500);
+        page->sortByColumn(9);
+        QCOMPARE(columnTexts(9), QStringList({"7.00", "6.00", "5.00"}));
+    }
+
     // Ids deleted behind the page's back over several fetch blocks; a sort
     // read from the far end first.
     void rowsAcrossBlocks()
