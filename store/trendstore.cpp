@@ -41,7 +41,8 @@ QString seriesExpressions(const QString &p)
     const QString ch = QStringLiteral("nullif(max(%1),0)").arg(high.join(QLatin1Char(',')));
     const QString cl = QStringLiteral("nullif(min(%1),65536)").arg(low.join(QLatin1Char(',')));
     return QStringLiteral("%1%2 v,%1%3 i,%1%4 soc,%5 ch,%6 cl,(%5)-(%6) sp,max(%7) th,min(%7) tl")
-        .arg(p, Row::name(Row::TotalVoltage), Row::name(Row::Current), Row::name(Row::Soc), ch, cl, temps.join(QLatin1Char(',')));
+        .arg(p, Row::name(Row::TotalVoltage), Row::name(Row::Current), Row::name(Row::Soc), ch, cl,
+             temps.join(QLatin1Char(',')));
 }
 
 // Clock seconds of a `time` text in SQL; NULL when it is no date and time.

@@ -98,7 +98,8 @@ private slots:
         columns<QString, QString, QStringList>("create", "table", "listed");
         QStringList afterClear = listed(DatalogRow::column, DatalogRow::Count);
         afterClear.last() = "BMS_ISDN "; // Clear re-creates the log table with the serial number untyped
-        QTest::newRow("history") << Schema::CreateTotalTable << "total" << listed(HistoryRow::column, HistoryRow::Count);
+        QTest::newRow("history") << Schema::CreateTotalTable << "total"
+                                 << listed(HistoryRow::column, HistoryRow::Count);
         QTest::newRow("log") << Schema::CreateRecordTable << "record" << listed(DatalogRow::column, DatalogRow::Count);
         QTest::newRow("log after Clear") << Schema::RecreateRecordTable << "record" << afterClear;
     }
