@@ -1,11 +1,10 @@
 #include "pages/historymonitoring.h"
 
 #include "model/livedata.h"
-#include "model/monitordata.h"
-#include "model/valueformat.h"
 #include "pages/exporttable.h"
 #include "store/recordtablemodel.h"
 #include "store/samplequeue.h"
+#include "store/tablerows.h"
 
 #include "ui_historymonitoring.h"
 
@@ -68,27 +67,7 @@ void HistoryMonitoring::loadTable()
     fitColumns();
 }
 
-QVector<QVariant> HistoryMonitoring::sampleValues() const
-{
-    const BmsLiveData &live = liveData();
-    auto reg = [&live](int r) { return QVariant(int(live.registerImage[r])); };
-    const quint16 status = live.registerImage[Reg::StatusWord];
-
-    QVector<QVariant> v;
-    v.reserve(40);
-    v << storedText(sampleTime) << int(status & 0x000F) << int((status >> 15) & 1) << reg(Reg::WarningBits)
-      << reg(Reg::ProtectionBits) << reg(Reg::ErrorBits) << reg(Reg::CycleCount) << int(packCurrent(live))
-      << reg(Reg::MaxChargeCurrent) << reg(Reg::TotalVoltage) << reg(Reg::Soc) << reg(Reg::Soh)
-      << int(signedRegister(Reg::PcbTemp, live)) << int(signedRegister(Reg::AmbientTemp, live))
-      << reg(Reg::ReportedMaxTemp);
-    for (int sensor = 1; sensor <= 4; ++sensor)
-        v << int(sensorTemp(sensor, live));
-    for (int k = 0; k < MaxCells; ++k)
-        v << reg(Reg::CellVoltage + k);
-    v << reg(Reg::FullCapacity) << reg(Reg::RemainCapacity) << storedText(modelText(live)) << storedText(versionText(live))
-      << storedText(serialText(live));
-    return v;
-}
+QVector<QVariant> HistoryMonitoring::sampleValues() const { return HistoryRow::values(liveData(), sampleTime); }
 
 void HistoryMonitoring::insertSample()
 {

@@ -21,30 +21,17 @@ namespace RecordTable {
 
 namespace {
 
-Column column(const char *name, const QString &chinese, const char *english, Rule rule)
+// The shown columns of a row listed in store/tablerows.h.
+QVector<Column> shownColumns(const RowColumn &(*column)(int), int count)
 {
-    return Column{QString::fromLatin1(name), chinese, QString::fromLatin1(english), rule};
-}
-
-// Temperatures 01..04 and cell voltages 01..16 share their pattern.
-void appendNumbered(QVector<Column> &columns, const char *namePrefix, const QString &chinesePrefix, int count,
-                    Rule rule)
-{
-    for (int i = 1; i <= count; ++i) {
-        const QString number = QStringLiteral("%1").arg(i, 2, 10, QLatin1Char('0'));
-        const QString name = QString::fromLatin1(namePrefix) + number;
-        columns.append(Column{name, chinesePrefix + number, name, rule});
+    QVector<Column> columns;
+    columns.reserve(count);
+    for (int f = 0; f < count; ++f) {
+        const RowColumn &c = column(f);
+        columns.append(Column{QString::fromLatin1(c.name), QString::fromUtf8(c.chinese),
+                              QString::fromLatin1(c.english), c.rule});
     }
-}
-
-// State, heater and the three flag words: the same in both tables.
-void appendStateColumns(QVector<Column> &c)
-{
-    c.append(column("Status", QStringLiteral("状态"), "Status", Rule::StatusText));
-    c.append(column("Heater", QStringLiteral("加热"), "Heater", Rule::HeaterText));
-    c.append(column("Warning", QStringLiteral("警告"), "Warning", Rule::Hex4));
-    c.append(column("protection", QStringLiteral("保护"), "protection", Rule::Hex4));
-    c.append(column("Error_Code", QStringLiteral("错误码"), "ErrorEode", Rule::Hex4));
+    return columns;
 }
 
 Definition makeHistory()
@@ -54,25 +41,7 @@ Definition makeHistory()
     d.table = QStringLiteral("total");
     d.createStatement = QString::fromLatin1(Schema::CreateTotalTable);
     d.companions = Trend::ensureSummary;
-    QVector<Column> &c = d.columns;
-    c.append(column("time", QStringLiteral("时间"), "Date_Time", Rule::Text));
-    appendStateColumns(c);
-    c.append(column("CycleNum", QStringLiteral("循环次数"), "CycleNum", Rule::Decimal));
-    c.append(column("Current_I", QStringLiteral("电流"), "Current_I", Rule::Hundredths));
-    c.append(column("MAX_Curren", QStringLiteral("最大允许电流"), "MAX_Curren", Rule::Decimal));
-    c.append(column("Total_Voltage", QStringLiteral("总电压"), "Total_Voltage", Rule::Hundredths));
-    c.append(column("SOC", QStringLiteral("SOC"), "SOC", Rule::Decimal));
-    c.append(column("SOH", QStringLiteral("SOH"), "SOH", Rule::Decimal));
-    c.append(column("Temp_PCB", QStringLiteral("PCB温度"), "Temp_PCB", Rule::Decimal));
-    c.append(column("Temp_internal", QStringLiteral("内部温度"), "Temp_internal", Rule::Decimal));
-    c.append(column("Temp_MAX", QStringLiteral("最大温度"), "Temp_MAX", Rule::Decimal));
-    appendNumbered(c, "Temp_", QStringLiteral("温度"), 4, Rule::Decimal);
-    appendNumbered(c, "Vol_Cell", QStringLiteral("电压"), 16, Rule::Thousandths);
-    c.append(column("Capacity", QStringLiteral("容量"), "Capacity", Rule::Tenths));
-    c.append(column("Remaining", QStringLiteral("剩余容量"), "Remaining", Rule::Decimal));
-    c.append(column("Battery_Mode", QStringLiteral("电池模块"), "Battery_Mode", Rule::Text));
-    c.append(column("BMS_Version", QStringLiteral("版本号"), "BMS_Version", Rule::Text));
-    c.append(column("BMS_ISDN", QStringLiteral("序列号"), "BMS_ISDN", Rule::Text));
+    d.columns = shownColumns(HistoryRow::column, HistoryRow::Count);
     return d;
 }
 
@@ -83,16 +52,7 @@ Definition makeDatalog()
     d.table = QStringLiteral("record");
     // Clear re-creates the table with the serial number column untyped.
     d.createStatement = QString::fromLatin1(Schema::RecreateRecordTable);
-    QVector<Column> &c = d.columns;
-    c.append(column("Recordid", QStringLiteral("记录数"), "RecoidID", Rule::Decimal));
-    c.append(column("time", QStringLiteral("时间"), "Date_Time", Rule::PackedDateTime));
-    appendStateColumns(c);
-    c.append(column("Total_Voltage", QStringLiteral("总电压"), "Total_Voltage", Rule::Hundredths));
-    c.append(column("Total_Current", QStringLiteral("总电流"), "Total_Current", Rule::Hundredths));
-    c.append(column("SOC", QStringLiteral("SOC"), "SOC", Rule::Decimal));
-    appendNumbered(c, "Temp_", QStringLiteral("温度"), 4, Rule::Decimal);
-    appendNumbered(c, "Vol_Cell", QStringLiteral("电压"), 16, Rule::Thousandths);
-    c.append(column("BMS_ISDN", QStringLiteral("序列号"), "BMS_ISDN", Rule::Text));
+    d.columns = shownColumns(DatalogRow::column, DatalogRow::Count);
     return d;
 }
 
@@ -568,14 +528,23 @@ void RecordTableModel::clearTable()
 {
     forgetStatements();
     QSqlDatabase db = database();
+    bool dropped;
     {
         QSqlQuery drop(db);
-        if (!drop.exec(QStringLiteral("drop table %1;").arg(m_def.table)))
+        dropped = drop.exec(QStringLiteral("drop table %1;").arg(m_def.table));
+        if (!dropped)
             qDebug("drop error!");
         QSqlQuery create(db);
         create.exec(m_def.createStatement);
         if (m_def.companions)
             m_def.companions(db);
+    }
+    if (!dropped) {
+        // Another program holding the database refuses the drop: the rows
+        // are all still there, so the view shows them as they are rather
+        // than an empty table whose counts later sorts would build on.
+        reload();
+        return;
     }
     beginResetModel();
     resetToNewestFirst();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/tablerows.h"
+
 #include <QAbstractTableModel>
 #include <QHash>
 #include <QSqlDatabase>
@@ -26,19 +28,6 @@
 // on top of that order, newest first.
 namespace RecordTable {
 
-// How a stored value is shown in a cell (and written by the export).
-enum class Rule {
-    Text,           // the stored text
-    Decimal,        // the number in decimal
-    Hundredths,     // 1234 -> 12.34, -50 -> -0.50
-    Thousandths,    // 3301 -> 3.301
-    Tenths,         // 1005 -> 100.5
-    Hex4,           // 171 -> 00AB
-    StatusText,     // operating state of the low four status bits
-    HeaterText,     // 0 off, otherwise on
-    PackedDateTime, // 32-bit packed date and time of a BMS log record
-};
-
 struct Column
 {
     QString name;    // column name in SQL; a fixed text, never data
@@ -55,7 +44,9 @@ struct Definition
     // What belongs to the table besides it (triggers, indexes, summaries),
     // set up again after start-up's and Clear's create; may be empty.
     std::function<bool(QSqlDatabase)> companions;
-    QVector<Column> columns; // the shown columns, in table order after `id`
+    // The shown columns, in table order after `id`: the table's row as
+    // store/tablerows.h lists it.
+    QVector<Column> columns;
 
     int columnCount() const { return columns.size(); }
     QStringList chineseHeaders() const;
@@ -143,8 +134,9 @@ public:
     // Shows a row stored under `id` on top of the view.
     void showStoredRow(qint64 id, const QVector<QVariant> &values);
 
-    // Drops and re-creates the table ("drop error!" when the drop fails);
-    // the view is empty and the next row gets id 1.
+    // Drops and re-creates the table; the view is empty and the next row
+    // gets id 1. When the drop fails ("drop error!"; a missing table is
+    // created) the view shows whatever the table then holds.
     void clearTable();
 
     // Lets go of the prepared insert, before the connection is reopened.

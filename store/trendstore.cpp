@@ -1,6 +1,7 @@
 #include "store/trendstore.h"
 
 #include "store/recordtablemodel.h"
+#include "store/tablerows.h"
 
 #include <QMetaObject>
 #include <QSqlQuery>
@@ -13,39 +14,35 @@ namespace Trend {
 
 namespace {
 
-// History columns of a sample (in the row HistoryMonitoring stores).
-constexpr int TimeColumn = 0;
-constexpr int CurrentColumn = 7;
-constexpr int VoltageColumn = 9;
-constexpr int SocColumn = 10;
-constexpr int FirstTempColumn = 15;
-constexpr int FirstCellColumn = 19;
-constexpr int Cells = 16;
-constexpr int Temps = 4;
+namespace Row = HistoryRow;
+
+// The column of a sample's time, by which ranges are found.
+QString timeColumn() { return Row::name(Row::Time); }
 
 const char *const TimeFormat = "yyyy-MM-dd hh:mm:ss";
 
 // Short names of the series in SQL, in Series order.
 const char *const Names[SeriesCount] = {"v", "i", "soc", "ch", "cl", "sp", "th", "tl"};
 
-QString cellName(int k) { return QStringLiteral("Vol_Cell%1").arg(k + 1, 2, 10, QLatin1Char('0')); }
-QString tempName(int k) { return QStringLiteral("Temp_%1").arg(k + 1, 2, 10, QLatin1Char('0')); }
+QString cellName(int k) { return Row::name(Row::Cell01 + k); }
+QString tempName(int k) { return Row::name(Row::Temp01 + k); }
 
 // The series of a row of `total` as SQL expressions on columns prefixed by
 // `p` ("" or "new."), named by Names: "<expr> v,<expr> i,...".
 QString seriesExpressions(const QString &p)
 {
     QStringList high, low, temps;
-    for (int k = 0; k < Cells; ++k) {
+    for (int k = 0; k < Row::Cells; ++k) {
         high << QStringLiteral("coalesce(%1%2,0)").arg(p, cellName(k));
         low << QStringLiteral("coalesce(nullif(%1%2,0),65536)").arg(p, cellName(k));
     }
-    for (int k = 0; k < Temps; ++k)
+    for (int k = 0; k < Row::Temps; ++k)
         temps << p + tempName(k);
     const QString ch = QStringLiteral("nullif(max(%1),0)").arg(high.join(QLatin1Char(',')));
     const QString cl = QStringLiteral("nullif(min(%1),65536)").arg(low.join(QLatin1Char(',')));
-    return QStringLiteral("%1Total_Voltage v,%1Current_I i,%1SOC soc,%2 ch,%3 cl,(%2)-(%3) sp,max(%4) th,min(%4) tl")
-        .arg(p, ch, cl, temps.join(QLatin1Char(',')));
+    return QStringLiteral("%1%2 v,%1%3 i,%1%4 soc,%5 ch,%6 cl,(%5)-(%6) sp,max(%7) th,min(%7) tl")
+        .arg(p, Row::name(Row::TotalVoltage), Row::name(Row::Current), Row::name(Row::Soc), ch, cl,
+             temps.join(QLatin1Char(',')));
 }
 
 // Clock seconds of a `time` text in SQL; NULL when it is no date and time.
@@ -95,8 +92,8 @@ void readBuckets(QSqlQuery &q, qint64 b, std::map<qint64, Bucket> &into)
 // The samples of `total` in [from, to] by the index on `time`.
 QString rawSelect()
 {
-    return QStringLiteral("select %1 t,%2 from total where time>=? and time<=?")
-        .arg(clockExpr(QStringLiteral("time")), seriesExpressions(QString()));
+    return QStringLiteral("select %1 t,%2 from total where %3>=? and %3<=?")
+        .arg(clockExpr(timeColumn()), seriesExpressions(QString()), timeColumn());
 }
 
 bool rawBuckets(QSqlDatabase db, qint64 from, qint64 to, qint64 b, std::map<qint64, Bucket> &into)
@@ -165,22 +162,22 @@ QString timeText(qint64 secs)
 
 bool sampleFromRow(const QVector<QVariant> &values, Sample &out)
 {
-    if (values.size() < FirstCellColumn + Cells)
+    if (values.size() != Row::Count)
         return false;
     // Date and time read apart and joined as UTC: a local date and time
     // would ask the time zone database for every sample.
-    const QString text = values.at(TimeColumn).toString();
+    const QString text = values.at(Row::Time).toString();
     const QDate date = QDate::fromString(text.left(10), QStringLiteral("yyyy-MM-dd"));
     const QTime time = QTime::fromString(text.mid(11), QStringLiteral("hh:mm:ss"));
     if (text.size() != 19 || text.at(10) != QLatin1Char(' ') || !date.isValid() || !time.isValid())
         return false;
     out.clockSecs = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
-    out.value[PackVoltage] = values.at(VoltageColumn).toInt();
-    out.value[PackCurrent] = values.at(CurrentColumn).toInt();
-    out.value[Soc] = values.at(SocColumn).toInt();
+    out.value[PackVoltage] = values.at(Row::TotalVoltage).toInt();
+    out.value[PackCurrent] = values.at(Row::Current).toInt();
+    out.value[Soc] = values.at(Row::Soc).toInt();
     qint32 high = 0, low = 0;
-    for (int k = 0; k < Cells; ++k) {
-        const qint32 mv = values.at(FirstCellColumn + k).toInt();
+    for (int k = 0; k < Row::Cells; ++k) {
+        const qint32 mv = values.at(Row::Cell01 + k).toInt();
         if (mv == 0)
             continue;
         high = std::max(high, mv);
@@ -189,10 +186,10 @@ bool sampleFromRow(const QVector<QVariant> &values, Sample &out)
     out.value[CellHigh] = high ? high : Missing;
     out.value[CellLow] = low ? low : Missing;
     out.value[CellSpread] = high ? high - low : Missing;
-    qint32 th = values.at(FirstTempColumn).toInt(), tl = th;
-    for (int k = 1; k < Temps; ++k) {
-        th = std::max(th, values.at(FirstTempColumn + k).toInt());
-        tl = std::min(tl, values.at(FirstTempColumn + k).toInt());
+    qint32 th = values.at(Row::Temp01).toInt(), tl = th;
+    for (int k = 1; k < Row::Temps; ++k) {
+        th = std::max(th, values.at(Row::Temp01 + k).toInt());
+        tl = std::min(tl, values.at(Row::Temp01 + k).toInt());
     }
     out.value[TempHigh] = th;
     out.value[TempLow] = tl;
@@ -215,7 +212,8 @@ bool ensureSummary(QSqlDatabase db)
     // It is the index a sort of the history by its time column uses too, so
     // each sample updates one index on time, not two.
     const RecordTable::Definition &history = RecordTable::history();
-    if (!q.exec(QStringLiteral("create index if not exists %1 on total(time)").arg(history.sortIndexName(0, 0))))
+    if (!q.exec(QStringLiteral("create index if not exists %1 on total(%2)")
+                    .arg(history.sortIndexName(Row::Time, 0), timeColumn())))
         return false;
     if (hasTrigger)
         return true;
@@ -236,13 +234,13 @@ bool ensureSummary(QSqlDatabase db)
     // The minutes of the samples stored before the trigger existed.
     ok = ok && q.exec(QStringLiteral("insert into total_minute(minute,n,%1) select m,count(*),%2 from "
                                      "(select %3/60 m,%4 from total) where m is not null group by m")
-                          .arg(names.join(QLatin1Char(',')), extremes(false), clockExpr(QStringLiteral("time")),
+                          .arg(names.join(QLatin1Char(',')), extremes(false), clockExpr(timeColumn()),
                                seriesExpressions(QString())));
     ok = ok && q.exec(QStringLiteral("create trigger total_minute_add after insert on total "
                                      "when %1 is not null begin "
                                      "insert into total_minute(minute,n,%2) select %1/60,1,%3 from (select %4) "
                                      "where true on conflict(minute) do update set n=n+1,%5; end")
-                          .arg(clockExpr(QStringLiteral("new.time")), names.join(QLatin1Char(',')),
+                          .arg(clockExpr(QStringLiteral("new.") + timeColumn()), names.join(QLatin1Char(',')),
                                lowHigh.join(QLatin1Char(',')), seriesExpressions(QStringLiteral("new.")),
                                merge.join(QLatin1Char(','))));
     if (ok)
@@ -271,8 +269,9 @@ Result query(QSqlDatabase db, const Request &request)
         q.finish();
         // The first and the newest sample to the second: the samples of
         // their minutes, found through the index on `time`.
-        q.prepare(QStringLiteral("select %1,%2 from total where time>=? and time<=?")
-                      .arg(clockExpr(QStringLiteral("min(time)")), clockExpr(QStringLiteral("max(time)"))));
+        q.prepare(QStringLiteral("select %1,%2 from total where %3>=? and %3<=?")
+                      .arg(clockExpr(QStringLiteral("min(%1)").arg(timeColumn())),
+                           clockExpr(QStringLiteral("max(%1)").arg(timeColumn())), timeColumn()));
         qint64 ends[2] = {firstMinute * 60, lastMinute * 60 + 59};
         for (int e = 0; e < 2; ++e) {
             const qint64 minute = e == 0 ? firstMinute : lastMinute;
@@ -306,7 +305,7 @@ Result query(QSqlDatabase db, const Request &request)
 
     if (estimate <= 2 * w) {
         r.fullDetail = true;
-        q.prepare(rawSelect() + QStringLiteral(" order by time"));
+        q.prepare(rawSelect() + QStringLiteral(" order by ") + timeColumn());
         q.addBindValue(timeText(from));
         q.addBindValue(timeText(to));
         if (!q.exec()) {

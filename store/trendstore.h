@@ -54,9 +54,9 @@ struct Sample
     std::array<qint32, SeriesCount> value{};
 };
 
-// The sample of one history row (the values in the order of the history's
-// columns, `time` first, as HistoryMonitoring stores them). False when its
-// time text is not a valid "yyyy-MM-dd hh:mm:ss".
+// The sample of one history row (one value per HistoryRow field, in field
+// order, as the history stores them). False when the row is not such a row
+// or its time text is not a valid "yyyy-MM-dd hh:mm:ss".
 bool sampleFromRow(const QVector<QVariant> &values, Sample &out);
 
 // Clock seconds of a local date and time and back.

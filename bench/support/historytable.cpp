@@ -1,24 +1,65 @@
 #include "support/historytable.h"
 
+#include "store/tablerows.h"
+
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QStringList>
 #include <QVariant>
 
 #include <cstdio>
 
+namespace {
+
+// The value of each history field for row number x, as an SQL expression.
+QString fieldValue(int field)
+{
+    using namespace HistoryRow;
+    if (field >= Temp01 && field <= Temp04)
+        return QString::number(20 + field - Temp01);
+    if (field == Cell01)
+        return QStringLiteral("3300+x%50");
+    if (field > Cell01 && field <= Cell16)
+        return QString::number(3300 + field - Cell01);
+    switch (Field(field)) {
+    case Time: return QStringLiteral("datetime(1700000000+x,'unixepoch')");
+    case Status: return QStringLiteral("x%16");
+    case Heater: return QStringLiteral("x%2");
+    case Warning: return QStringLiteral("x%65536");
+    case Protection: return QStringLiteral("(x*7)%65536");
+    case ErrorCode: return QStringLiteral("x%16");
+    case CycleNum: return QStringLiteral("x/100");
+    case Current: return QStringLiteral("(x*37)%4001-2000");
+    case MaxCurrent: return QStringLiteral("100");
+    case TotalVoltage: return QStringLiteral("4800+(x*13)%600");
+    case Soc: return QStringLiteral("x%101");
+    case Soh: return QStringLiteral("100");
+    case TempPcb: return QStringLiteral("25");
+    case TempInternal: return QStringLiteral("26");
+    case TempMax: return QStringLiteral("30");
+    case Capacity: return QStringLiteral("1000");
+    case Remaining: return QStringLiteral("80");
+    case BatteryMode: return QStringLiteral("'PACK-48V-100AH-MODEL-XYZ'");
+    case BmsVersion: return QStringLiteral("'V1.2.3'");
+    case BmsIsdn: return QStringLiteral("'SN0123456789ABCD'");
+    default: return QString();
+    }
+}
+
+} // namespace
+
 bool fillHistoryTable(QSqlDatabase db, qint64 rows)
 {
+    QStringList names, values;
+    for (int f = 0; f < HistoryRow::Count; ++f) {
+        names << HistoryRow::name(f);
+        values << fieldValue(f);
+    }
     QSqlQuery q(db);
-    q.prepare(QStringLiteral(
-        "insert into total(time,Status,Heater,Warning,protection,Error_Code,CycleNum,Current_I,MAX_Curren,"
-        "Total_Voltage,SOC,SOH,Temp_PCB,Temp_internal,Temp_MAX,Temp_01,Temp_02,Temp_03,Temp_04,Vol_Cell01,"
-        "Vol_Cell02,Vol_Cell03,Vol_Cell04,Vol_Cell05,Vol_Cell06,Vol_Cell07,Vol_Cell08,Vol_Cell09,Vol_Cell10,"
-        "Vol_Cell11,Vol_Cell12,Vol_Cell13,Vol_Cell14,Vol_Cell15,Vol_Cell16,Capacity,Remaining,Battery_Mode,"
-        "BMS_Version,BMS_ISDN) "
-        "with recursive c(x) as (select 1 union all select x+1 from c where x<?) "
-        "select datetime(1700000000+x,'unixepoch'),x%16,x%2,x%65536,(x*7)%65536,x%16,x/100,(x*37)%4001-2000,100,"
-        "4800+(x*13)%600,x%101,100,25,26,30,20,21,22,23,3300+x%50,3301,3302,3303,3304,3305,3306,3307,3308,3309,"
-        "3310,3311,3312,3313,3314,3315,1000,80,'PACK-48V-100AH-MODEL-XYZ','V1.2.3','SN0123456789ABCD' from c"));
+    q.prepare(QStringLiteral("insert into total(%1) "
+                             "with recursive c(x) as (select 1 union all select x+1 from c where x<?) "
+                             "select %2 from c")
+                  .arg(names.join(QLatin1Char(',')), values.join(QLatin1Char(','))));
     q.addBindValue(rows);
     db.transaction();
     if (!q.exec()) {
