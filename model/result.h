@@ -10,8 +10,9 @@ class QSaveFile;
 // told: success, a stop the user asked for, or a failure with its reason in
 // the words of the part that refused (the system's "No space left on
 // device", the database's own text). Whoever shows it adds what was being
-// done, in the current language.
-class Result
+// done, in the current language. A result left unread is a compile
+// warning: a failure must never pass in silence.
+class [[nodiscard]] Result
 {
 public:
     Result() = default; // success
