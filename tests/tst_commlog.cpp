@@ -9,9 +9,6 @@
 #include <QPlainTextEdit>
 #include <QtTest>
 
-#include <csignal>
-#include <sys/resource.h>
-
 namespace {
 const QByteArray Read = hex("01030000002705d0"), Ack = hex("011000430001f01d");
 // A line as it must be logged: the prefix, then the bytes in upper-case hex, a blank between.
@@ -20,24 +17,6 @@ QString line(int dir, const QByteArray &frame, int language)
     static const char *const prefixes[2][2] = {{"发→◇", "收←◆"}, {"OUT→◇", "IN←◆"}};
     return QString::fromUtf8(prefixes[language][dir]) + QString::fromLatin1(frame.toHex(' ').toUpper());
 }
-
-// A disk that takes no more than `bytes` in any one file, as a nearly full one would: writes past it fail
-// (EFBIG, the signal that would end the process ignored).
-struct FileSizeLimit
-{
-    rlimit before{};
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        std::signal(SIGXFSZ, SIG_IGN);
-        getrlimit(RLIMIT_FSIZE, &before);
-        rlimit limit = before;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
-};
-
-QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 } // namespace
 
 class TestCommLog : public QObject
