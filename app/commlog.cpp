@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QSaveFile>
 #include <QPlainTextEdit>
 #include <algorithm>
 
@@ -298,18 +299,38 @@ void CommLog::refillView()
     moveCursorToEnd();
 }
 
-bool CommLog::appendTo(const QString &fileName) const
+Result CommLog::appendTo(const QString &fileName) const
 {
-    QFile file(fileName);
-    if (!file.open(QIODevice::ReadWrite | QIODevice::Append))
-        return false;
+    // The old content and the new lines go to a temporary file beside the
+    // target, which replaces it only once complete: a full disk or a fault
+    // halfway leaves the old file whole instead of cut off mid-line.
+    QSaveFile file(fileName);
+    Result result = SafeSave::open(file);
+    if (!result.ok())
+        return result;
 
     // The text goes out through one buffer, flushed once it holds a
-    // megabyte; the whole log is never held as text.
+    // megabyte; neither the old file nor the whole log is held at once.
     constexpr int FlushAt = 1 << 20;
     QByteArray out;
     out.reserve(FlushAt + 4096);
-    bool ok = true;
+
+    QFile old(fileName);
+    if (old.exists()) {
+        if (!old.open(QIODevice::ReadOnly))
+            return Result::failure(old.errorString());
+        while (result.ok() && !old.atEnd()) {
+            out.resize(FlushAt);
+            const qint64 n = old.read(out.data(), FlushAt);
+            if (n < 0)
+                return Result::failure(old.errorString());
+            result = SafeSave::write(file, out.constData(), n);
+        }
+        out.resize(0);
+        if (!result.ok())
+            return result;
+    }
+
     bool first = true;
     forEachLine(0, [&](const QByteArray &text, qint64) {
         if (!first)
@@ -317,17 +338,18 @@ bool CommLog::appendTo(const QString &fileName) const
         first = false;
         out.append(text);
         if (out.size() >= FlushAt) {
-            ok = file.write(out) == out.size();
+            result = SafeSave::write(file, out);
             out.resize(0);
         }
-        return ok;
+        return result.ok();
     });
+    if (!result.ok())
+        return result;
     out.append("\r\n");
-    if (ok)
-        ok = file.write(out) == out.size();
-    ok = file.flush() && ok;
-    file.close();
-    return ok && file.error() == QFileDevice::NoError;
+    result = SafeSave::write(file, out);
+    if (!result.ok())
+        return result;
+    return SafeSave::commit(file);
 }
 
 void CommLog::clear()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/result.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -59,9 +61,11 @@ public:
 
     // All lines separated by a line feed, followed by CR LF, appended to the
     // file (created when missing). UTF-8, so the Chinese prefixes survive
-    // whatever the locale. False when the file cannot be opened or written;
-    // a file that cannot be opened receives nothing.
-    bool appendTo(const QString &fileName) const;
+    // whatever the locale. The old content and the new lines are written to
+    // a temporary file beside it that then takes its place: a failure (the
+    // folder missing, the disk full) carries its reason and leaves the file
+    // as it was.
+    Result appendTo(const QString &fileName) const;
     void clear();
     // Puts the view's cursor at the end of the log (no selection).
     void moveCursorToEnd();

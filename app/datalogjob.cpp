@@ -122,11 +122,8 @@ int DatalogJob::exec()
 void DatalogJob::onRecordStored(int record, qint64 id)
 {
     ++m_done;
-    if (id > 0) {
-        if (m_firstId == 0)
-            m_firstId = id;
-        m_lastId = id;
-    }
+    if (id > 0)
+        m_storedIds.push_back(id);
     const int total = m_options.datalogEnd - m_options.datalogBegin + 1;
     const qint64 left = Datalog::msLeft(m_clock.elapsed(), m_done, total);
     say(QStringLiteral("%1 (No. %2)").arg(Datalog::progressText(m_done, total, left, 1)).arg(record));
@@ -149,11 +146,12 @@ void DatalogJob::onReadingEnded(bool complete)
         m_notStored = queue->waiting() + int(queue->lost());
         const RecordTable::Definition &def = RecordTable::datalog();
         const QString database = QSqlDatabase::database(def.connectionName).databaseName();
-        const TableExport::Result written =
-            TableExport::exportIdRange(def, database, m_firstId, m_firstId ? m_lastId : -1, def.chineseHeaders(),
-                                       def.columnCount(), liveData().language, m_options.exportFile);
-        if (written != TableExport::Result::Written) {
-            fail(QStringLiteral("cannot write %1").arg(m_options.exportFile));
+        // Another reader may store into the same table meanwhile: the rows
+        // of this run are the ones it stored, not a range of ids.
+        const Result written = TableExport::exportIds(def, database, m_storedIds, def.chineseHeaders(),
+                                                      def.columnCount(), liveData().language, m_options.exportFile);
+        if (!written.ok()) {
+            fail(QStringLiteral("cannot write %1: %2").arg(m_options.exportFile, written.error()));
             return;
         }
         if (m_notStored > 0) {

@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class MainWindow;
 
@@ -44,8 +45,7 @@ private:
     QElapsedTimer m_clock;
     int m_code = -1;
     bool m_started = false;
-    qint64 m_firstId = 0;
-    qint64 m_lastId = 0;
+    std::vector<qint64> m_storedIds; // the rows this run stored
     int m_done = 0;
     int m_notStored = 0;
 };

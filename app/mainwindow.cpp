@@ -455,7 +455,11 @@ void MainWindow::on_saveBtn_clicked()
                                                pickText(lang, QStringLiteral("文本文件(*.txt)"), QStringLiteral("Text File(*.txt)")));
     if (name.isEmpty())
         return;
-    m_log.appendTo(name);
+    const Result saved = m_log.appendTo(name);
+    if (!saved.ok())
+        Dialogs::message(this, QMessageBox::Warning, pickText(lang, QStringLiteral("保存文件"), QStringLiteral("Save File")),
+                         pickText(lang, QStringLiteral("无法保存 %1：%2"), QStringLiteral("Cannot save %1: %2"))
+                             .arg(name, saved.error()));
 }
 
 void MainWindow::on_clearBtn_clicked()

@@ -230,7 +230,7 @@ int main(int argc, char **argv)
     const QString fileName = dir.filePath(QStringLiteral("log.txt"));
     QElapsedTimer t;
     t.start();
-    const bool saved = log.appendTo(fileName);
+    const bool saved = log.appendTo(fileName).ok();
     const double saveMs = msSince(t);
     const qint64 fileSize = QFileInfo(fileName).size();
 

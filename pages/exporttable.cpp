@@ -38,6 +38,20 @@ void sortRecordView(RecordTableModel *model, int column, bool &lastSortDescendin
     QApplication::restoreOverrideCursor();
 }
 
+namespace {
+
+// A failed export named with its reason; a cancelled one says nothing.
+void reportExport(QWidget *page, int language, const QString &fileName, const Result &result)
+{
+    if (result.ok() || result.isCancelled())
+        return;
+    Dialogs::message(page, QMessageBox::Warning, pickText(language, QStringLiteral("保存文件"), QStringLiteral("Save File")),
+                     pickText(language, QStringLiteral("无法保存 %1：%2"), QStringLiteral("Cannot save %1: %2"))
+                         .arg(fileName, result.error()));
+}
+
+} // namespace
+
 void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHeaders, int headerCount)
 {
     const int language = liveData().language;
@@ -52,7 +66,8 @@ void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHead
 
     auto *model = qobject_cast<RecordTableModel *>(view->model());
     if (!model) {
-        TableExport::exportModel(*view->model(), chineseHeaders, headerCount, fileName);
+        reportExport(page, language, fileName,
+                     TableExport::exportModel(*view->model(), chineseHeaders, headerCount, fileName));
         return;
     }
 
@@ -72,8 +87,9 @@ void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHead
     progress.setAutoReset(false);
     QObject::connect(&progress, &QProgressDialog::canceled, [&cancel] { cancel = true; });
 
+    Result result;
     QThread *worker = QThread::create([&] {
-        TableExport::exportRows(snapshot, chineseHeaders, headerCount, fileName,
+        result = TableExport::exportRows(snapshot, chineseHeaders, headerCount, fileName,
                                 [&done](qint64 rows, qint64) { done = rows; }, &cancel);
     });
     QEventLoop loop;
@@ -90,4 +106,5 @@ void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHead
     delete worker;
     tick.stop();
     progress.close();
+    reportExport(page, language, fileName, result);
 }

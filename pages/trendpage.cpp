@@ -2,13 +2,17 @@
 
 #include "gui/dialogs.h"
 #include "model/livedata.h"
+#include "model/result.h"
 #include "store/recordtablemodel.h"
 
 #include "ui_trendpage.h"
 
+#include <QBuffer>
 #include <QGraphicsLineItem>
+#include <QImageWriter>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QSaveFile>
 #include <QSqlDatabase>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -26,6 +30,25 @@
 using namespace QtCharts;
 
 namespace {
+
+// The picture is encoded in memory (a few hundred kilobytes), then written
+// to a temporary file beside the target, which replaces it only once
+// complete: a failure leaves an older picture whole and names the system's
+// reason.
+Result savePicture(const QImage &image, const QString &fileName)
+{
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "PNG");
+    if (!writer.write(image))
+        return Result::failure(writer.errorString());
+    QSaveFile file(fileName);
+    Result result = SafeSave::open(file);
+    if (result.ok())
+        result = SafeSave::write(file, png);
+    return result.ok() ? SafeSave::commit(file) : result;
+}
 
 // The first point at or after x in a series, whose points run left to right.
 QVector<QPointF>::const_iterator firstAtOrAfter(const QVector<QPointF> &points, qreal x)
@@ -725,7 +748,8 @@ void TrendPage::on_saveImageBtn_clicked()
     if (!fileName.endsWith(QLatin1String(".png"), Qt::CaseInsensitive))
         fileName += QLatin1String(".png");
     m_cursor->hide();
-    if (!m_view->grab().save(fileName, "PNG"))
+    const Result saved = savePicture(m_view->grab().toImage(), fileName);
+    if (!saved.ok())
         Dialogs::message(this, QMessageBox::Warning, text("趋势", "Trend"),
-                         text("无法写入 %1", "Cannot write %1").arg(fileName));
+                         text("无法保存 %1：%2", "Cannot save %1: %2").arg(fileName, saved.error()));
 }

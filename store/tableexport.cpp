@@ -5,10 +5,12 @@
 #include <QAbstractItemModel>
 #include <QSaveFile>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 
-#include <limits>
+#include <algorithm>
+#include <functional>
 
 namespace TableExport {
 
@@ -18,7 +20,9 @@ constexpr int FlushBytes = 1 << 20;
 constexpr qint64 ProgressRows = 2048;
 constexpr qint64 MapBytes = qint64(256) << 20;
 
-// Collects the text and writes it in large pieces.
+// Collects the text and writes it in large pieces to a temporary file
+// beside the target, which takes the target's place only when complete.
+// The first failure is kept: every later step does nothing.
 class Writer
 {
 public:
@@ -28,7 +32,11 @@ public:
         m_line.reserve(1024);
     }
 
-    bool open() { return m_file.open(QIODevice::WriteOnly); }
+    bool open()
+    {
+        m_result = SafeSave::open(m_file);
+        return m_result.ok();
+    }
 
     void field(const QString &text)
     {
@@ -47,21 +55,43 @@ public:
         m_line.resize(0);
         return m_buffer.size() < FlushBytes || flush();
     }
-    bool commit() { return flush() && m_file.commit(); }
-    void discard() { m_file.cancelWriting(); }
+    Result commit()
+    {
+        if (flush())
+            m_result = SafeSave::commit(m_file);
+        return m_result;
+    }
+    // Gives up for `reason`; nothing replaces the target.
+    Result fail(const Result &reason)
+    {
+        m_file.cancelWriting();
+        if (m_result.ok())
+            m_result = reason;
+        return m_result;
+    }
+    const Result &result() const { return m_result; }
 
 private:
     bool flush()
     {
-        const bool ok = m_file.write(m_buffer) == m_buffer.size();
+        if (m_result.ok())
+            m_result = SafeSave::write(m_file, m_buffer);
         m_buffer.resize(0);
-        return ok;
+        return m_result.ok();
     }
 
     QSaveFile m_file;
     QByteArray m_buffer;
     QString m_line;
+    Result m_result;
 };
+
+// The database's reason, or a plain one when it gives none.
+Result readFailure(const QSqlError &error)
+{
+    const QString text = error.text().trimmed();
+    return Result::failure(text.isEmpty() ? QStringLiteral("the database could not be read") : text);
+}
 
 void writeHeader(Writer &writer, const QStringList &headers, int headerCount)
 {
@@ -109,10 +139,10 @@ Result exportRows(const RecordViewSnapshot &view, const QStringList &headers, in
                   const QString &fileName, const Progress &progress, const std::atomic_bool *cancel)
 {
     if (!view.definition)
-        return Result::Failed;
+        return Result::failure(QStringLiteral("no table to export"));
     Writer writer(fileName);
     if (!writer.open())
-        return Result::Failed;
+        return writer.result();
     writeHeader(writer, headers, headerCount);
 
     const RecordTable::Definition &def = *view.definition;
@@ -121,12 +151,11 @@ Result exportRows(const RecordViewSnapshot &view, const QStringList &headers, in
     bool writeFailed = false;
     bool stopped = false;
     bool walked;
+    QSqlError readError;
     {
         PrivateConnection connection(view.databaseName);
-        if (!connection.isOpen()) {
-            writer.discard();
-            return Result::Failed;
-        }
+        if (!connection.isOpen())
+            return writer.fail(readFailure(connection.database().lastError()));
         walked = view.forEachRow(connection.database(), [&](const QVector<QVariant> &values) {
             if (cancelled(cancel)) {
                 stopped = true;
@@ -142,52 +171,65 @@ Result exportRows(const RecordViewSnapshot &view, const QStringList &headers, in
                 progress(done, view.rowCount);
             return true;
         });
+        if (!walked)
+            readError = connection.database().lastError();
     }
-    if (stopped || cancelled(cancel)) {
-        writer.discard();
-        return Result::Cancelled;
-    }
-    if (!walked || writeFailed || !writer.commit()) {
-        writer.discard();
-        return Result::Failed;
-    }
-    if (progress)
+    if (stopped || cancelled(cancel))
+        return writer.fail(Result::cancelled());
+    if (writeFailed)
+        return writer.fail(writer.result());
+    if (!walked)
+        return writer.fail(readFailure(readError));
+    const Result written = writer.commit();
+    if (written.ok() && progress)
         progress(done, view.rowCount);
-    return Result::Written;
+    return written;
 }
 
-Result exportIdRange(const RecordTable::Definition &definition, const QString &databaseName, qint64 firstId,
-                     qint64 lastId, const QStringList &headers, int headerCount, int language,
-                     const QString &fileName)
+Result exportIds(const RecordTable::Definition &definition, const QString &databaseName, std::vector<qint64> ids,
+                 const QStringList &headers, int headerCount, int language, const QString &fileName)
 {
     Writer writer(fileName);
     if (!writer.open())
-        return Result::Failed;
+        return writer.result();
     writeHeader(writer, headers, headerCount);
+    if (ids.empty())
+        return writer.commit();
+
+    // Newest first, each row once.
+    std::sort(ids.begin(), ids.end(), std::greater<qint64>());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    QString list;
+    for (const qint64 id : ids) {
+        if (!list.isEmpty())
+            list += QLatin1Char(',');
+        list += QString::number(id);
+    }
     const int columns = definition.columnCount();
-    bool ok;
+    size_t written = 0;
     {
         PrivateConnection connection(databaseName);
+        if (!connection.isOpen())
+            return writer.fail(readFailure(connection.database().lastError()));
         QSqlQuery query(connection.database());
         query.setForwardOnly(true);
-        ok = connection.isOpen()
-             && query.prepare(definition.selectList() + QStringLiteral(" where id between ? and ? order by id desc"));
-        if (ok) {
-            query.addBindValue(firstId);
-            query.addBindValue(lastId);
-            ok = query.exec();
-        }
-        while (ok && query.next()) {
+        if (!query.exec(definition.selectList() + QStringLiteral(" where id in (%1) order by id desc").arg(list)))
+            return writer.fail(readFailure(query.lastError()));
+        while (query.next()) {
             for (int c = 0; c < columns; ++c)
                 writer.field(definition.columns.at(c).rule, query.value(c + 1), language);
-            ok = writer.endLine();
+            if (!writer.endLine())
+                return writer.fail(writer.result());
+            ++written;
         }
+        if (query.lastError().isValid())
+            return writer.fail(readFailure(query.lastError()));
     }
-    if (!ok || !writer.commit()) {
-        writer.discard();
-        return Result::Failed;
-    }
-    return Result::Written;
+    if (written != ids.size())
+        return writer.fail(Result::failure(QStringLiteral("%1 of the %2 rows are no longer in the database")
+                                               .arg(ids.size() - written)
+                                               .arg(ids.size())));
+    return writer.commit();
 }
 
 Result exportModel(const QAbstractItemModel &model, const QStringList &headers, int headerCount,
@@ -195,23 +237,17 @@ Result exportModel(const QAbstractItemModel &model, const QStringList &headers, 
 {
     Writer writer(fileName);
     if (!writer.open())
-        return Result::Failed;
+        return writer.result();
     writeHeader(writer, headers, headerCount);
     const int rows = model.rowCount();
     const int columns = model.columnCount();
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < columns; ++c)
             writer.field(model.index(r, c).data(Qt::DisplayRole).toString());
-        if (!writer.endLine()) {
-            writer.discard();
-            return Result::Failed;
-        }
+        if (!writer.endLine())
+            return writer.fail(writer.result());
     }
-    if (!writer.commit()) {
-        writer.discard();
-        return Result::Failed;
-    }
-    return Result::Written;
+    return writer.commit();
 }
 
 } // namespace TableExport

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/result.h"
 #include "store/recordtablemodel.h"
 
 #include <QString>
@@ -7,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <vector>
 
 class QAbstractItemModel;
 
@@ -17,25 +19,26 @@ class QAbstractItemModel;
 // Chinese headers survive whatever the locale of the PC.
 namespace TableExport {
 
-enum class Result { Written, Cancelled, Failed };
-
 // Called now and then with the rows written so far and the total.
 using Progress = std::function<void(qint64 done, qint64 total)>;
 
 // Writes the first headerCount entries of `headers` and every row of `view`
 // to fileName. Reads through a connection of its own, so it may run on any
 // thread. The file appears under its name only when complete: a cancelled
-// or failed export leaves an existing file as it was and creates none.
+// or failed export leaves an existing file as it was and creates none. A
+// failure carries the reason (the folder missing, the disk full).
 Result exportRows(const RecordViewSnapshot &view, const QStringList &headers, int headerCount,
                   const QString &fileName, const Progress &progress = Progress(),
                   const std::atomic_bool *cancel = nullptr);
 
-// Writes the rows with ids firstId..lastId of the table of `definition` in
-// file `databaseName`, newest first as a page shows them, with the texts of
-// `language`: the rows stored by one run of a reader.
-Result exportIdRange(const RecordTable::Definition &definition, const QString &databaseName, qint64 firstId,
-                     qint64 lastId, const QStringList &headers, int headerCount, int language,
-                     const QString &fileName);
+// Writes the rows with the given ids of the table of `definition` in file
+// `databaseName`, newest first as a page shows them, with the texts of
+// `language`: the rows stored by one run of a reader. Other writers may
+// share the table meanwhile, so a run's rows need not be contiguous. A row
+// no longer there (the table cleared meanwhile) is a failure.
+Result exportIds(const RecordTable::Definition &definition, const QString &databaseName,
+                 std::vector<qint64> ids, const QStringList &headers, int headerCount, int language,
+                 const QString &fileName);
 
 // The same for any table model, read on the calling thread.
 Result exportModel(const QAbstractItemModel &model, const QStringList &headers, int headerCount,

@@ -1,7 +1,11 @@
 // The communication log: the view's newest lines, saved files, time stamps.
 #include "app/commlog.h"
+#include "app/mainwindow.h"
+#include "gui/dialogs.h"
 #include "support/helpers.h"
+#include "support/testenv.h"
 
+#include <QComboBox>
 #include <QPlainTextEdit>
 #include <QtTest>
 
@@ -20,6 +24,7 @@ class TestCommLog : public QObject
     Q_OBJECT
     QTemporaryDir m_dir;
 private slots:
+    void initTestCase() { TestEnv::openFreshDatabases(); } // for the window
     void viewHoldsNewestSaveWritesAll()
     {
         constexpr int Lines = 10050; // past the view limit and many store blocks
@@ -43,17 +48,72 @@ private slots:
         QVERIFY(shown.size() <= CommLog::ViewLines && shown.size() > CommLog::ViewLines - CommLog::ViewTrim);
         QCOMPARE(shown, expected.mid(Lines - shown.size()));
         const QString name = m_dir.filePath(QStringLiteral("all.txt"));
-        QVERIFY(log.appendTo(name));
+        QVERIFY(log.appendTo(name).ok());
         const QByteArray all = expected.join(QLatin1Char('\n')).toUtf8() + "\r\n";
         QVERIFY(readFile(name) == all);
         // Clear drops the packed blocks too; saving again appends, in UTF-8 without a byte-order mark.
         log.clear();
         log.logFrame(CommLog::Received, Ack, 0);
         QCOMPARE(view.toPlainText(), QStringLiteral("收←◆01 10 00 43 00 01 F0 1D"));
-        QVERIFY(log.appendTo(name));
+        QVERIFY(log.appendTo(name).ok());
         QVERIFY(readFile(name) == all + hex("e694b6e28690e29786") + "01 10 00 43 00 01 F0 1D\r\n");
-        for (const QString &bad : {m_dir.filePath(QStringLiteral("no/such/folder.txt")), m_dir.path()})
-            QVERIFY2(!log.appendTo(bad), qPrintable(bad)); // a failure, never a silent success
+        // The disk fills up while the lines are written: the file keeps what it had, no temporary file is left.
+        const QByteArray before = readFile(name);
+        const QStringList files = entries(m_dir.path());
+        for (int i = 0; i < 300; ++i)
+            log.logFrame(CommLog::Sent, Read, 1);
+        {
+            FileSizeLimit full(rlim_t(before.size() + 4096));
+            QCOMPARE(log.appendTo(name).error(), QStringLiteral("File too large"));
+        }
+        QVERIFY(readFile(name) == before);
+        QCOMPARE(entries(m_dir.path()), files);
+    }
+
+    // The window's Save says why it failed, in its language, and leaves the old file whole.
+    void windowSaveFails_data()
+    {
+        columns<int, QString, qint64, QString>("language", "target", "limit", "says");
+        QTest::newRow("full disk") << 1 << "old.txt" << qint64(64 << 10) << "Cannot save {file}: File too large";
+        QTest::newRow("missing folder") << 1 << "no/such/log.txt" << qint64(0) << "Cannot save {file}: No such file or directory";
+        QTest::newRow("a folder, Chinese") << 0 << "sub" << qint64(0) << "无法保存 {file}：Filename refers to a directory";
+    }
+    void windowSaveFails()
+    {
+        QFETCH(QString, target);
+        QFETCH(qint64, limit);
+        QFETCH(QString, says);
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir("sub"));
+        const QString file = dir.filePath(target), old = dir.filePath("old.txt");
+        QByteArray lines;
+        for (int i = 0; i < 4000; ++i) // bigger than the disk takes
+            lines += line(i % 2, Read, 0).toUtf8() + "\r\n";
+        QFile f(old);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write(lines) == lines.size());
+        f.close();
+        MainWindow w;
+        QFETCH(int, language);
+        child<QComboBox>(&w, "lgCB")->setCurrentIndex(language);
+        QList<Dialogs::Request> boxes;
+        Dialogs::setHook([&](const Dialogs::Request &r, QString *fileName) {
+            if (fileName)
+                *fileName = file;
+            else
+                boxes << r;
+            return 0;
+        });
+        {
+            FileSizeLimit full(limit ? rlim_t(limit) : RLIM_INFINITY);
+            w.on_saveBtn_clicked();
+        }
+        Dialogs::clearHook();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(boxes[0].text, says.replace("{file}", file));
+        QVERIFY(readFile(old) == lines);
+        QCOMPARE(entries(dir.path()), (QStringList{"old.txt", "sub"}));
+        QVERIFY(entries(dir.filePath("sub")).isEmpty());
     }
     // A clock set back and the turn of a day kept, also in a packed block; switching the time on rewrites the view.
     void timeStamps()
@@ -78,7 +138,7 @@ private slots:
         const QString last = QDateTime::fromMSecsSinceEpoch(now).toString("hh:mm:ss.zzz ") + "IN←◆01 10 00 43 00 01 F0 1D";
         QVERIFY(view.toPlainText().startsWith(timed) && view.toPlainText().endsWith('\n' + last));
         const QString name = m_dir.filePath(QStringLiteral("timed.txt"));
-        QVERIFY(log.appendTo(name));
+        QVERIFY(log.appendTo(name).ok());
         const QByteArray saved = readFile(name);
         QVERIFY(saved.startsWith(timed.toUtf8()) && saved.endsWith('\n' + last.toUtf8() + "\r\n"));
         QCOMPARE(saved.count('\n'), CommLog::BlockLines + 4);

@@ -7,6 +7,7 @@
 #include "support/e2e.h"
 #include "support/helpers.h"
 
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlQuery>
@@ -75,8 +76,7 @@ private slots:
         read(1, 3);
         QTRY_VERIFY_WITH_TIMEOUT(!page()->isReading(), E2e::Deadline);
         QTemporaryDir dir;
-        QCOMPARE(TableExport::exportRows(page()->model()->snapshot(), page()->chineseHeaders, 31, dir.filePath("f")),
-                 TableExport::Result::Written);
+        QVERIFY(TableExport::exportRows(page()->model()->snapshot(), page()->chineseHeaders, 31, dir.filePath("f")).ok());
         QCOMPARE(readFile(dir.filePath("f")), HeaderLine + Line[2] + Line[1] + Line[0]);
         QCOMPARE(page()->model()->idAt(2), qint64(1)); // ids start again after Clear
 
@@ -137,6 +137,37 @@ private slots:
         QVERIFY(exportName == "out.xlsx" || !r.err.contains("reading records"));
         QCOMPARE(readFile(dir.filePath("out.xlsx")),
                  r.code ? QByteArray("<unreadable>") : HeaderLine + Line[1] + Line[0]);
+    }
+
+    // Two jobs on one data folder at once, each on a pack of its own: each file holds the records its job
+    // read, newest first, and none of the other's.
+    void twoJobsOneFolder()
+    {
+        constexpr int Records = 100; // a few seconds each, so that the two runs overlap
+        const char *const serials[] = {"Alpha-1", "Bravo-2"};
+        QTemporaryDir dir;
+        const QString program = copyProgram(dir);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        SimProcess sims[2];
+        QProcess jobs[2];
+        for (int j = 0; j < 2; ++j) {
+            QVERIFY(sims[j].start({"--serial", serials[j]}));
+            jobs[j].setProcessEnvironment(env);
+            jobs[j].start(program, {"--port", sims[j].deviceName(), "--read-datalog", QString("1-%1").arg(Records),
+                                    "--export", dir.filePath(QString("job%1.xlsx").arg(j)), "--data-dir",
+                                    dir.filePath("data"), "--poll-ms", "50", "--fast"});
+        }
+        for (int j = 0; j < 2; ++j) {
+            QVERIFY(jobs[j].waitForFinished(120000));
+            QVERIFY2(jobs[j].exitCode() == 0, jobs[j].readAllStandardError().constData());
+            const QList<QByteArray> lines = readFile(dir.filePath(QString("job%1.xlsx").arg(j))).split('\n');
+            QCOMPARE(lines.size(), Records + 2); // the header, the records, nothing after the last line end
+            QCOMPARE(lines[0] + '\n', HeaderLine);
+            for (int i = 1; i <= Records; ++i)
+                QVERIFY2(lines[i].startsWith(QByteArray::number(Records + 1 - i) + '\t')
+                             && lines[i].endsWith(QByteArray("\t") + serials[j] + "\t\r"), lines[i].constData());
+        }
     }
 };
 

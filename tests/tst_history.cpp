@@ -280,6 +280,39 @@ private slots:
                                        + sampleLine("t3", "10.00") + sampleLine("t1", "6.00"));
     }
 
+    // A Save that cannot write says why in the page's language and leaves nothing behind.
+    void saveFails_data()
+    {
+        columns<int, QString, QString>("language", "target", "says");
+        QTest::newRow("missing folder") << 1 << "no/such/e.xlsx" << "Cannot save {file}: No such file or directory";
+        QTest::newRow("missing folder, Chinese") << 0 << "no/such/e.xlsx" << "无法保存 {file}：No such file or directory";
+        QTest::newRow("a folder") << 1 << "sub" << "Cannot save {file}: Filename refers to a directory";
+    }
+    void saveFails()
+    {
+        QFETCH(QString, target);
+        QFETCH(QString, says);
+        sample("t1", 600);
+        QFETCH(int, language);
+        liveData().language = quint8(language);
+        QVERIFY(QDir(dir->path()).mkdir("sub"));
+        const QString file = dir->filePath(target);
+        QList<Dialogs::Request> boxes;
+        Dialogs::setHook([&](const Dialogs::Request &r, QString *fileName) {
+            if (fileName)
+                *fileName = file;
+            else
+                boxes << r;
+            return 0;
+        });
+        page->on_saveBtn_clicked();
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].icon, QMessageBox::Warning);
+        QCOMPARE(boxes[0].text, says.replace("{file}", file));
+        QCOMPARE(QDir(dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{"sub"});
+        QVERIFY(QDir(dir->filePath("sub")).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+
     // A cancelled export leaves no file and an existing one as it was.
     void cancelAndReplace()
     {
@@ -293,11 +326,11 @@ private slots:
             const auto progress = [&](qint64 done, qint64 of) { seen = done, total = of, cancel = cancelled; };
             return TableExport::exportRows(model()->snapshot(), page->chineseHeaders, 40, path(name), progress, &cancel);
         };
-        QCOMPARE(exportTo("kept.xlsx", false), TableExport::Result::Written);
+        QVERIFY(exportTo("kept.xlsx", false).ok());
         const QByteArray kept = readFile(path("kept.xlsx"));
-        QCOMPARE(exportTo("new.xlsx", true), TableExport::Result::Cancelled);
+        QVERIFY(exportTo("new.xlsx", true).isCancelled());
         QVERIFY(seen > 0 && seen < total && total == 5000);
-        QCOMPARE(exportTo("kept.xlsx", true), TableExport::Result::Cancelled);
+        QVERIFY(exportTo("kept.xlsx", true).isCancelled());
         QCOMPARE(files(), QStringList{"kept.xlsx"});
         QCOMPARE(readFile(path("kept.xlsx")), kept);
     }

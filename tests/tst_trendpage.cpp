@@ -154,6 +154,29 @@ private slots:
                          + voltage()->name(), expected[language]);
         }
     }
+
+    // The picture replaces an older one only when whole: on a full disk the old one stays and the box says why.
+    void savePicture()
+    {
+        QTemporaryDir dir;
+        const QString file = dir.filePath("trend.png");
+        const Dialogs::Hook answerAll = Dialogs::currentHook();
+        Dialogs::setHook([&](const Dialogs::Request &r, QString *fileName) {
+            return fileName ? *fileName = dir.filePath("trend"), 0 : answerAll(r, fileName);
+        });
+        store(Start, 5200);
+        page->on_saveImageBtn_clicked();
+        QCOMPARE(QImage(file).size(), page->chartView()->size());
+        const QByteArray before = readFile(file);
+        {
+            FileSizeLimit full(1024);
+            page->on_saveImageBtn_clicked();
+        }
+        Dialogs::setHook(answerAll);
+        QCOMPARE(boxes, QStringList{"Cannot save " + file + ": File too large"});
+        QVERIFY(readFile(file) == before);
+        QCOMPARE(entries(dir.path()), QStringList{"trend.png"});
+    }
 };
 
 QTEST_MAIN(TestTrendPage)

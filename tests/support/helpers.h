@@ -52,3 +52,27 @@ template <typename... T, typename... Names> void columns(Names... names)
     static_assert(sizeof...(T) == sizeof...(Names), "one name per column type");
     (QTest::addColumn<T>(names), ...);
 }
+
+#include <QDir>
+#include <csignal>
+#include <sys/resource.h>
+// A disk that takes no more than `bytes` in any one file, as a nearly full one would, while it lives:
+// writes past it fail with EFBIG ("File too large"), the signal that would end the process ignored.
+struct FileSizeLimit
+{
+    rlimit before{};
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        std::signal(SIGXFSZ, SIG_IGN);
+        getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limit = before;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
+};
+// Every entry of `folder`, hidden ones (a temporary file left behind) included.
+inline QStringList entries(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
