@@ -1,12 +1,12 @@
 #include "app/datalogjob.h"
 
 #include "app/appinfo.h"
-#include "app/mainwindow.h"
 #include "app/startup.h"
 #include "gui/dialogs.h"
 #include "model/datalog.h"
 #include "model/livedata.h"
-#include "pages/bmsdatalog.h"
+#include "model/monitordata.h"
+#include "session/bmssession.h"
 #include "store/recordtablemodel.h"
 #include "store/samplequeue.h"
 #include "store/tableexport.h"
@@ -67,23 +67,29 @@ int DatalogJob::exec()
         say(QStringLiteral("cannot write %1: %2").arg(m_options.exportFile, problem));
         return 1;
     }
-    // No one is there to close a box: whatever the window would ask or
-    // report ends the job with its text as the reason.
-    Dialogs::setHook([this](const Dialogs::Request &r, QString *fileName) {
-        if (fileName)
-            fileName->clear();
-        fail(QStringLiteral("%1: %2").arg(r.title, oneLine(r.text)));
-        return int(QMessageBox::Ok);
+    m_session = std::make_unique<BmsSession>();
+    SerialLink *link = m_session->link();
+    // The command line and the defaults; never the window's last choices.
+    link->setPortName(m_options.port);
+    link->setBaudRate(m_options.baud ? m_options.baud : 115200);
+    link->setAddress(quint8(m_options.address ? m_options.address : 1));
+    if (m_options.pollMs)
+        link->setPollInterval(m_options.pollMs);
+    DatalogReader *reader = m_session->datalog();
+    reader->setFast(m_options.fast);
+    // The records go into table `record` as the page stores them: one that
+    // the database does not take now waits and is stored in order.
+    m_model = std::make_unique<RecordTableModel>(RecordTable::datalog());
+    m_queue = std::make_unique<SampleQueue>(m_model.get());
+    connect(reader, &DatalogReader::recordRead, this, [this](int record) {
+        const BmsLiveData &live = liveData();
+        m_queue->submit(Datalog::recordValues(record, live.recordRegisters, serialText(live)));
     });
+    connect(m_queue.get(), &SampleQueue::stored, this,
+            [this](qint64 id, const QVector<QVariant> &values) { onRecordStored(values.value(0).toInt(), id); });
+    connect(reader, &DatalogReader::ended, this, &DatalogJob::onReadingEnded);
 
-    m_window = std::make_unique<MainWindow>();
-    MainWindow &w = *m_window;
-    w.applyLinkOptions(m_options);
-    BmsDatalog *page = w.datalogPage();
-    page->setFastRead(m_options.fast);
-    page->setRangeText(QString::number(m_options.datalogBegin), QString::number(m_options.datalogEnd));
-
-    connect(&w, &MainWindow::linkOnline, this, [this, page] {
+    connect(m_session.get(), &BmsSession::online, this, [this, reader] {
         if (m_started)
             return;
         m_started = true;
@@ -92,13 +98,13 @@ int DatalogJob::exec()
                 .arg(m_options.datalogBegin)
                 .arg(m_options.datalogEnd)
                 .arg(m_options.fast ? QStringLiteral(" (fast)") : QString()));
-        page->on_pushButton_clicked();
+        reader->start(m_options.datalogBegin, m_options.datalogEnd);
     });
-    connect(&w, &MainWindow::linkLost, this, [this, &w] {
-        const SerialLink *link = w.link();
-        if (link->isWaitingForPort() || !link->isMonitoring())
-            fail(QStringLiteral("the port %1 was lost: %2").arg(link->portName(), link->errorString()));
-        else if (m_started)
+    connect(m_session.get(), &BmsSession::portLost, this, [this](const QString &port, const QString &reason) {
+        fail(QStringLiteral("the port %1 was lost: %2").arg(port, reason));
+    });
+    connect(m_session.get(), &BmsSession::offline, this, [this, link] {
+        if (m_started)
             fail(QStringLiteral("link lost: the BMS stopped answering"));
         else
             fail(QStringLiteral("no answer from the BMS at ID %1 on %2 at %3 baud: check the ID, the baud rate and the wiring")
@@ -106,13 +112,10 @@ int DatalogJob::exec()
                      .arg(link->portName())
                      .arg(link->baudRate()));
     });
-    connect(page, &BmsDatalog::recordStored, this, &DatalogJob::onRecordStored);
-    connect(page, &BmsDatalog::readingEnded, this, &DatalogJob::onReadingEnded);
 
     say(QStringLiteral("connecting to %1").arg(m_options.port));
-    w.on_monitorBtn_clicked();
-    if (m_code < 0 && !w.isMonitoring())
-        fail(QStringLiteral("cannot open %1: %2").arg(m_options.port, w.link()->errorString()));
+    if (!m_session->start())
+        fail(QStringLiteral("cannot open %1: %2").arg(m_options.port, link->errorString()));
     if (m_code < 0)
         m_loop.exec();
     stopLink();
@@ -141,15 +144,14 @@ void DatalogJob::onReadingEnded(bool complete)
     QTimer::singleShot(0, this, [this] {
         stopLink();
         // Records that had to wait for the database get one more try.
-        SampleQueue *queue = m_window->datalogPage()->queue();
-        queue->retry();
-        m_notStored = queue->waiting() + int(queue->lost());
+        m_queue->retry();
+        m_notStored = m_queue->waiting() + int(m_queue->lost());
         const RecordTable::Definition &def = RecordTable::datalog();
         const QString database = QSqlDatabase::database(def.connectionName).databaseName();
         // Another reader may store into the same table meanwhile: the rows
         // of this run are the ones it stored, not a range of ids.
         const Result written = TableExport::exportIds(def, database, m_storedIds, def.chineseHeaders(),
-                                                      def.columnCount(), liveData().language, m_options.exportFile);
+                                                      def.columnCount(), 1, m_options.exportFile); // in English, as the window starts
         if (!written.ok()) {
             fail(QStringLiteral("cannot write %1: %2").arg(m_options.exportFile, written.error()));
             return;
@@ -186,6 +188,6 @@ void DatalogJob::fail(const QString &reason)
 
 void DatalogJob::stopLink()
 {
-    if (m_window && m_window->isMonitoring())
-        m_window->on_monitorBtn_clicked();
+    if (m_session && m_session->isMonitoring())
+        m_session->stop();
 }

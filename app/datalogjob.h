@@ -10,15 +10,18 @@
 #include <memory>
 #include <vector>
 
-class MainWindow;
+class BmsSession;
+class RecordTableModel;
+class SampleQueue;
 
 // `packscope --read-datalog BEGIN-END --export FILE`: reads a range of the
-// BMS's log the way the datalog page does, through the same window, page
-// and link, without showing them: start monitoring, wait for the link to
-// come online, set the range (and the fast read), press Start, wait for the
-// last record, write the rows of this run to FILE in the export format.
-// Progress goes to stderr. Exit code 0 when every record was read and
-// stored and the file written; 1 with a one-line reason otherwise.
+// BMS's log the way the datalog page does, through the same session and
+// record reader, without a window or a display: start monitoring, wait for
+// the link to come online, read the range (at the fast pace if asked),
+// store every record in table `record`, write the rows of this run to FILE
+// in the export format. Progress goes to stderr. Exit code 0 when every
+// record was read and stored and the file written; 1 with a one-line reason
+// otherwise.
 class DatalogJob : public QObject
 {
     Q_OBJECT
@@ -32,6 +35,8 @@ public:
 
     // Runs the job on databases that are open already.
     int exec();
+    // Ends the job from outside (a signal), with `what` as its reason.
+    void interrupt(const QString &what) { fail(what); }
 
 private:
     void fail(const QString &reason);
@@ -40,7 +45,9 @@ private:
     void stopLink();
 
     Options m_options;
-    std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<BmsSession> m_session;
+    std::unique_ptr<RecordTableModel> m_model;
+    std::unique_ptr<SampleQueue> m_queue;
     QEventLoop m_loop;
     QElapsedTimer m_clock;
     int m_code = -1;

@@ -68,6 +68,20 @@ int runParameterJob(int argc, char *argv[], const Options &options)
     app.exec();
     return exitCode;
 }
+// --read-datalog: the session and the databases, no window and no display.
+int runDatalogJob(int argc, char *argv[], const Options &options)
+{
+    QCoreApplication app(argc, argv);
+    setIdentity();
+    qInstallMessageHandler(quietMessages);
+    const AppInfo::DataFolder data = AppInfo::dataFolder(options.dataDir);
+    const QString folderProblem = AppInfo::prepareDataFolder(data.path);
+    if (!folderProblem.isEmpty()) {
+        std::fprintf(stderr, "packscope: %s\n", qPrintable(folderProblem));
+        return 1;
+    }
+    return DatalogJob::run(options, data.path);
+}
 } // namespace
 
 int main(int argc, char *argv[])
@@ -97,19 +111,17 @@ int main(int argc, char *argv[])
         return ok ? 0 : 1;
     }
 
+    // The command line's jobs show no window and need no display.
     if (options.isParameterJob())
         return runParameterJob(argc, argv, options);
-    // Reading the log from the command line shows no window and needs no
-    // display.
-    const bool job = options.readDatalog;
-    if (job && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (options.readDatalog)
+        return runDatalogJob(argc, argv, options);
     // A run that names its port is a script's: it speaks in its own lines.
     if (options.isScripted())
         qInstallMessageHandler(quietMessages);
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     // Without a display the toolkit would abort with a page of its own.
-    if (!job && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
         && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         std::fprintf(stderr, "packscope: no display to show the window on: run it on a desktop, set "
                              "QT_QPA_PLATFORM=offscreen to run it unseen, or use a command-line mode "
@@ -130,8 +142,6 @@ int main(int argc, char *argv[])
             Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("PackScope"), folderProblem);
         return 1;
     }
-    if (options.readDatalog)
-        return DatalogJob::run(options, data.path);
     // A signal ends the run as closing the window does.
     quitOnSignals();
     // For unattended runs (scripts, tests), which have nobody to click:

@@ -95,8 +95,8 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
 
     connect(m_addressPage, &PAndIdRW::txSend, this, &MainWindow::sendPageFrame);
     m_parameterPage->setSession(m_session);
+    m_datalogPage->setSession(m_session);
     connectSession();
-    m_link->setRecordFrameSource([this] { return m_datalogPage->requestFrame(); });
     connect(historyQueue(), &SampleQueue::stateChanged, this, &MainWindow::onStoreStateChanged);
     connect(m_datalogPage->queue(), &SampleQueue::stateChanged, this, &MainWindow::onStoreStateChanged);
 
@@ -257,8 +257,6 @@ void MainWindow::stopMonitoring()
     setLinkControlsLocked(false);
     disableLinkPages(ParameterWriter::End::Stopped,
                      pickText(language(), QStringLiteral("监控已停止"), QStringLiteral("monitoring was stopped")));
-    if (liveData().nextRequest == DatalogRead)
-        m_datalogPage->on_pushButton_clicked();
     ui->monitorBtn->setText(language() == 0 ? StartZh : StartEn);
     m_monitoring = false;
     emit monitoringChanged(false);
@@ -329,15 +327,6 @@ void MainWindow::connectSession()
         m_monitoringPage->refreshValues();
         m_historyPage->sampleTime = m_parameterPage->clockText();
         m_historyPage->insertSample();
-    });
-    connect(m_session, &BmsSession::recordAnswered, this, [this](const QByteArray &request, const QByteArray &frame) {
-        // The record an answer carries is the one its request asked for.
-        m_datalogPage->setAnsweredRequest(request);
-        m_datalogPage->storeRecordAnswer(frame);
-        m_datalogPage->insertRecord();
-        m_datalogPage->prepareNextRequest();
-        if (m_datalogPage->wantsPollSoon())
-            m_session->pollAfterGap();
     });
     connect(m_session, &BmsSession::commandAnswered, m_addressPage, &PAndIdRW::handleAnswer);
 }

@@ -1,10 +1,11 @@
 #pragma once
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QSqlDatabase>
 #include <QStringList>
 #include <QWidget>
+
+#include "session/bmssession.h"
 
 class QTableView;
 class RecordTableModel;
@@ -15,12 +16,10 @@ namespace Ui { class BmsDatalog; }
 // to 680), read one per poll tick into table `record` of connection2 and
 // shown newest first on the same paged table model as the history.
 //
-// Reading is woven into the polling: Start sets nextRequest to DatalogRead
-// and prepares the first record's read; the poll tick sends it; the
-// dispatcher hands the answer back (storeRecordAnswer, insertRecord,
-// prepareNextRequest), which prepares the next record until the range is
-// done. An answer is stored only as the record its request asked for, and
-// only while that read is the one the page waits for.
+// Reading is woven into the polling by the session's DatalogReader: Start
+// hands it the range; each record it takes is stored here (a record the
+// database does not take now waits in the queue and is stored in order
+// once it does); its progress and end are shown here.
 class BmsDatalog : public QWidget
 {
     Q_OBJECT
@@ -28,30 +27,20 @@ public:
     explicit BmsDatalog(QWidget *parent = nullptr);
     ~BmsDatalog() override;
 
-    // The prepared 8-byte record read for the poll tick.
-    QByteArray requestFrame() const { return m_requestFrame; }
+    // The record walk is the session's; the page starts and stops it, stores
+    // what it reads and shows its progress. Set once, before use.
+    void setSession(BmsSession *session);
+    DatalogReader *reader() const { return m_reader; }
 
     void enableReadButton();
     void disableReadButton();
 
-    // The request that the answer about to be handed over answers, as it was
-    // sent; set by the dispatcher before storeRecordAnswer.
-    void setAnsweredRequest(const QByteArray &request) { m_answeredRequest = request; }
-    void storeRecordAnswer(const QByteArray &frame);
-    void insertRecord();
-    void prepareNextRequest();
-
-    bool isReading() const { return m_reading; }
+    bool isReading() const;
     // The "Fast" box: the next read goes out as soon as an answer is taken.
     bool fastRead() const;
     void setFastRead(bool fast);
-    // True right after an answer when the next record's read may go out at
-    // once rather than on the next tick.
-    bool wantsPollSoon() const;
     // Puts texts into the range fields as if typed (not yet clamped).
     void setRangeText(const QString &begin, const QString &end);
-    quint16 currentRecord() const { return m_currentRecord; }
-    quint16 endRecord() const { return m_endRecord; }
 
     QTableView *tableView() const;
     RecordTableModel *model() const { return m_model; }
@@ -80,13 +69,12 @@ public slots:
     void on_end_num_le_editingFinished();
 
 private:
-    enum class Answer { None, Accepted, Rejected };
-
     void loadTable();
     void applyHeaderStyle();
     void fitColumns();
     void setButtonText();
     void finishRun(bool complete);
+    void insertRecord(int record);
     void showProgress();
 
     Ui::BmsDatalog *ui;
@@ -94,18 +82,5 @@ private:
     SampleQueue *m_queue;
     bool m_lastSortDescending = false;
     QSqlDatabase database;
-    QByteArray m_requestFrame;
-    quint16 m_currentRecord = 0; // next record to prepare
-    quint16 m_endRecord = 0;     // last record of the running read
-
-    bool m_reading = false;
-    int m_awaitedRecord = 0;     // record of the prepared read, 0 when none
-    bool m_awaitFast = false;    // that read may go out at once after an answer
-    QByteArray m_answeredRequest;
-    Answer m_answer = Answer::None;
-    int m_answerRecord = 0;
-    QByteArray m_lastAnswerData; // registers of the last record taken
-    int m_runTotal = 0;
-    int m_runDone = 0;
-    QElapsedTimer m_runClock;
+    DatalogReader *m_reader = nullptr;
 };

@@ -6,9 +6,11 @@
 #include "model/monitordata.h"
 
 BmsSession::BmsSession(LinkPort *port, QObject *parent)
-    : QObject(parent), m_link(new SerialLink(port, this)), m_writer(new ParameterWriter(this))
+    : QObject(parent), m_link(new SerialLink(port, this)), m_writer(new ParameterWriter(this)),
+      m_datalog(new DatalogReader(this))
 {
     m_link->setWriteFrameSource([this] { return m_writer->frame(); });
+    m_link->setRecordFrameSource([this] { return m_datalog->requestFrame(); });
     connect(m_link, &SerialLink::answerReceived, this, &BmsSession::dispatch);
     connect(m_link, &SerialLink::writeAbandoned, m_writer, &ParameterWriter::notAcknowledged);
     connect(m_link, &SerialLink::readRefused, this, &BmsSession::readRefused);
@@ -38,6 +40,8 @@ bool BmsSession::start()
 
 void BmsSession::stop()
 {
+    // A record read ends with the link (an answer on its way is lost).
+    m_datalog->stop();
     m_link->stop();
     m_writer->forgetPack();
     m_monitoring = false;
@@ -90,7 +94,10 @@ void BmsSession::dispatch(const QByteArray &frame)
             m_writer->parametersRead(live.registerImage);
             break;
         case DatalogRead:
-            emit recordAnswered(m_link->answeredRequest(), frame);
+            // The record an answer carries is the one its request asked for.
+            m_datalog->answered(m_link->answeredRequest(), frame);
+            if (m_datalog->wantsPollSoon())
+                pollAfterGap();
             break;
         default:
             break;

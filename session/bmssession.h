@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/seriallink.h"
+#include "session/datalogreader.h"
 #include "session/parameterwriter.h"
 
 #include <QByteArray>
@@ -26,6 +27,7 @@ public:
 
     SerialLink *link() const { return m_link; }
     ParameterWriter *writer() const { return m_writer; }
+    DatalogReader *datalog() const { return m_datalog; }
 
     // Opens the link's port and polls from the identity read. False when
     // the port cannot be opened (link()->errorString() says why).
@@ -52,8 +54,6 @@ signals:
     void sampleRead();
     // The parameter registers are in the register image.
     void parametersRead();
-    // The answer to a record read, and the request it answers.
-    void recordAnswered(const QByteArray &request, const QByteArray &frame);
     // An answer while not monitoring: the address page's command.
     void commandAnswered(const QByteArray &frame);
     // Five requests in a row found no answer.
@@ -68,5 +68,6 @@ private:
 
     SerialLink *m_link;
     ParameterWriter *m_writer;
+    DatalogReader *m_datalog;
     bool m_monitoring = false;
 };

@@ -32,7 +32,9 @@ class TestDatalog : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<BmsSession> session;
     std::unique_ptr<BmsDatalog> page;
+    DatalogReader *reader() const { return session->datalog(); }
     QString cell(int row, int column) const { return page->model()->index(row, column).data().toString(); }
     int rows() const { return page->model()->rowCount(); }
 
@@ -40,14 +42,11 @@ class TestDatalog : public QObject
     // What the dispatcher does with an answer to `request`.
     void answer(const QByteArray &request, const QVector<quint16> &registers)
     {
-        page->setAnsweredRequest(request);
-        page->storeRecordAnswer(readAnswer(1, registers));
-        page->insertRecord();
-        page->prepareNextRequest();
+        reader()->answered(request, readAnswer(1, registers));
     }
-    void answerPrepared(const QVector<quint16> &registers) { answer(page->requestFrame(), registers); }
+    void answerPrepared(const QVector<quint16> &registers) { answer(reader()->requestFrame(), registers); }
     void answerPrepared(quint16 all) { answerPrepared(QVector<quint16>(28, all)); }
-    int recordRead() const { return RecordRead::recordOfRequest(page->requestFrame()); }
+    int recordRead() const { return RecordRead::recordOfRequest(reader()->requestFrame()); }
 
 private slots:
     void initTestCase() { TestEnv::openFreshDatabases(); }
@@ -56,8 +55,10 @@ private slots:
         TestEnv::resetLiveData();
         liveData().language = 1;
         page.reset();
+        session = std::make_unique<BmsSession>();
         exec(QStringLiteral("drop table if exists record")), exec(QString::fromLatin1(Schema::CreateRecordTable));
         page = std::make_unique<BmsDatalog>();
+        page->setSession(session.get());
     }
 
     // left: the widget left ("pushButton": Start); a run reads what the fields show.
@@ -87,8 +88,8 @@ private slots:
             emit child<QLineEdit>(page.get(), qPrintable(left))->editingFinished();
         QTEST(texts(page.get(), "begin_num_le|end_num_le"), "expected");
         if (left == "pushButton") {
-            QTEST(page->requestFrame(), "frame");
-            QVERIFY(liveData().nextRequest == DatalogRead && page->endRecord() == texts(page.get(), "end_num_le").toUInt());
+            QTEST(reader()->requestFrame(), "frame");
+            QVERIFY(liveData().nextRequest == DatalogRead && reader()->endRecord() == texts(page.get(), "end_num_le").toUInt());
         }
     }
 
@@ -130,10 +131,10 @@ private slots:
     void answersNotStored()
     {
         start(5, 7);
-        const QByteArray read5 = page->requestFrame();
+        const QByteArray read5 = reader()->requestFrame();
         answer(RecordRead::requestFrame(4), QVector<quint16>(28, 4)); // late, from an earlier run
         answer(QByteArray(), QVector<quint16>(28, 4));                 // nothing in flight
-        QVERIFY(rows() == 0 && page->requestFrame() == read5);
+        QVERIFY(rows() == 0 && reader()->requestFrame() == read5);
         answer(read5, QVector<quint16>(28, 5));
         QVERIFY(rows() == 1 && cell(0, 0) == "5");
 
@@ -153,13 +154,13 @@ private slots:
     {
         page->setFastRead(true);
         start(1, 3);
-        QVERIFY(!page->wantsPollSoon()); // the first read goes out on a tick
+        QVERIFY(!reader()->wantsPollSoon()); // the first read goes out on a tick
         answerPrepared(1);
-        QVERIFY(page->wantsPollSoon());
+        QVERIFY(reader()->wantsPollSoon());
         answerPrepared(1); // record 2's read met by record 1's answer
-        QVERIFY(rows() == 1 && !page->wantsPollSoon() && recordRead() == 2);
+        QVERIFY(rows() == 1 && !reader()->wantsPollSoon() && recordRead() == 2);
         answerPrepared(1); // read on a tick: record 2 is like record 1
-        QVERIFY(cell(0, 0) == "2" && page->wantsPollSoon());
+        QVERIFY(cell(0, 0) == "2" && reader()->wantsPollSoon());
     }
 
     // 3.5 characters of 11 bits at the baud rate, rounded up: 32.08, 4.01 and 0.33 ms.
