@@ -533,7 +533,15 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         // The button keeps its meaning in the other language.
         ui->monitorBtn->setText(en ? (m_monitoring ? StopEn : StartEn) : (m_monitoring ? StopZh : StartZh));
     }
-    liveData().language = quint8(index);
+    if (index == 0 || index == 1) {
+        const Language language = Language(index);
+        m_monitoringPage->setLanguage(language);
+        m_parameterPage->setLanguage(language);
+        m_historyPage->setLanguage(language);
+        m_datalogPage->setLanguage(language);
+        m_addressPage->setLanguage(language);
+        m_trendPage->setLanguage(language);
+    }
     updateStatus();
     emit m_monitoringPage->languageSwich();
     emit m_parameterPage->languageSwich();

@@ -66,7 +66,6 @@ int child(qint64 rows, const QString &directory, int samples)
     if (!fillHistoryTable(db, rows))
         return 1;
     result("fill_ms", ms(t));
-    liveData().language = 1;
     result("rss_before_kb", memory().value(QStringLiteral("VmRSS")));
 
     // Opening: construction to first paint. The first page of the process
@@ -80,6 +79,7 @@ int child(qint64 rows, const QString &directory, int samples)
         paints.count = 0;
         t.restart();
         page = new HistoryMonitoring;
+        page->setLanguage(Language::English);
         page->tableView()->viewport()->installEventFilter(&paints);
         page->resize(1280, 720);
         page->show();

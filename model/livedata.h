@@ -20,7 +20,6 @@ struct BmsLiveData
     quint16 requestKind = IdentityRead;
     quint16 writeRegister = 0;
     quint16 nextRequest = IdentityRead;
-    quint8 language = 0; // 0 Chinese, 1 English
     quint16 registerImage[512] = {};
     quint16 recordRegisters[28] = {};
 };

@@ -99,7 +99,7 @@ void BmsDatalog::loadTable()
 
 void BmsDatalog::setButtonText()
 {
-    const int language = liveData().language;
+    const int language = languageIndex(m_language);
     if (language == 0 || language == 1)
         ui->pushButton->setText(m_reader && m_reader->isReading() ? pickText(language, StopZh, StopEn)
                                                                   : pickText(language, StartZh, StartEn));
@@ -167,7 +167,7 @@ void BmsDatalog::showProgress()
     ui->progressBar->setRange(0, total);
     ui->progressBar->setValue(done);
     const qint64 left = Datalog::msLeft(m_reader->elapsedMs(), done, total);
-    ui->progress_lb->setText(Datalog::progressText(qMin(done + 1, total), total, left, liveData().language));
+    ui->progress_lb->setText(Datalog::progressText(qMin(done + 1, total), total, left, languageIndex(m_language)));
 }
 
 // --- Table --------------------------------------------------------------------
@@ -176,7 +176,7 @@ void BmsDatalog::sortByColumn(int n) { sortRecordView(m_model, n, m_lastSortDesc
 
 void BmsDatalog::languageChange()
 {
-    const int language = liveData().language;
+    const int language = languageIndex(m_language);
     if (language == 0 || language == 1) {
         ui->begin_num_lb->setText(pickText(language, QStringLiteral("开始条数"), QStringLiteral("beginNum")));
         ui->end_num_lb->setText(pickText(language, QStringLiteral("结束条数"), QStringLiteral("endNum")));
@@ -191,7 +191,13 @@ void BmsDatalog::languageChange()
 
 void BmsDatalog::on_saveBtn_clicked()
 {
-    exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size());
+    exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size(), m_language);
 }
 
 void BmsDatalog::on_clearBtn_clicked() { m_queue->clearTable(); }
+
+void BmsDatalog::setLanguage(Language language)
+{
+    m_language = language;
+    m_model->setLanguage(language);
+}

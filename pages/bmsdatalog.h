@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/language.h"
+
 #include <QByteArray>
 #include <QSqlDatabase>
 #include <QStringList>
@@ -24,6 +26,11 @@ class BmsDatalog : public QWidget
 {
     Q_OBJECT
 public:
+    // The language of the page's texts, set before languageSwich() is
+    // emitted; the form's own texts are the Chinese ones.
+    void setLanguage(Language language);
+    Language language() const { return m_language; }
+
     explicit BmsDatalog(QWidget *parent = nullptr);
     ~BmsDatalog() override;
 
@@ -83,4 +90,5 @@ private:
     bool m_lastSortDescending = false;
     QSqlDatabase database;
     DatalogReader *m_reader = nullptr;
+    Language m_language = Language::Chinese;
 };

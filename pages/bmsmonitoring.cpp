@@ -46,9 +46,9 @@ struct TextPair
     const char *en;
 };
 
-QString pick(const TextPair &pair)
+QString pick(const TextPair &pair, Language language)
 {
-    return pickText(liveData().language, QString::fromUtf8(pair.zh), QString::fromUtf8(pair.en));
+    return pickText(languageIndex(language), QString::fromUtf8(pair.zh), QString::fromUtf8(pair.en));
 }
 
 // Names of lamps 1..12, shared by the warning and the protection panels.
@@ -167,7 +167,7 @@ void BmsMonitoring::fitFieldWidths()
 
 void BmsMonitoring::showOnline()
 {
-    ui->com_state->setText(pickText(liveData().language, QStringLiteral("在线"), QStringLiteral("Online")));
+    ui->com_state->setText(pickText(languageIndex(m_language), QStringLiteral("在线"), QStringLiteral("Online")));
     putStyle(ui->com_state, OnlineStyle);
     m_modelText = modelText();
     m_versionText = versionText();
@@ -179,7 +179,7 @@ void BmsMonitoring::showOnline()
 
 void BmsMonitoring::showOffline()
 {
-    ui->com_state->setText(pickText(liveData().language, QStringLiteral("离线"), QStringLiteral("Offline")));
+    ui->com_state->setText(pickText(languageIndex(m_language), QStringLiteral("离线"), QStringLiteral("Offline")));
     putStyle(ui->com_state, OfflineStyle);
 }
 
@@ -216,9 +216,9 @@ void BmsMonitoring::refreshValues()
 
     const quint16 status = reg[Reg::StatusWord];
     putText(ui->heating_film,
-            (status & 0x8000) ? pickText(live.language, QStringLiteral("加热开"), QStringLiteral("Heat on"))
-                              : pickText(live.language, QStringLiteral("加热关"), QStringLiteral("Heat off")));
-    putText(ui->state, operatingStateText(status, live.language));
+            (status & 0x8000) ? pickText(languageIndex(m_language), QStringLiteral("加热开"), QStringLiteral("Heat on"))
+                              : pickText(languageIndex(m_language), QStringLiteral("加热关"), QStringLiteral("Heat off")));
+    putText(ui->state, operatingStateText(status, languageIndex(m_language)));
 
     for (const LampGroup *group : {&m_warnings, &m_protections, &m_errors}) {
         const quint16 bits = reg[group->registerAddress];
@@ -249,8 +249,8 @@ void BmsMonitoring::languageChange()
     else
         showOffline();
 
-    const auto title = [](QGroupBox *group, const TextPair &pair) { group->setTitle(pick(pair)); };
-    const auto text = [](auto *widget, const TextPair &pair) { widget->setText(pick(pair)); };
+    const auto title = [this](QGroupBox *group, const TextPair &pair) { group->setTitle(pick(pair, m_language)); };
+    const auto text = [this](auto *widget, const TextPair &pair) { widget->setText(pick(pair, m_language)); };
 
     title(ui->model_information, {"模块信息", "Model Information"});
     text(ui->lb_com_state, {"通信状态", "Com State"});
@@ -280,7 +280,7 @@ void BmsMonitoring::languageChange()
     title(ui->warning_0, {"告警状态", "Warn Status"});
     title(ui->protection_0, {"保护状态", "Protect Status"});
 
-    const int language = liveData().language;
+    const int language = languageIndex(m_language);
     for (int i = 0; i < m_sensorLabels.size(); ++i)
         if (m_sensorLabels[i])
             m_sensorLabels[i]->setText(
@@ -290,17 +290,22 @@ void BmsMonitoring::languageChange()
             m_cellLabels[i]->setText(pickText(language, QStringLiteral("电池%1"), QStringLiteral("Cell%1"))
                                          .arg(i + 1, 2, 10, QLatin1Char('0')));
 
-    const auto lampTexts = [](const LampGroup &group, const TextPair *own, int ownCount, int commonCount) {
+    const auto lampTexts = [this](const LampGroup &group, const TextPair *own, int ownCount, int commonCount) {
         for (int i = 0; i < group.lamps.size(); ++i) {
             const TextPair *pair = i < commonCount ? &CommonLampTexts[i]
                                  : i - commonCount < ownCount ? &own[i - commonCount]
                                                               : nullptr;
             if (group.lamps[i] && pair)
-                group.lamps[i]->setText(pick(*pair));
+                group.lamps[i]->setText(pick(*pair, m_language));
         }
     };
     constexpr int commonCount = int(std::size(CommonLampTexts));
     lampTexts(m_warnings, WarningLampTexts, int(std::size(WarningLampTexts)), commonCount);
     lampTexts(m_protections, ProtectionLampTexts, int(std::size(ProtectionLampTexts)), commonCount);
     lampTexts(m_errors, ErrorLampTexts, int(std::size(ErrorLampTexts)), 0);
+}
+
+void BmsMonitoring::setLanguage(Language language)
+{
+    m_language = language;
 }

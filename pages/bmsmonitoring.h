@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/language.h"
+
 #include <QString>
 #include <QVector>
 #include <QWidget>
@@ -16,6 +18,11 @@ class BmsMonitoring : public QWidget
 {
     Q_OBJECT
 public:
+    // The language of the page's texts, set before languageSwich() is
+    // emitted; the form's own texts are the Chinese ones.
+    void setLanguage(Language language);
+    Language language() const { return m_language; }
+
     explicit BmsMonitoring(QWidget *parent = nullptr);
     ~BmsMonitoring() override;
 
@@ -57,4 +64,5 @@ private:
     LampGroup m_warnings;
     LampGroup m_protections;
     LampGroup m_errors;
+    Language m_language = Language::Chinese;
 };

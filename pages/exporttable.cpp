@@ -52,11 +52,9 @@ void reportExport(QWidget *page, int language, const QString &fileName, const Re
 
 } // namespace
 
-void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHeaders, int headerCount)
+void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHeaders, int headerCount, Language shown)
 {
-    const int language = liveData().language;
-    if (language != 0 && language != 1)
-        return;
+    const int language = languageIndex(shown);
     const QString fileName = Dialogs::saveFileName(
         page, pickText(language, QStringLiteral("保存文件"), QStringLiteral("Save File")),
         pickText(language, QStringLiteral("表格文件(*.xlsx)\n表格文件(*.numbers)"),

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/language.h"
+
 #include "store/tableexport.h"
 
 #include <QStringList>
@@ -21,4 +23,4 @@ void sortRecordView(RecordTableModel *model, int column, bool &lastSortDescendin
 // The Save button of a recorded-data page: asks for the file name and
 // exports the page's view. A large table is written on a worker thread under
 // a progress dialog that can cancel; the window keeps running meanwhile.
-void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHeaders, int headerCount);
+void exportTable(QWidget *page, QTableView *view, const QStringList &chineseHeaders, int headerCount, Language language);

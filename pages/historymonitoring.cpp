@@ -80,7 +80,7 @@ void HistoryMonitoring::sortByColumn(int n) { sortRecordView(m_model, n, m_lastS
 
 void HistoryMonitoring::languageChange()
 {
-    const int language = liveData().language;
+    const int language = languageIndex(m_language);
     if (language == 0) {
         ui->saveBtn->setText(QStringLiteral("保存"));
         ui->clearBtn->setText(QStringLiteral("清空"));
@@ -93,7 +93,13 @@ void HistoryMonitoring::languageChange()
 
 void HistoryMonitoring::on_saveBtn_clicked()
 {
-    exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size());
+    exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size(), m_language);
 }
 
 void HistoryMonitoring::on_clearBtn_clicked() { m_queue->clearTable(); }
+
+void HistoryMonitoring::setLanguage(Language language)
+{
+    m_language = language;
+    m_model->setLanguage(language);
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/language.h"
+
 #include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
@@ -20,6 +22,11 @@ class HistoryMonitoring : public QWidget
 {
     Q_OBJECT
 public:
+    // The language of the page's texts, set before languageSwich() is
+    // emitted; the form's own texts are the Chinese ones.
+    void setLanguage(Language language);
+    Language language() const { return m_language; }
+
     explicit HistoryMonitoring(QWidget *parent = nullptr);
     ~HistoryMonitoring() override;
 
@@ -66,4 +73,5 @@ private:
     SampleQueue *m_queue;
     bool m_lastSortDescending = false;
     QSqlDatabase database;
+    Language m_language = Language::Chinese;
 };

@@ -88,7 +88,7 @@ void PAndIdRW::on_select_id_clicked()
     if (id < 0) {
         // A pack given an ID outside the tool's range could no longer be
         // reached by it.
-        const int lang = liveData().language;
+        const int lang = languageIndex(m_language);
         Dialogs::message(this, QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
                          pickText(lang, QStringLiteral("ID必须在1到64之间!!!"),
                                   QStringLiteral("The ID must be from 1 to 64!!!")));
@@ -158,7 +158,7 @@ void PAndIdRW::fillProtocolList(const QByteArray &frame, QComboBox *list, QPushB
 
 void PAndIdRW::unconfirmed()
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     showBoxLater(QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
                  pickText(lang, QStringLiteral("电池没有确认修改!!!\r\n请检查连接后重试。"),
                           QStringLiteral("The battery did not confirm the change!!!\r\nPlease check the connection and try again.")));
@@ -177,7 +177,7 @@ void PAndIdRW::showBoxLater(QMessageBox::Icon icon, const QString &title, const 
 
 void PAndIdRW::languageChange()
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     if (lang != 0 && lang != 1)
         return;
     ui->rw_id_lb->setText(QStringLiteral("ID"));
@@ -189,4 +189,9 @@ void PAndIdRW::languageChange()
         button->setText(search);
     for (QPushButton *button : {ui->select_id, ui->select_485, ui->select_can})
         button->setText(modify);
+}
+
+void PAndIdRW::setLanguage(Language language)
+{
+    m_language = language;
 }

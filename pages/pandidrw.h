@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/language.h"
+
 #include <QByteArray>
 #include <QMessageBox>
 #include <QWidget>
@@ -17,6 +19,11 @@ class PAndIdRW : public QWidget
 {
     Q_OBJECT
 public:
+    // The language of the page's texts, set before languageSwich() is
+    // emitted; the form's own texts are the Chinese ones.
+    void setLanguage(Language language);
+    Language language() const { return m_language; }
+
     explicit PAndIdRW(QWidget *parent = nullptr);
     ~PAndIdRW() override;
 
@@ -55,4 +62,5 @@ private:
     Ui::PAndIdRW *ui;
     QTimer *m_confirmTimer = nullptr;
     QByteArray m_lastAnswer;
+    Language m_language = Language::Chinese;
 };

@@ -200,7 +200,7 @@ void PresetParameters::on_factory_reset_clicked() { startFactoryReset(); }
 void PresetParameters::showRefusal(QLineEdit *field, const QString &label, const QString &text, const QString &why,
                                    bool saving)
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     field->setFocus();
     field->selectAll();
     if (lang != 0 && lang != 1)
@@ -214,7 +214,7 @@ void PresetParameters::showRefusal(QLineEdit *field, const QString &label, const
 
 bool PresetParameters::refuseUnsafe(unsigned mask, bool factory, bool saving)
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     for (int gi = 0; gi < Param::groupCount(); ++gi) {
         if (!(mask & (1u << gi)))
             continue;
@@ -308,7 +308,7 @@ bool PresetParameters::beginWrite(const ParameterWriter::Request &write)
 
 bool PresetParameters::confirm(const ParameterWriter::Concerns &concerns)
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     if (lang != 0 && lang != 1)
         return false;
     const QString text = pickText(lang, QStringLiteral("这些设置可能损坏电池组：\n\n%1\n\n仍然写入？"),
@@ -323,7 +323,7 @@ void PresetParameters::writeEnded(const ParameterWriter::Report &report)
 {
     m_waitBox->close();
     updateButtons();
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     // Cancelled in the box: the user knows, nothing was sent.
     if ((lang != 0 && lang != 1) || report.end == ParameterWriter::End::Cancelled)
         return;
@@ -347,7 +347,7 @@ void PresetParameters::writeEnded(const ParameterWriter::Report &report)
 
 void PresetParameters::showHint()
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     if (lang == 1)
         Dialogs::question(window(), QStringLiteral("Clues"),
                           QStringLiteral("If you want to restore the parameters or modify the parameters, please check the corresponding options!!!"));
@@ -360,7 +360,7 @@ void PresetParameters::showHint()
 
 QString PresetParameters::setFileProblem(const QString &fileName, const QString &where, const QString &what)
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     const QString text = pickText(lang, QStringLiteral("参数组文件 %1 未被采用（%2）：%3"),
                                   QStringLiteral("Parameter set %1 refused (%2): %3"))
                              .arg(QFileInfo(fileName).fileName(), where, what);
@@ -372,7 +372,7 @@ QString PresetParameters::setFileProblem(const QString &fileName, const QString 
 QString PresetParameters::saveSetTo(const QString &fileName)
 {
     const unsigned mask = tickedGroups();
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     if (refuseUnsafe(mask & ~(1u << Param::timeSetGroup()), false, true))
         return pickText(lang, QStringLiteral("字段无效"), QStringLiteral("a field cannot be saved"));
     ParamSet::Set set;
@@ -421,7 +421,7 @@ QString PresetParameters::openSetFrom(const QString &fileName, ParamSet::Set *op
 
 void PresetParameters::on_saveSet_clicked()
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     if (tickedGroups() == 0) {
         showHint();
         return;
@@ -434,7 +434,7 @@ void PresetParameters::on_saveSet_clicked()
 
 void PresetParameters::on_openSet_clicked()
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     const QString name = Dialogs::openFileName(window(), pickText(lang, QStringLiteral("打开参数组"), QStringLiteral("Open Parameter Set")),
                                                pickText(lang, QStringLiteral("参数组(*.json)"), QStringLiteral("Parameter Set(*.json)")));
     if (!name.isEmpty())
@@ -445,7 +445,7 @@ void PresetParameters::on_openSet_clicked()
 
 void PresetParameters::languageChange()
 {
-    const int lang = liveData().language;
+    const int lang = languageIndex(m_language);
     if (lang != 0 && lang != 1)
         return;
     const bool zh = lang == 0;
@@ -464,4 +464,9 @@ void PresetParameters::languageChange()
     ui->fastWrite->setText(pickText(lang, QStringLiteral("快速"), QStringLiteral("Fast")));
     m_waitBox->setWindowTitle(pickText(lang, QStringLiteral("正在写入"), QStringLiteral("Writring")));
     m_waitBox->setText(pickText(lang, QStringLiteral("请稍后..."), QStringLiteral("Please Wait...")));
+}
+
+void PresetParameters::setLanguage(Language language)
+{
+    m_language = language;
 }

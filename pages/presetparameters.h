@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/language.h"
+
 #include <QByteArray>
 #include <QHash>
 #include <QString>
@@ -29,6 +31,11 @@ class PresetParameters : public QWidget
 {
     Q_OBJECT
 public:
+    // The language of the page's texts, set before languageSwich() is
+    // emitted; the form's own texts are the Chinese ones.
+    void setLanguage(Language language);
+    Language language() const { return m_language; }
+
     explicit PresetParameters(QWidget *parent = nullptr);
     ~PresetParameters() override;
 
@@ -123,4 +130,5 @@ private:
     // The clock is to be set from the PC's when its frame is prepared (a
     // set that lists TIME_SET), not from a time that went stale meanwhile.
     bool m_clockFromPc = false;
+    Language m_language = Language::Chinese;
 };

@@ -317,7 +317,7 @@ void TrendPage::buildChart()
 
 QString TrendPage::text(const char *zh, const char *en) const
 {
-    return liveData().language == 0 ? QString::fromUtf8(zh) : QString::fromUtf8(en);
+    return languageIndex(m_language) == 0 ? QString::fromUtf8(zh) : QString::fromUtf8(en);
 }
 
 int TrendPage::windowMinutes() const { return ui->windowCB->currentData().toInt(); }
@@ -752,4 +752,9 @@ void TrendPage::on_saveImageBtn_clicked()
     if (!saved.ok())
         Dialogs::message(this, QMessageBox::Warning, text("趋势", "Trend"),
                          text("无法保存 %1：%2", "Cannot save %1: %2").arg(fileName, saved.error()));
+}
+
+void TrendPage::setLanguage(Language language)
+{
+    m_language = language;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/language.h"
+
 #include "store/trendstore.h"
 
 #include <QDateTime>
@@ -60,6 +62,11 @@ class TrendPage : public QWidget
 {
     Q_OBJECT
 public:
+    // The language of the page's texts, set before languageSwich() is
+    // emitted; the form's own texts are the Chinese ones.
+    void setLanguage(Language language);
+    Language language() const { return m_language; }
+
     explicit TrendPage(QWidget *parent = nullptr);
     ~TrendPage() override;
 
@@ -149,4 +156,5 @@ private:
     bool m_queryFailed = false;
     quint64 m_generation = 0;
     bool m_keepAxisOnResult = false;
+    Language m_language = Language::Chinese;
 };

@@ -291,7 +291,6 @@ RecordTableModel::RecordTableModel(const RecordTable::Definition &definition, QO
 
 QSqlDatabase RecordTableModel::database() const { return QSqlDatabase::database(m_def.connectionName); }
 
-int RecordTableModel::language() const { return liveData().language; }
 
 int RecordTableModel::rowCount(const QModelIndex &parent) const
 {

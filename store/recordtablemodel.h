@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/language.h"
+
 #include "store/tablerows.h"
 
 #include <QAbstractTableModel>
@@ -104,6 +106,9 @@ class RecordTableModel : public QAbstractTableModel
 {
     Q_OBJECT
 public:
+    // The language of headers, shown texts and sort keys (Chinese until set).
+    int language() const { return languageIndex(m_language); }
+    void setLanguage(Language language) { m_language = language; }
     RecordTableModel(const RecordTable::Definition &definition, QObject *parent = nullptr);
 
     const RecordTable::Definition &definition() const { return m_def; }
@@ -168,7 +173,6 @@ private:
     void ensureSortIndex(int column);
     void countRowsExactly();
     void recoverFromGaps();
-    int language() const;
 
     const RecordTable::Definition &m_def;
     QString m_orderedSelect; // select list of the ordered part
@@ -193,4 +197,5 @@ private:
     mutable QHash<int, Block> m_blocks;
     mutable QHash<qint64, Row> m_freshRows;
     mutable quint64 m_useClock = 0;
+    Language m_language = Language::Chinese;
 };

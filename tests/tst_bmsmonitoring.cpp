@@ -33,7 +33,7 @@ void putText(int firstRegister, const QByteArray &b)
         reg(firstRegister + i / 2) = quint16(quint8(b[i]) << 8 | (i + 1 < b.size() ? quint8(b[i + 1]) : 0));
 }
 
-void switchLanguage(BmsMonitoring &page, int language) { liveData().language = quint8(language), emit page.languageSwich(); }
+void switchLanguage(BmsMonitoring &page, int language) { page.setLanguage(Language(language)), emit page.languageSwich(); }
 
 } // namespace
 
@@ -96,7 +96,7 @@ private slots:
         QFETCH(QVector<int>, registers);
         QFETCH(QString, fields);
         BmsMonitoring page;
-        liveData().language = quint8(language);
+        page.setLanguage(Language(language));
         for (int i = 0; i + 1 < registers.size(); i += 2)
             reg(registers[i]) = quint16(registers[i + 1]);
         page.refreshValues();

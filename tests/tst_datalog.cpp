@@ -53,12 +53,12 @@ private slots:
     void init()
     {
         TestEnv::resetLiveData();
-        liveData().language = 1;
         page.reset();
         session = std::make_unique<BmsSession>();
         exec(QStringLiteral("drop table if exists record")), exec(QString::fromLatin1(Schema::CreateRecordTable));
         page = std::make_unique<BmsDatalog>();
         page->setSession(session.get());
+        page->setLanguage(Language::English);
     }
 
     // left: the widget left ("pushButton": Start); a run reads what the fields show.

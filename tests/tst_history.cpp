@@ -73,7 +73,7 @@ class TestHistory : public QObject
     }
     void insertWith(int reg, int value) { liveData().registerImage[reg] = quint16(value), page->insertSample(); }
     // An English sample, all zero but the voltage.
-    void sample(const char *time, quint16 voltage) { liveData().language = 1, page->sampleTime = time, insertWith(Reg::TotalVoltage, voltage); }
+    void sample(const char *time, quint16 voltage) { page->setLanguage(Language::English), page->sampleTime = time, insertWith(Reg::TotalVoltage, voltage); }
     QString path(const char *name) const { return dir->filePath(QString::fromLatin1(name)); }
     QStringList files() const { return QDir(dir->path()).entryList(QDir::Files); }
 
@@ -148,7 +148,7 @@ private slots:
     void sampleColumn()
     {
         QFETCH(Shown, row);
-        liveData().language = quint8(row.language);
+        page->setLanguage(Language(row.language));
         insertWith(row.reg, row.value);
         const QString shown = QString::fromUtf8(row.text);
         QCOMPARE(cell(0, row.column), shown);
@@ -294,7 +294,7 @@ private slots:
         QFETCH(QString, says);
         sample("t1", 600);
         QFETCH(int, language);
-        liveData().language = quint8(language);
+        page->setLanguage(Language(language));
         QVERIFY(QDir(dir->path()).mkdir("sub"));
         const QString file = dir->filePath(target);
         QList<Dialogs::Request> boxes;

@@ -18,7 +18,7 @@ class TstPresetParameters : public QObject
     E2e e;
     QStringList &m_boxes = e.boxes;
 
-    void setLanguage(PresetParameters &page, int language) { liveData().language = quint8(language); emit page.languageSwich(); }
+    void setLanguage(PresetParameters &page, int language) { page.setLanguage(Language(language)); emit page.languageSwich(); }
     void tick(PresetParameters &page, const char *group) { child<QCheckBox>(&page, group)->setChecked(true); }
     void type(PresetParameters &page, const char *field, const QString &text) { page.field(field)->setText(text); }
 

@@ -52,8 +52,9 @@ private slots:
     }
     void init()
     {
-        liveData().language = 1, history->clearTable(), boxes.clear();
+        history->clearTable(), boxes.clear();
         page.reset(new TrendPage), page->resize(1200, 700), page->show();
+        page->setLanguage(Language::English), emit page->languageSwich();
     }
 
     void liveFollowsTheLastTenMinutes()
@@ -129,7 +130,7 @@ private slots:
         for (int s = 0; s < 100; ++s)
             store(Start.addSecs(s), 5000 + s);
         QVERIFY(!page->showRange(Start, Start.addSecs(-1)));
-        liveData().language = 0;
+        page->setLanguage(Language::Chinese);
         QVERIFY(!page->showRange(Start, Start.addSecs(-1)));
         QCOMPARE(boxes, QStringList({"The end of the range is before its start.", "结束时间早于开始时间。"}));
         QVERIFY(page->isLive());
@@ -148,7 +149,7 @@ private slots:
         const QStringList expected{"实时|显示|最近一小时|最近一天|全部|保存图片…|10 分钟|总电压",
                                    "Live|Show|Last hour|Last day|All|Save image…|10 min|Pack voltage"};
         for (int language : {0, 1}) {
-            liveData().language = quint8(language);
+            page->setLanguage(Language(language));
             emit page->languageSwich();
             QCOMPARE(texts(page.get(), "liveBtn|showBtn|lastHourBtn|lastDayBtn|allBtn|saveImageBtn|windowCB") + '|'
                          + voltage()->name(), expected[language]);

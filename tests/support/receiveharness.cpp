@@ -49,7 +49,6 @@ void runOne(const std::uint8_t *data, std::size_t size)
     const quint8 language = (data[0] & 0x80) ? 0 : 1;
     window->findChild<QComboBox *>(QStringLiteral("lgCB"))->setCurrentIndex(language);
     liveData() = BmsLiveData{};
-    liveData().language = language;
 
     if (kind == 5) {
         if (window->isMonitoring())
