@@ -5,6 +5,7 @@
 #include "model/monitordata.h"
 #include "model/parametermap.h"
 #include "model/parameterset.h"
+#include "model/result.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -121,10 +122,15 @@ void ParameterSetJob::parametersRead()
     set.serial = serialText();
     set.saved = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
     QSaveFile file(m_fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(ParamSet::serialize(set)) < 0 || !file.commit())
-        finish(1, QStringLiteral("cannot save %1: %2").arg(m_fileName, file.errorString()));
-    else
+    Result saved = SafeSave::open(file);
+    if (saved.ok())
+        saved = SafeSave::write(file, ParamSet::serialize(set));
+    if (saved.ok())
+        saved = SafeSave::commit(file);
+    if (saved.ok())
         finish(0, QStringLiteral("parameters saved to %1").arg(m_fileName));
+    else
+        finish(1, QStringLiteral("cannot save %1: %2").arg(m_fileName, saved.error()));
 }
 
 void ParameterSetJob::writeEnded(const ParameterWriter::Report &report)

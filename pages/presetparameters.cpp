@@ -5,6 +5,7 @@
 #include "model/monitordata.h"
 #include "model/parametermap.h"
 #include "model/parameterset.h"
+#include "model/result.h"
 #include "model/valueformat.h"
 #include "ui_presetparameters.h"
 
@@ -386,12 +387,16 @@ QString PresetParameters::saveSetTo(const QString &fileName)
         if (f.scale != Param::Scale::Clock && (mask & (1u << f.group)))
             set.values.insert(latin(f.name), m_fields.value(latin(f.name))->text());
     QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly) || file.write(ParamSet::serialize(set)) < 0 || !file.commit()) {
+    Result saved = SafeSave::open(file);
+    if (saved.ok())
+        saved = SafeSave::write(file, ParamSet::serialize(set));
+    if (saved.ok())
+        saved = SafeSave::commit(file);
+    if (!saved.ok()) {
         const QString text = pickText(lang, QStringLiteral("无法保存参数组 %1：%2"), QStringLiteral("cannot save %1: %2"))
-                                 .arg(fileName, file.errorString());
-        if (lang == 0 || lang == 1)
-            Dialogs::message(window(), QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text);
-        return text.isEmpty() ? QStringLiteral("cannot save %1: %2").arg(fileName, file.errorString()) : text;
+                                 .arg(fileName, saved.error());
+        Dialogs::message(window(), QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text);
+        return text;
     }
     return QString();
 }
