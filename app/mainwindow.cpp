@@ -28,12 +28,12 @@
 #include <QSettings>
 #include <QTimer>
 
-namespace {
-const QString StartZh = QStringLiteral("开始监控");
-const QString StartEn = QStringLiteral("Start Monitoring");
-const QString StopZh = QStringLiteral("停止监控");
-const QString StopEn = QStringLiteral("Stop Monitoring");
-} // namespace
+QString MainWindow::monitorButtonText() const
+{
+    const bool en = language() != 0;
+    return m_monitoring ? (en ? QStringLiteral("Stop Monitoring") : QStringLiteral("停止监控"))
+                        : (en ? QStringLiteral("Start Monitoring") : QStringLiteral("开始监控"));
+}
 
 const QStringList &MainWindow::baudRates()
 {
@@ -246,8 +246,8 @@ void MainWindow::startMonitoring()
         return;
     }
     setLinkControlsLocked(true);
-    ui->monitorBtn->setText(language() == 0 ? StopZh : StopEn);
     m_monitoring = true;
+    ui->monitorBtn->setText(monitorButtonText());
     emit monitoringChanged(true);
 }
 
@@ -257,8 +257,8 @@ void MainWindow::stopMonitoring()
     setLinkControlsLocked(false);
     disableLinkPages(ParameterWriter::End::Stopped,
                      pickText(language(), QStringLiteral("监控已停止"), QStringLiteral("monitoring was stopped")));
-    ui->monitorBtn->setText(language() == 0 ? StartZh : StartEn);
     m_monitoring = false;
+    ui->monitorBtn->setText(monitorButtonText());
     emit monitoringChanged(false);
 }
 
@@ -342,87 +342,6 @@ void MainWindow::showLinkBox(QMessageBox::Icon icon, const QString &title, const
     Dialogs::notify(this, icon, title, text, [this] { m_boxOpen = false; });
 }
 
-// --- Status -----------------------------------------------------------------
-
-QString MainWindow::countersText() const
-{
-    const LinkCounters &c = m_link->counters();
-    return pickText(language(), QStringLiteral("发送 %1  应答 %2  无应答 %3  校验错 %4  异常 %5  丢弃 %6  待存 %7"),
-                    QStringLiteral("Sent %1  Answers %2  No answer %3  CRC errors %4  Exceptions %5  Dropped %6  Waiting %7"))
-        .arg(c.sent)
-        .arg(c.taken)
-        .arg(c.noAnswer)
-        .arg(c.crcErrors)
-        .arg(c.exceptions)
-        .arg(c.dropped)
-        .arg(historyQueue()->waiting());
-}
-
-QString MainWindow::storeText() const
-{
-    // What a queue's fault means, in the current language.
-    const int lang = language();
-    auto describe = [lang](const SampleQueue *queue, const QString &zhTable, const QString &enTable) {
-        QString what;
-        switch (queue->fault()) {
-        case SampleQueue::Fault::None:
-            return QString();
-        case SampleQueue::Fault::ReadOnly:
-            what = pickText(lang, QStringLiteral("数据库只读"), QStringLiteral("database is read-only"));
-            break;
-        case SampleQueue::Fault::DiskFull:
-            what = pickText(lang, QStringLiteral("磁盘已满"), QStringLiteral("disk is full"));
-            break;
-        case SampleQueue::Fault::Locked:
-            what = pickText(lang, QStringLiteral("数据库被锁定"), QStringLiteral("database is locked"));
-            break;
-        case SampleQueue::Fault::Other:
-            what = pickText(lang, QStringLiteral("数据库错误"), QStringLiteral("database error"));
-            break;
-        }
-        QString text = pickText(lang, QStringLiteral("%1未保存：%2（%3），%4 条等待写入"),
-                                QStringLiteral("%1 not stored: %2 (%3), %4 waiting"))
-                           .arg(pickText(lang, zhTable, enTable), what, queue->faultText())
-                           .arg(queue->waiting());
-        if (queue->lost() > 0)
-            text += pickText(lang, QStringLiteral("，%1 条已丢失"), QStringLiteral(", %1 lost")).arg(queue->lost());
-        return text;
-    };
-    QStringList parts;
-    for (const QString &part : {describe(historyQueue(), QStringLiteral("历史数据"), QStringLiteral("History")),
-                                describe(m_datalogPage->queue(), QStringLiteral("记录数据"), QStringLiteral("Datalog"))}) {
-        if (!part.isEmpty())
-            parts << part;
-    }
-    return parts.join(QStringLiteral("; "));
-}
-
-void MainWindow::onStoreStateChanged()
-{
-    // One log line per change of a fault, not per waiting row.
-    const int fault = int(historyQueue()->fault()) * 8 + int(m_datalogPage->queue()->fault());
-    if (fault != m_lastStoreFault) {
-        m_lastStoreFault = fault;
-        logNote(fault == 0 ? pickText(language(), QStringLiteral("数据库恢复写入"), QStringLiteral("Databases writable again"))
-                           : storeText());
-    }
-    updateStatus();
-}
-
-void MainWindow::updateCounters()
-{
-    // A few times a second while polling: the counters only.
-    m_countersLabel->setText(countersText());
-}
-
-void MainWindow::updateStatus()
-{
-    updateCounters();
-    const QString store = storeText();
-    m_storeLabel->setText(store);
-    m_storeLabel->setStyleSheet(store.isEmpty() ? QString() : QStringLiteral("color: red;"));
-}
-
 void MainWindow::logFrame(CommLog::Direction direction, const QByteArray &bytes)
 {
     m_log.logFrame(direction, bytes, language());
@@ -454,144 +373,4 @@ void MainWindow::on_saveBtn_clicked()
 void MainWindow::on_clearBtn_clicked()
 {
     m_log.clear();
-}
-
-// --- Language ---------------------------------------------------------------
-
-void MainWindow::setupConnectionMenu()
-{
-    QMenu *menu = ui->menubar->addMenu(QStringLiteral("Connection"));
-    menu->setObjectName(QStringLiteral("connectionMenu"));
-    m_reconnectAction = menu->addAction(QStringLiteral("Reconnect automatically"));
-    m_reconnectAction->setObjectName(QStringLiteral("reconnectAction"));
-    m_reconnectAction->setCheckable(true);
-    m_reconnectAction->setChecked(m_link->autoReconnect());
-    connect(m_reconnectAction, &QAction::toggled, m_link, &SerialLink::setAutoReconnect);
-}
-
-void MainWindow::setupLanguageMenu()
-{
-    QMenu *menu = ui->menubar->addMenu(QStringLiteral("Language"));
-    menu->setObjectName(QStringLiteral("languageMenu"));
-    QAction *english = menu->addAction(QStringLiteral("English"));
-    QAction *chinese = menu->addAction(QStringLiteral("中文"));
-    connect(english, &QAction::triggered, this, [this] { ui->lgCB->setCurrentIndex(1); });
-    connect(chinese, &QAction::triggered, this, [this] { ui->lgCB->setCurrentIndex(0); });
-}
-
-void MainWindow::setupToolsMenu()
-{
-    QMenu *menu = ui->menubar->addMenu(QStringLiteral("Tools"));
-    menu->setObjectName(QStringLiteral("toolsMenu"));
-    QAction *address = menu->addAction(QStringLiteral("Address and protocol…"));
-    address->setObjectName(QStringLiteral("addressPageAction"));
-    m_addressPage->setWindowIcon(QIcon(AppInfo::iconPath()));
-    // The address page is a window of its own: shown on demand, brought to
-    // the front when it is already open.
-    connect(address, &QAction::triggered, this, [this] {
-        m_addressPage->show();
-        m_addressPage->raise();
-        m_addressPage->activateWindow();
-    });
-}
-
-void MainWindow::on_lgCB_currentIndexChanged(int index)
-{
-    if (index == 0 || index == 1) {
-        const bool en = index == 1;
-        auto text = [en](const char *zh, const char *enText) {
-            return en ? QString::fromUtf8(enText) : QString::fromUtf8(zh);
-        };
-        ui->deviceGB->setTitle(text("监控设备信息", "Monitor Status"));
-        ui->comNumLB->setText(text("端口号", "COM"));
-        ui->btnRefresh->setText(text("刷新", "Refresh"));
-        ui->baudLB->setText(text("波特率", "Baud Rate"));
-        ui->lgGB->setTitle(text("语言", "Language"));
-        ui->saveBtn->setText(text("保存", "Save"));
-        ui->clearBtn->setText(text("清空", "Clear"));
-        ui->tabWidget->setTabText(0, text("BMS实时监控", "BMS Monitoring"));
-        ui->tabWidget->setTabText(1, text("BMS参数设置", "BMS Parameter"));
-        ui->tabWidget->setTabText(2, text("BMS历史监控", "Historical Record"));
-        ui->tabWidget->setTabText(3, text("BMS数据记录", "BMS Datalog"));
-        ui->tabWidget->setTabText(4, text("实时数据收发", "Communication"));
-        ui->tabWidget->setTabText(5, text("趋势", "Trend"));
-        if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("languageMenu")))
-            menu->setTitle(text("语言", "Language"));
-        if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("connectionMenu")))
-            menu->setTitle(text("连接", "Connection"));
-        m_reconnectAction->setText(text("自动重连", "Reconnect automatically"));
-        if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("toolsMenu")))
-            menu->setTitle(text("工具", "Tools"));
-        if (QAction *action = ui->menubar->findChild<QAction *>(QStringLiteral("addressPageAction")))
-            action->setText(text("地址与协议…", "Address and protocol…"));
-        m_addressPage->setWindowTitle(text("地址与协议", "Address and protocol"));
-        if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("helpMenu")))
-            menu->setTitle(text("帮助", "Help"));
-        if (QAction *about = findChild<QAction *>(QStringLiteral("aboutAction")))
-            about->setText(text("关于", "About"));
-        ui->timeCB->setText(text("时间", "Time"));
-        // The button keeps its meaning in the other language.
-        ui->monitorBtn->setText(en ? (m_monitoring ? StopEn : StartEn) : (m_monitoring ? StopZh : StartZh));
-    }
-    if (index == 0 || index == 1) {
-        const Language language = Language(index);
-        m_monitoringPage->setLanguage(language);
-        m_parameterPage->setLanguage(language);
-        m_historyPage->setLanguage(language);
-        m_datalogPage->setLanguage(language);
-        m_addressPage->setLanguage(language);
-        m_trendPage->setLanguage(language);
-    }
-    updateStatus();
-    emit m_monitoringPage->languageSwich();
-    emit m_parameterPage->languageSwich();
-    emit m_historyPage->languageSwich();
-    emit m_datalogPage->languageSwich();
-    emit m_addressPage->languageSwich();
-    emit m_trendPage->languageSwich();
-}
-
-// --- Help, time stamps, settings --------------------------------------------
-
-void MainWindow::setupHelpMenu()
-{
-    QMenu *menu = ui->menubar->addMenu(QStringLiteral("Help"));
-    menu->setObjectName(QStringLiteral("helpMenu"));
-    QAction *about = menu->addAction(QStringLiteral("About"));
-    about->setObjectName(QStringLiteral("aboutAction"));
-    about->setMenuRole(QAction::AboutRole);
-    connect(about, &QAction::triggered, this, &MainWindow::showAbout);
-}
-
-void MainWindow::showAbout()
-{
-    const int lang = language();
-    Dialogs::about(this, AppInfo::aboutTitle(lang), AppInfo::aboutText(lang, m_dataFolder));
-}
-
-void MainWindow::on_timeCB_toggled(bool checked)
-{
-    m_log.setShowTime(checked);
-}
-
-void MainWindow::saveSettings(QSettings &settings) const
-{
-    settings.setValue(QStringLiteral("language"), language());
-    settings.setValue(QStringLiteral("port"), ui->serialNumCB->currentText());
-    settings.setValue(QStringLiteral("baud"), ui->baudCB->currentText().toInt());
-    settings.setValue(QStringLiteral("address"), int(selectedAddress()));
-    settings.setValue(QStringLiteral("logTime"), ui->timeCB->isChecked());
-}
-
-void MainWindow::restoreSettings(const QSettings &settings)
-{
-    const int language = settings.value(QStringLiteral("language"), 1).toInt();
-    if (language == 0 || language == 1)
-        ui->lgCB->setCurrentIndex(language);
-    const QString port = settings.value(QStringLiteral("port")).toString();
-    if (!port.isEmpty())
-        setPortName(port);
-    setBaudRate(settings.value(QStringLiteral("baud"), 115200).toInt());
-    setSlaveAddress(settings.value(QStringLiteral("address"), 1).toInt());
-    ui->timeCB->setChecked(settings.value(QStringLiteral("logTime"), false).toBool());
 }

@@ -111,6 +111,8 @@ private:
     void startMonitoring();
     void stopMonitoring();
     void connectSession();
+    // "Start Monitoring" or "Stop Monitoring" in the current language.
+    QString monitorButtonText() const;
     void showLinkBox(QMessageBox::Icon icon, const QString &title, const QString &text);
     void showPortWarning(const QString &reason);
     void logFrame(CommLog::Direction direction, const QByteArray &bytes);
