@@ -12,6 +12,7 @@
 #include "support/benchtools.h"
 #include "support/historytable.h"
 #include "app/startup.h"
+#include "pages/trendchartview.h"
 #include "pages/trendpage.h"
 #include "store/recordtablemodel.h"
 #include "store/trendstore.h"

@@ -1,4 +1,8 @@
 #include "pages/trendpage.h"
+#include "pages/trendchartview.h"
+#include "pages/trendseries.h"
+
+using namespace TrendSeries;
 
 #include "gui/dialogs.h"
 #include "model/livedata.h"
@@ -56,47 +60,6 @@ QVector<QPointF>::const_iterator firstAtOrAfter(const QVector<QPointF> &points, 
     return std::lower_bound(points.cbegin(), points.cend(), x, [](const QPointF &p, qreal v) { return p.x() < v; });
 }
 
-enum AxisGroup { PackAxis, CellAxis, CurrentAxis, TempAxis, SocAxis, SpreadAxis, AxisCount };
-
-struct SeriesInfo
-{
-    const char *zh;
-    const char *en;
-    AxisGroup axis;
-    double scale;    // stored unit to shown unit
-    int decimals;
-    const char *unit;
-    QRgb color;
-};
-
-const SeriesInfo Info[Trend::SeriesCount] = {
-    {"总电压", "Pack voltage", PackAxis, 0.01, 2, "V", 0x1f77b4},
-    {"电流", "Current", CurrentAxis, 0.01, 2, "A", 0x2ca02c},
-    {"SOC", "SOC", SocAxis, 1, 0, "%", 0x9467bd},
-    {"最高单体", "Highest cell", CellAxis, 0.001, 3, "V", 0xd62728},
-    {"最低单体", "Lowest cell", CellAxis, 0.001, 3, "V", 0xff7f0e},
-    {"单体压差", "Cell spread", SpreadAxis, 1, 0, "mV", 0x8c564b},
-    {"最高温度", "Highest temperature", TempAxis, 1, 0, "°C", 0xe377c2},
-    {"最低温度", "Lowest temperature", TempAxis, 1, 0, "°C", 0x17becf},
-};
-
-struct AxisInfo
-{
-    const char *zh;
-    const char *en;
-    Qt::Alignment side;
-    double minimalSpan; // shown unit
-};
-
-const AxisInfo Axes[AxisCount] = {
-    {"总电压 (V)", "Pack (V)", Qt::AlignLeft, 1},
-    {"单体 (V)", "Cell (V)", Qt::AlignLeft, 0.02},
-    {"电流 (A)", "Current (A)", Qt::AlignRight, 1},
-    {"温度 (°C)", "Temperature (°C)", Qt::AlignRight, 4},
-    {"SOC (%)", "SOC (%)", Qt::AlignRight, 10},
-    {"压差 (mV)", "Spread (mV)", Qt::AlignRight, 10},
-};
-
 const int WindowChoices[] = {1, 10, 60};
 constexpr int DefaultWindow = 1; // index of 10 minutes
 
@@ -136,82 +99,6 @@ double niceRange(double lo, double hi, double minimalSpan, double &outLo, double
 }
 
 } // namespace
-
-// ---------------------------------------------------------------- view
-
-TrendChartView::TrendChartView(QChart *chart, QWidget *parent) : QChartView(chart, parent)
-{
-    setRubberBand(QChartView::HorizontalRubberBand);
-    setRenderHint(QPainter::Antialiasing, false);
-    setMouseTracking(true);
-    setFocusPolicy(Qt::StrongFocus);
-}
-
-void TrendChartView::wheelEvent(QWheelEvent *event)
-{
-    QChart *c = chart();
-    auto *axis = qobject_cast<QDateTimeAxis *>(c->axes(Qt::Horizontal).value(0));
-    if (!axis || c->series().isEmpty()) {
-        event->ignore();
-        return;
-    }
-    const double factor = event->angleDelta().y() > 0 ? 0.8 : 1.25;
-    const double at = c->mapToValue(mapToScene(event->position().toPoint()), c->series().first()).x();
-    const double lo = axis->min().toMSecsSinceEpoch(), hi = axis->max().toMSecsSinceEpoch();
-    const double newLo = at - (at - lo) * factor, newHi = at + (hi - at) * factor;
-    if (newHi - newLo < 10000) // ten seconds at the most
-        return;
-    axis->setRange(QDateTime::fromMSecsSinceEpoch(qint64(newLo)), QDateTime::fromMSecsSinceEpoch(qint64(newHi)));
-    event->accept();
-}
-
-void TrendChartView::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::MiddleButton) {
-        m_panning = true;
-        m_lastPan = event->pos();
-        event->accept();
-        return;
-    }
-    QChartView::mousePressEvent(event);
-}
-
-void TrendChartView::mouseMoveEvent(QMouseEvent *event)
-{
-    if (m_panning) {
-        chart()->scroll(m_lastPan.x() - event->pos().x(), 0);
-        m_lastPan = event->pos();
-    }
-    emit hovered(mapToScene(event->pos()));
-    QChartView::mouseMoveEvent(event);
-}
-
-void TrendChartView::mouseReleaseEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::MiddleButton) {
-        m_panning = false;
-        event->accept();
-        return;
-    }
-    QChartView::mouseReleaseEvent(event);
-}
-
-void TrendChartView::keyPressEvent(QKeyEvent *event)
-{
-    const int step = int(chart()->plotArea().width() / 10);
-    if (event->key() == Qt::Key_Left)
-        chart()->scroll(-step, 0);
-    else if (event->key() == Qt::Key_Right)
-        chart()->scroll(step, 0);
-    else
-        QChartView::keyPressEvent(event);
-}
-
-void TrendChartView::leaveEvent(QEvent *event)
-{
-    emit left();
-    QChartView::leaveEvent(event);
-}
 
 // ---------------------------------------------------------------- page
 
