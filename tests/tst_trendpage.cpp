@@ -1,6 +1,7 @@
 // The trend page: the live window and zoom, the read-out, the range picker's edge cases, both languages.
 #include "gui/dialogs.h"
 #include "model/livedata.h"
+#include "pages/trendchartview.h"
 #include "pages/trendpage.h"
 #include "store/recordtablemodel.h"
 #include "support/helpers.h"
