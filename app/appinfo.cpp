@@ -79,36 +79,37 @@ DataFolder dataFolder(const QString &requested)
                             QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 
-QString prepareDataFolder(const QString &path)
+Result prepareDataFolder(const QString &path)
 {
     const QString what = QStringLiteral("the data folder %1 cannot be used").arg(QDir::toNativeSeparators(path));
     const QFileInfo info(path);
     if (info.exists() && !info.isDir())
-        return QStringLiteral("Not a folder: %1").arg(what);
+        return Result::failure(QStringLiteral("Not a folder: %1").arg(what));
     if (!info.exists()) {
         errno = 0;
         if (!QDir().mkpath(path)) // errno: why the last folder could not be made
-            return QStringLiteral("%1: %2").arg(errno ? qt_error_string(errno) : QStringLiteral("Cannot be made"), what);
+            return Result::failure(
+                QStringLiteral("%1: %2").arg(errno ? qt_error_string(errno) : QStringLiteral("Cannot be made"), what));
     }
     if (!QFileInfo(path).isWritable())
-        return QStringLiteral("%1: %2").arg(qt_error_string(EACCES), what);
-    return QString();
+        return Result::failure(QStringLiteral("%1: %2").arg(qt_error_string(EACCES), what));
+    return Result();
 }
 
-QString writableFileProblem(const QString &fileName)
+Result checkWritable(const QString &fileName)
 {
     const QFileInfo info(fileName);
     if (info.isDir())
-        return qt_error_string(EISDIR);
+        return Result::failure(qt_error_string(EISDIR));
     const bool existed = info.exists();
     QFile file(fileName);
     // ReadWrite keeps what an existing file holds.
     if (!file.open(existed ? QIODevice::ReadWrite : QIODevice::WriteOnly))
-        return file.errorString();
+        return Result::failure(file.errorString());
     file.close();
     if (!existed)
         file.remove();
-    return QString();
+    return Result();
 }
 
 QString aboutTitle(int language)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/result.h"
+
 #include <QString>
 
 // What the program knows about itself as an installed desktop tool: its
@@ -41,14 +43,14 @@ DataFolder chooseDataFolder(const QString &requested, const QString &programFold
 DataFolder dataFolder(const QString &requested);
 
 // Makes the folder when it is missing and checks that the databases can be
-// made in it. Empty when they can; otherwise the system's reason first, then
+// made in it. On failure the reason says the system's reason first, then
 // the folder ("Permission denied: the data folder /srv/x cannot be used").
-QString prepareDataFolder(const QString &path);
+Result prepareDataFolder(const QString &path);
 
 // Whether a job may write its result to `fileName`, asked before it reads
-// anything from the pack: empty when it may, else the system's reason
+// anything from the pack; a failure carries the system's reason
 // ("Permission denied"). Neither changes nor leaves behind any file.
-QString writableFileProblem(const QString &fileName);
+Result checkWritable(const QString &fileName);
 
 // The About box in `language` (0 Chinese, 1 English).
 QString aboutTitle(int language);

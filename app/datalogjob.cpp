@@ -62,9 +62,9 @@ int DatalogJob::exec()
 {
     // Reading 680 records takes minutes: a file that cannot be written is
     // found out before the first of them.
-    const QString problem = AppInfo::writableFileProblem(m_options.exportFile);
-    if (!problem.isEmpty()) {
-        say(QStringLiteral("cannot write %1: %2").arg(m_options.exportFile, problem));
+    const Result writable = AppInfo::checkWritable(m_options.exportFile);
+    if (!writable.ok()) {
+        say(QStringLiteral("cannot write %1: %2").arg(m_options.exportFile, writable.error()));
         return 1;
     }
     m_session = std::make_unique<BmsSession>();

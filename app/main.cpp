@@ -75,9 +75,9 @@ int runDatalogJob(int argc, char *argv[], const Options &options)
     setIdentity();
     qInstallMessageHandler(quietMessages);
     const AppInfo::DataFolder data = AppInfo::dataFolder(options.dataDir);
-    const QString folderProblem = AppInfo::prepareDataFolder(data.path);
-    if (!folderProblem.isEmpty()) {
-        std::fprintf(stderr, "packscope: %s\n", qPrintable(folderProblem));
+    const Result folder = AppInfo::prepareDataFolder(data.path);
+    if (!folder.ok()) {
+        std::fprintf(stderr, "packscope: %s\n", qPrintable(folder.error()));
         return 1;
     }
     return DatalogJob::run(options, data.path);
@@ -135,11 +135,11 @@ int main(int argc, char *argv[])
     // folder; --data-dir overrides both. A folder that cannot be made shows
     // up as the database box below.
     const AppInfo::DataFolder data = AppInfo::dataFolder(options.dataDir);
-    const QString folderProblem = AppInfo::prepareDataFolder(data.path);
-    if (!folderProblem.isEmpty()) {
-        std::fprintf(stderr, "packscope: %s\n", qPrintable(folderProblem));
+    const Result folder = AppInfo::prepareDataFolder(data.path);
+    if (!folder.ok()) {
+        std::fprintf(stderr, "packscope: %s\n", qPrintable(folder.error()));
         if (!options.isScripted())
-            Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("PackScope"), folderProblem);
+            Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("PackScope"), folder.error());
         return 1;
     }
     // A signal ends the run as closing the window does.

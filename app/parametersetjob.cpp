@@ -46,9 +46,9 @@ void ParameterSetJob::start()
 {
     if (m_mode == ReadSet) {
         // Found out before the pack is read, not after.
-        const QString problem = AppInfo::writableFileProblem(m_fileName);
-        if (!problem.isEmpty()) {
-            finish(1, QStringLiteral("cannot save %1: %2").arg(m_fileName, problem));
+        const Result writable = AppInfo::checkWritable(m_fileName);
+        if (!writable.ok()) {
+            finish(1, QStringLiteral("cannot save %1: %2").arg(m_fileName, writable.error()));
             return;
         }
     } else {
