@@ -93,7 +93,6 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     for (int i = 1; i <= 64; ++i)
         ui->comboBox->addItem(QString::number(i));
 
-    connect(m_addressPage, &PAndIdRW::txSend, this, &MainWindow::sendPageFrame);
     m_parameterPage->setSession(m_session);
     m_datalogPage->setSession(m_session);
     connectSession();
@@ -301,16 +300,6 @@ void MainWindow::onPortLost(const QString &portName, const QString &reason, bool
     showLinkBox(QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text);
 }
 
-void MainWindow::sendPageFrame()
-{
-    if (m_monitoring)
-        on_monitorBtn_clicked();
-    configureLink();
-    const int length = m_addressPage->txLength & 0xFF;
-    if (!m_session->sendCommand(m_addressPage->txFrame.left(length)))
-        showPortWarning(m_link->errorString());
-}
-
 // --- Answers ----------------------------------------------------------------
 
 void MainWindow::connectSession()
@@ -328,7 +317,15 @@ void MainWindow::connectSession()
         m_historyPage->sampleTime = m_parameterPage->clockText();
         m_historyPage->insertSample();
     });
-    connect(m_session, &BmsSession::commandAnswered, m_addressPage, &PAndIdRW::handleAnswer);
+    m_addressPage->setSession(m_session);
+    // The pack's own commands go out with monitoring stopped, on the port
+    // and at the baud rate chosen on the window.
+    connect(m_session, &BmsSession::commandSending, this, [this] {
+        if (m_monitoring)
+            stopMonitoring();
+        configureLink();
+    });
+    connect(m_session->commands(), &AddressCommander::sendFailed, this, &MainWindow::showPortWarning);
 }
 
 void MainWindow::showLinkBox(QMessageBox::Icon icon, const QString &title, const QString &text)

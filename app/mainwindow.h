@@ -102,7 +102,6 @@ public slots:
     void on_clearBtn_clicked();
     void on_lgCB_currentIndexChanged(int index);
     void onFrameTimeout();
-    void sendPageFrame();
     void on_timeCB_toggled(bool checked);
     void showAbout();
 

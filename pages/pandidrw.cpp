@@ -12,7 +12,7 @@
 
 using namespace AddressCommands;
 
-PAndIdRW::PAndIdRW(QWidget *parent) : QWidget(parent), txFrame(20, '\0'), ui(new Ui::PAndIdRW)
+PAndIdRW::PAndIdRW(QWidget *parent) : QWidget(parent), ui(new Ui::PAndIdRW)
 {
     ui->setupUi(this);
 
@@ -33,10 +33,6 @@ PAndIdRW::PAndIdRW(QWidget *parent) : QWidget(parent), txFrame(20, '\0'), ui(new
         list->setLineEdit(edit);
     }
 
-    m_confirmTimer = new QTimer(this);
-    m_confirmTimer->setSingleShot(true);
-    m_confirmTimer->setInterval(ConfirmTimeoutMs);
-    connect(m_confirmTimer, &QTimer::timeout, this, &PAndIdRW::unconfirmed);
 
     connect(this, &PAndIdRW::languageSwich, this, &PAndIdRW::languageChange);
 }
@@ -55,27 +51,24 @@ void PAndIdRW::limitId(const QString &text)
 
 // --- Commands ---------------------------------------------------------------
 
-void PAndIdRW::send(const QByteArray &frame)
+void PAndIdRW::setSession(BmsSession *session)
 {
-    txFrame.replace(0, frame.size(), frame);
-    txLength = quint16(frame.size());
-    emit txSend();
+    m_commands = session->commands();
+    connect(m_commands, &AddressCommander::idRead, this, &PAndIdRW::showId);
+    connect(m_commands, &AddressCommander::protocolsRead, this, &PAndIdRW::showProtocols);
+    connect(m_commands, &AddressCommander::setConfirmed, this, [this] {
+        // The pack only takes a new setting on its next start.
+        showBoxLater(QMessageBox::Information, QStringLiteral("Successful"),
+                     QStringLiteral("id modify successfully!!!\r\nPlease restart the battery.!!!"));
+    });
+    connect(m_commands, &AddressCommander::setUnconfirmed, this, &PAndIdRW::unconfirmed);
 }
 
-void PAndIdRW::search(quint8 code, QComboBox *list, QPushButton *modify)
+void PAndIdRW::search(Code code, QComboBox *list, QPushButton *modify)
 {
-    const QByteArray frame = readRequest(Code(code));
     list->clear();
     modify->setEnabled(false);
-    send(frame);
-}
-
-void PAndIdRW::sendSet(quint8 code, quint8 value)
-{
-    send(setRequest(Code(code), value));
-    // Started once the frame is out: a box about an unopenable port may
-    // have held the send up.
-    m_confirmTimer->start();
+    m_commands->read(code);
 }
 
 void PAndIdRW::on_current_id_clicked() { search(ReadId, ui->rw_id_cb, ui->select_id); }
@@ -94,66 +87,40 @@ void PAndIdRW::on_select_id_clicked()
                                   QStringLiteral("The ID must be from 1 to 64!!!")));
         return;
     }
-    sendSet(SetId, quint8(id));
+    m_commands->set(SetId, quint8(id));
 }
 
 void PAndIdRW::on_select_485_clicked()
 {
     // With nothing picked there is no index to send.
     if (ui->rw_485_cb->currentIndex() >= 0)
-        sendSet(SetRs485Protocol, quint8(ui->rw_485_cb->currentIndex()));
+        m_commands->set(SetRs485Protocol, quint8(ui->rw_485_cb->currentIndex()));
 }
 
 void PAndIdRW::on_select_can_clicked()
 {
     if (ui->rw_can_cb->currentIndex() >= 0)
-        sendSet(SetCanProtocol, quint8(ui->rw_can_cb->currentIndex()));
+        m_commands->set(SetCanProtocol, quint8(ui->rw_can_cb->currentIndex()));
 }
 
 // --- Answers ----------------------------------------------------------------
 
-void PAndIdRW::handleAnswer(const QByteArray &frame)
+void PAndIdRW::showId(int id)
 {
-    m_lastAnswer = frame;
-    if (frame.size() < 2)
-        return;
-    const quint8 code = quint8(frame[1]);
-    switch (code) {
-    case ReadId: {
-        for (int i = MinId; i <= MaxId; ++i)
-            ui->rw_id_cb->addItem(QString::number(i));
-        ui->select_id->setEnabled(true);
-        // Shown as received, even outside 1..64: Modify refuses to send it.
-        const int id = idFromAnswer(frame);
-        if (id >= 0)
-            ui->rw_id_cb->setEditText(QString::number(id));
-        break;
-    }
-    case ReadRs485Protocol:
-        fillProtocolList(frame, ui->rw_485_cb, ui->select_485);
-        break;
-    case ReadCanProtocol:
-        fillProtocolList(frame, ui->rw_can_cb, ui->select_can);
-        break;
-    case SetRs485Protocol:
-    case SetCanProtocol:
-    case SetId:
-        m_confirmTimer->stop();
-        // The pack only takes a new setting on its next start.
-        showBoxLater(QMessageBox::Information, QStringLiteral("Successful"),
-                     QStringLiteral("id modify successfully!!!\r\nPlease restart the battery.!!!"));
-        break;
-    default:
-        break;
-    }
+    for (int i = MinId; i <= MaxId; ++i)
+        ui->rw_id_cb->addItem(QString::number(i));
+    ui->select_id->setEnabled(true);
+    // Shown as received, even outside 1..64: Modify refuses to send it.
+    if (id >= 0)
+        ui->rw_id_cb->setEditText(QString::number(id));
 }
 
-void PAndIdRW::fillProtocolList(const QByteArray &frame, QComboBox *list, QPushButton *modify)
+void PAndIdRW::showProtocols(Code code, const ProtocolList &protocols)
 {
-    const ProtocolList protocols = parseProtocolList(frame);
+    QComboBox *list = code == ReadRs485Protocol ? ui->rw_485_cb : ui->rw_can_cb;
     list->addItems(protocols.names);
     list->setCurrentIndex(protocols.current);
-    modify->setEnabled(true);
+    (code == ReadRs485Protocol ? ui->select_485 : ui->select_can)->setEnabled(true);
 }
 
 void PAndIdRW::unconfirmed()

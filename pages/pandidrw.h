@@ -1,6 +1,7 @@
 #pragma once
 
 #include "model/language.h"
+#include "session/bmssession.h"
 
 #include <QByteArray>
 #include <QMessageBox>
@@ -13,8 +14,8 @@ namespace Ui { class PAndIdRW; }
 
 // The address and protocol page: reads and sets the pack's bus ID and the
 // protocols of its RS485 and CAN ports with the BMS's own commands. It owns
-// no connection: it prepares txFrame and emits txSend; the window sends the
-// frame and hands the answer to handleAnswer.
+// no connection: the session's AddressCommander sends them and says what
+// the pack answered.
 class PAndIdRW : public QWidget
 {
     Q_OBJECT
@@ -27,18 +28,10 @@ public:
     explicit PAndIdRW(QWidget *parent = nullptr);
     ~PAndIdRW() override;
 
-    QByteArray txFrame;
-    quint16 txLength = 0;
-
-    // The answer to the command last sent (the window passes nothing else).
-    void handleAnswer(const QByteArray &frame);
-    QByteArray lastAnswer() const { return m_lastAnswer; }
-
-    // How long a set command waits for the pack to confirm it.
-    static constexpr int ConfirmTimeoutMs = 1000;
+    // The commands go through the session's commander. Set once, before use.
+    void setSession(BmsSession *session);
 
 signals:
-    void txSend();
     void languageSwich();
 
 public slots:
@@ -52,15 +45,13 @@ public slots:
 
 private:
     void limitId(const QString &text);
-    void search(quint8 code, QComboBox *list, QPushButton *modify);
-    void sendSet(quint8 code, quint8 value);
-    void send(const QByteArray &frame);
-    void fillProtocolList(const QByteArray &frame, QComboBox *list, QPushButton *modify);
+    void search(AddressCommands::Code code, QComboBox *list, QPushButton *modify);
+    void showId(int id);
+    void showProtocols(AddressCommands::Code code, const AddressCommands::ProtocolList &protocols);
     void showBoxLater(QMessageBox::Icon icon, const QString &title, const QString &text);
     void unconfirmed();
 
     Ui::PAndIdRW *ui;
-    QTimer *m_confirmTimer = nullptr;
-    QByteArray m_lastAnswer;
+    AddressCommander *m_commands = nullptr;
     Language m_language = Language::Chinese;
 };

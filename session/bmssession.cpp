@@ -7,7 +7,15 @@
 
 BmsSession::BmsSession(LinkPort *port, QObject *parent)
     : QObject(parent), m_link(new SerialLink(port, this)), m_writer(new ParameterWriter(this)),
-      m_datalog(new DatalogReader(this))
+      m_datalog(new DatalogReader(this)),
+      m_commands(new AddressCommander(
+          [this](const QByteArray &frame, QString *reason) {
+              if (sendCommand(frame))
+                  return true;
+              *reason = m_link->errorString();
+              return false;
+          },
+          this))
 {
     m_link->setWriteFrameSource([this] { return m_writer->frame(); });
     m_link->setRecordFrameSource([this] { return m_datalog->requestFrame(); });
@@ -60,6 +68,7 @@ void BmsSession::pollAfterGap() { m_link->pollSoon(RecordRead::fastGapMs(m_link-
 
 bool BmsSession::sendCommand(const QByteArray &frame)
 {
+    emit commandSending();
     if (m_monitoring)
         stop();
     return m_link->sendCommand(frame);
@@ -69,7 +78,7 @@ void BmsSession::dispatch(const QByteArray &frame)
 {
     BmsLiveData &live = liveData();
     if (!m_monitoring) {
-        emit commandAnswered(frame);
+        m_commands->answered(frame);
         return;
     }
     const quint8 function = Frames::functionCode(frame);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/seriallink.h"
+#include "session/addresscommander.h"
 #include "session/datalogreader.h"
 #include "session/parameterwriter.h"
 
@@ -28,6 +29,7 @@ public:
     SerialLink *link() const { return m_link; }
     ParameterWriter *writer() const { return m_writer; }
     DatalogReader *datalog() const { return m_datalog; }
+    AddressCommander *commands() const { return m_commands; }
 
     // Opens the link's port and polls from the identity read. False when
     // the port cannot be opened (link()->errorString() says why).
@@ -43,8 +45,10 @@ public:
     void readParameters(bool soon = false);
     // One extra tick after the line's gap (3.5 characters at the baud rate).
     void pollAfterGap();
-    // Sends one of the pack's own address and protocol commands: monitoring
-    // stops first, the port is reopened (false: see link()->errorString()).
+    // Sends one of the pack's own address and protocol commands (the
+    // commander does): commandSending() first, so that monitoring is
+    // stopped and the link set up, then the port is reopened (false: see
+    // link()->errorString()).
     bool sendCommand(const QByteArray &frame);
 
 signals:
@@ -54,8 +58,9 @@ signals:
     void sampleRead();
     // The parameter registers are in the register image.
     void parametersRead();
-    // An answer while not monitoring: the address page's command.
-    void commandAnswered(const QByteArray &frame);
+    // A command is about to go out: whoever monitors stops, the link's port
+    // and baud rate are set.
+    void commandSending();
     // Five requests in a row found no answer.
     void offline();
     // The port broke (watching: it is looked for and monitoring resumes).
@@ -69,5 +74,6 @@ private:
     SerialLink *m_link;
     ParameterWriter *m_writer;
     DatalogReader *m_datalog;
+    AddressCommander *m_commands;
     bool m_monitoring = false;
 };
