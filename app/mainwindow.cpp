@@ -314,7 +314,7 @@ void MainWindow::connectSession()
     });
     connect(m_session, &BmsSession::sampleRead, this, [this] {
         m_monitoringPage->refreshValues();
-        m_historyPage->sampleTime = m_parameterPage->clockText();
+        m_historyPage->sampleTime = m_session->sampleTime();
         m_historyPage->insertSample();
     });
     m_addressPage->setSession(m_session);

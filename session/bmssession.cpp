@@ -37,6 +37,12 @@ BmsSession::BmsSession(LinkPort *port, QObject *parent)
     connect(m_writer, &ParameterWriter::nextSoon, this, &BmsSession::pollAfterGap);
 }
 
+QString BmsSession::sampleTime() const
+{
+    const QDateTime now = m_clock ? m_clock() : QDateTime::currentDateTime();
+    return now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
+}
+
 bool BmsSession::start()
 {
     m_link->resetCounters();

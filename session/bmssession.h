@@ -6,6 +6,7 @@
 #include "session/parameterwriter.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 
@@ -43,6 +44,11 @@ public:
     // Asks for the parameter registers 45..135 on the next tick (at once at
     // the fast pace). Ignored while a write sequence runs.
     void readParameters(bool soon = false);
+    // The PC's clock that stamps each sample ("yyyy-MM-dd hh:mm:ss", local
+    // time, read when the sample is in); tests put a clock of their own.
+    void setClock(std::function<QDateTime()> clock) { m_clock = std::move(clock); }
+    QString sampleTime() const;
+
     // One extra tick after the line's gap (3.5 characters at the baud rate).
     void pollAfterGap();
     // Sends one of the pack's own address and protocol commands (the
@@ -76,4 +82,5 @@ private:
     DatalogReader *m_datalog;
     AddressCommander *m_commands;
     bool m_monitoring = false;
+    std::function<QDateTime()> m_clock;
 };
