@@ -7,6 +7,7 @@
 #include "app/screenshotrig.h"
 #include "app/parametersetjob.h"
 #include "session/bmssession.h"
+#include "session/busscanner.h"
 #include "app/quitsignals.h"
 #include "app/startup.h"
 #include "store/samplequeue.h"
@@ -68,6 +69,50 @@ int runParameterJob(int argc, char *argv[], const Options &options)
     app.exec();
     return exitCode;
 }
+// --scan: the packs on the line, a line each on stdout in ID order.
+int runScanJob(int argc, char *argv[], const Options &options)
+{
+    QCoreApplication app(argc, argv);
+    setIdentity();
+    qInstallMessageHandler(quietMessages);
+    const int baud = options.baud ? options.baud : 115200;
+    BusScanner scanner;
+    std::fprintf(stderr, "packscope: asking IDs %d-%d on %s at %d baud\n", options.scanFirst, options.scanLast,
+                 qPrintable(options.port), baud);
+    QObject::connect(&scanner, &BusScanner::asked, [](int id, const BusScanner::Pack *pack) {
+        if (pack)
+            std::fprintf(stderr, "packscope: ID %d answered: %s %s\n", id, qPrintable(pack->model),
+                         qPrintable(pack->serial));
+    });
+    QObject::connect(&scanner, &BusScanner::finished, &app, &QCoreApplication::quit);
+    quitOnSignals([&scanner](const char *) {
+        scanner.stop();
+        QCoreApplication::quit();
+    });
+    if (!scanner.start(options.port, baud, options.scanFirst, options.scanLast)) {
+        std::fprintf(stderr, "packscope: cannot open the serial port %s: %s\n", qPrintable(options.port),
+                     qPrintable(scanner.errorString()));
+        return 1;
+    }
+    app.exec();
+    for (const BusScanner::Pack &pack : scanner.found())
+        std::fprintf(stdout, "%d\t%s\t%s\t%s\n", pack.id, qPrintable(pack.model), qPrintable(pack.version),
+                     qPrintable(pack.serial));
+    std::fflush(stdout);
+    if (!scanner.errorString().isEmpty()) {
+        std::fprintf(stderr, "packscope: the port %s was lost: %s\n", qPrintable(options.port),
+                     qPrintable(scanner.errorString()));
+        return 1;
+    }
+    if (scanner.found().isEmpty()) {
+        std::fprintf(stderr, "packscope: no pack answered at IDs %d-%d on %s at %d baud: check the baud rate and the wiring\n",
+                     options.scanFirst, options.scanLast, qPrintable(options.port), baud);
+        return 1;
+    }
+    std::fprintf(stderr, "packscope: %d pack(s) found\n", int(scanner.found().size()));
+    return 0;
+}
+
 // --read-datalog: the session and the databases, no window and no display.
 int runDatalogJob(int argc, char *argv[], const Options &options)
 {
@@ -116,6 +161,8 @@ int main(int argc, char *argv[])
         return runParameterJob(argc, argv, options);
     if (options.readDatalog)
         return runDatalogJob(argc, argv, options);
+    if (options.scan)
+        return runScanJob(argc, argv, options);
     // A run that names its port is a script's: it speaks in its own lines.
     if (options.isScripted())
         qInstallMessageHandler(quietMessages);

@@ -104,6 +104,8 @@ public slots:
     void onFrameTimeout();
     void on_timeCB_toggled(bool checked);
     void showAbout();
+    // Tools → Scan the bus…: the packs on the line at IDs 1-64.
+    void scanBus();
 
 private:
     void fillPortList();

@@ -5,6 +5,7 @@
 
 #include "app/appinfo.h"
 #include "gui/dialogs.h"
+#include "session/busscanner.h"
 #include "model/valueformat.h"
 #include "pages/bmsdatalog.h"
 #include "pages/bmsmonitoring.h"
@@ -17,6 +18,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QSettings>
+#include <QStatusBar>
 
 // --- Language ---------------------------------------------------------------
 
@@ -55,6 +57,54 @@ void MainWindow::setupToolsMenu()
         m_addressPage->raise();
         m_addressPage->activateWindow();
     });
+    QAction *scan = menu->addAction(QStringLiteral("Scan the bus…"));
+    scan->setObjectName(QStringLiteral("scanBusAction"));
+    connect(scan, &QAction::triggered, this, &MainWindow::scanBus);
+}
+
+void MainWindow::scanBus()
+{
+    // The menu is off while monitoring: the port is free.
+    configureLink();
+    const int lang = language();
+    const QString port = m_link->portName();
+    const int baud = m_link->baudRate();
+    auto *scanner = new BusScanner(nullptr, this);
+    if (!scanner->start(port, baud, 1, 64)) {
+        showPortWarning(scanner->errorString());
+        delete scanner;
+        return;
+    }
+    setLinkControlsLocked(true);
+    ui->monitorBtn->setEnabled(false);
+    connect(scanner, &BusScanner::asked, this, [this, lang](int id) {
+        statusBar()->showMessage(pickText(lang, QStringLiteral("正在扫描 ID %1/64…"), QStringLiteral("Scanning ID %1 of 64…")).arg(id));
+    });
+    connect(scanner, &BusScanner::finished, this, [this, scanner, lang, port, baud] {
+        statusBar()->clearMessage();
+        setLinkControlsLocked(false);
+        ui->monitorBtn->setEnabled(true);
+        QStringList lines;
+        for (const BusScanner::Pack &pack : scanner->found())
+            lines << QStringLiteral("ID %1: %2  %3  %4").arg(pack.id).arg(pack.model, pack.version, pack.serial);
+        QString text;
+        if (!scanner->errorString().isEmpty())
+            text = pickText(lang, QStringLiteral("串口 %1 已断开：%2"), QStringLiteral("The port %1 was lost: %2"))
+                       .arg(port, scanner->errorString());
+        else if (lines.isEmpty())
+            text = pickText(lang, QStringLiteral("ID 1-64 均无应答（%1，%2 波特）。请检查波特率和接线。"),
+                            QStringLiteral("No pack answered at IDs 1-64 on %1 at %2 baud: check the baud rate and the wiring."))
+                       .arg(port)
+                       .arg(baud);
+        else
+            text = pickText(lang, QStringLiteral("找到 %1 个电池组：\n\n%2"), QStringLiteral("%1 pack(s) found:\n\n%2"))
+                       .arg(lines.size())
+                       .arg(lines.join(QLatin1Char('\n')));
+        scanner->deleteLater();
+        // Ended inside the scanner's handling: the box opens after it returns.
+        Dialogs::notify(this, QMessageBox::Information, pickText(lang, QStringLiteral("扫描总线"), QStringLiteral("Scan the bus")),
+                        text);
+    });
 }
 
 void MainWindow::on_lgCB_currentIndexChanged(int index)
@@ -86,6 +136,8 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
             menu->setTitle(text("工具", "Tools"));
         if (QAction *action = ui->menubar->findChild<QAction *>(QStringLiteral("addressPageAction")))
             action->setText(text("地址与协议…", "Address and protocol…"));
+        if (QAction *action = ui->menubar->findChild<QAction *>(QStringLiteral("scanBusAction")))
+            action->setText(text("扫描总线…", "Scan the bus…"));
         m_addressPage->setWindowTitle(text("地址与协议", "Address and protocol"));
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("helpMenu")))
             menu->setTitle(text("帮助", "Help"));

@@ -81,6 +81,10 @@ Options Options::parse(const QStringList &arguments)
     const QCommandLineOption forceOption(QStringLiteral("force"),
         QStringLiteral("With --write-set: write a set that breaks the plausibility rules or comes from another model."));
     parser.addOptions({readSetOption, writeSetOption, forceOption});
+    const QCommandLineOption scanOption(QStringLiteral("scan"),
+        QStringLiteral("List the packs on the line: ask IDs FIRST-LAST (given after it, default 1-64) for their "
+                       "identity, print ID, model, version and serial a line each, and exit (needs --port)."));
+    parser.addOption(scanOption);
 
     if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
@@ -111,9 +115,23 @@ Options Options::parse(const QStringList &arguments)
             return o;
         }
     }
-    if (!parser.positionalArguments().isEmpty()) {
+    QStringList positional = parser.positionalArguments();
+    if (parser.isSet(scanOption)) {
+        // --scan takes an optional range: the one word after the options.
+        o.scan = true;
+        const QString range = positional.isEmpty() ? QStringLiteral("1-64") : positional.takeFirst();
+        const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(\\d{1,2})-(\\d{1,2})$")).match(range);
+        o.scanFirst = m.hasMatch() ? m.captured(1).toInt() : 0;
+        o.scanLast = m.hasMatch() ? m.captured(2).toInt() : 0;
+        if (o.scanFirst < 1 || o.scanLast > 64 || o.scanFirst > o.scanLast) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("Invalid --scan range '%1': use FIRST-LAST with 1 <= FIRST <= LAST <= 64").arg(range);
+            return o;
+        }
+    }
+    if (!positional.isEmpty()) {
         o.outcome = ExitError;
-        o.message = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+        o.message = QStringLiteral("Unexpected argument: %1").arg(positional.first());
         return o;
     }
     if (parser.isSet(portOption)) {
@@ -182,6 +200,12 @@ Options Options::parse(const QStringList &arguments)
         o.outcome = ExitError;
         o.message = o.port.isEmpty() ? QStringLiteral("--read-set and --write-set need --port")
                                      : QStringLiteral("--monitor cannot be used with --read-set or --write-set");
+        return o;
+    }
+    if (o.scan && (o.port.isEmpty() || o.monitor || o.isParameterJob() || parser.isSet(readDatalogOption))) {
+        o.outcome = ExitError;
+        o.message = o.port.isEmpty() ? QStringLiteral("--scan needs --port")
+                                     : QStringLiteral("--scan goes alone, with --port and --baud");
         return o;
     }
     if (o.isParameterJob() && parser.isSet(readDatalogOption)) {

@@ -25,6 +25,10 @@ struct Options
     QString readSet;
     QString writeSet;
     bool force = false; // --write-set: past the plausibility and model checks
+    // Listing the packs on the line: the identity read to IDs first..last.
+    bool scan = false;
+    int scanFirst = 1;
+    int scanLast = 64;
     bool isParameterJob() const { return !readSet.isEmpty() || !writeSet.isEmpty(); }
     // A run for scripts: the command line names the port.
     bool isScripted() const { return !port.isEmpty(); }

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 class TestE2eAddress : public QObject
@@ -110,6 +111,44 @@ private slots:
         QVERIFY(e.boxes.isEmpty()); // not while the slot runs
         QCOMPARE(bms.waitForBytes(6), hex("10050101D4B5"));
         QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList("警告: 电池没有确认修改!!!\r\n请检查连接后重试。"), E2e::Deadline);
+    }
+
+    // packscope --scan on a line with packs at IDs 1, 3 and 7: exactly those, in ID order, a line
+    // each; a range with none of them exits 1 with the reason.
+    void scanListsThePacksOnTheLine_data()
+    {
+        columns<QString, int, QString>("range", "exitCode", "out");
+        QTest::newRow("every ID") << "" << 0
+                                  << "1\tPS16S-100AH\tV1.2.0\tPS2026120600001\n3\tPS16S-100AH\tV1.2.0\tPS2026120600003\n"
+                                     "7\tPS16S-100AH\tV1.2.0\tPS2026120600007\n";
+        QTest::newRow("2-6") << "2-6" << 0 << "3\tPS16S-100AH\tV1.2.0\tPS2026120600003\n";
+        QTest::newRow("none in 4-6") << "4-6" << 1 << "";
+    }
+    void scanListsThePacksOnTheLine()
+    {
+        QFETCH(QString, range);
+        QVERIFY(e.sim.start({"--address", "1,3,7"}));
+        QTemporaryDir dir;
+        QStringList args{"--port", e.sim.deviceName(), "--scan"};
+        if (!range.isEmpty())
+            args << range;
+        const ProgramRun r = runProgram(copyProgram(dir), args);
+        QTEST(r.code, "exitCode");
+        QTEST(r.out, "out");
+        QVERIFY2(r.code == 0 || r.err.contains("no pack answered at IDs 4-6 on " + e.sim.deviceName()), qPrintable(r.err));
+    }
+
+    // Tools → Scan the bus… on the same line, English: the three packs in a box.
+    void scanFromTheMenu()
+    {
+        QVERIFY(e.start({"--address", "1,3,7"}));
+        e.window->findChild<QAction *>("scanBusAction")->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(e.boxes, QStringList("Scan the bus: 3 pack(s) found:\n\n"
+                                                       "ID 1: PS16S-100AH  V1.2.0  PS2026120600001\n"
+                                                       "ID 3: PS16S-100AH  V1.2.0  PS2026120600003\n"
+                                                       "ID 7: PS16S-100AH  V1.2.0  PS2026120600007"),
+                                  E2e::Deadline);
+        QVERIFY(child<QPushButton>(e.window.get(), "monitorBtn")->isEnabled());
     }
 };
 

@@ -23,6 +23,8 @@ private slots:
                                      << "ttyUSB0 0 0 250 datalog 679-680 f.xlsx fast";
         QTest::newRow("parameter job") << QStringList{"--port", "ttyUSB0", "--read-set", "pack.json", "--poll-ms", "200"}
                                        << "ttyUSB0 0 0 200 read set pack.json";
+        QTest::newRow("scan, every ID") << QStringList{"--port", "p", "--scan"} << "p 0 0 0 scan 1-64";
+        QTest::newRow("scan of a range") << QStringList{"--port", "p", "--baud", "9600", "--scan", "3-7"} << "p 9600 0 0 scan 3-7";
     }
     void valid()
     {
@@ -31,7 +33,8 @@ private slots:
         QCOMPARE(o.outcome, Options::Run);
         QTEST(QStringLiteral("%1 %2 %3 %4").arg(o.port).arg(o.baud).arg(o.address).arg(o.pollMs) + (o.monitor ? " monitor" : "")
                   + (o.readDatalog ? QStringLiteral(" datalog %1-%2 %3").arg(o.datalogBegin).arg(o.datalogEnd).arg(o.exportFile) : "")
-                  + (o.fast ? " fast" : "") + (o.isParameterJob() ? " read set " + o.readSet : ""),
+                  + (o.fast ? " fast" : "") + (o.isParameterJob() ? " read set " + o.readSet : "")
+                  + (o.scan ? QStringLiteral(" scan %1-%2").arg(o.scanFirst).arg(o.scanLast) : ""),
               "options");
     }
     void exits_data()
@@ -59,6 +62,11 @@ private slots:
         QTest::newRow("set without port") << QStringList{"--write-set", "a.json"} << bad << "--port";
         QTest::newRow("read and write set") << QStringList{"--port", "p", "--read-set", "a", "--write-set", "b"} << bad << "together";
         QTest::newRow("set while monitoring") << QStringList{"--port", "p", "--read-set", "a", "--monitor"} << bad << "--monitor";
+        QTest::newRow("scan from 0") << QStringList{"--port", "p", "--scan", "0-5"} << bad << "--scan range";
+        QTest::newRow("scan past 64") << QStringList{"--port", "p", "--scan", "60-65"} << bad << "--scan range";
+        QTest::newRow("scan backwards") << QStringList{"--port", "p", "--scan", "9-8"} << bad << "--scan range";
+        QTest::newRow("scan without port") << QStringList{"--scan"} << bad << "--scan needs --port";
+        QTest::newRow("scan while monitoring") << QStringList{"--port", "p", "--scan", "--monitor"} << bad << "alone";
     }
     void exits()
     {

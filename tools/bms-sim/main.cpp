@@ -37,7 +37,9 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,7 +55,8 @@ void printLine(FILE *stream, const QString &text)
 struct Options
 {
     QString device;
-    int address = 1;
+    int address = 1;          // the first pack's ID
+    QList<int> moreAddresses; // further packs on the same line
     int baud = 115200;
     QString model = QStringLiteral("PS16S-100AH");
     QString version = QStringLiteral("V1.2.0");
@@ -94,7 +97,10 @@ bool parseOptions(const QCoreApplication &app, Options &o)
         "controlling process went away) ends the simulator too."));
     p.addHelpOption();
     const QCommandLineOption device("device", "Serial device to use instead of a new pseudo-terminal.", "path");
-    const QCommandLineOption address("address", "Slave address (1..247, default 1).", "n", "1");
+    const QCommandLineOption address("address",
+        "Slave address (1..247, default 1), or a list of them (\"1,3,7\", \"1-4,9\"): one pack for each ID on the "
+        "same line, each with its own serial (the last three digits are its ID) and values; the first keeps the "
+        "serial given.", "ids", "1");
     const QCommandLineOption baud("baud", "Baud rate of --device (default 115200).", "rate", "115200");
     const QCommandLineOption model("model", "Model text (24 bytes at most).", "text", o.model);
     const QCommandLineOption version("version-text", "Version text (6 bytes at most).", "text", o.version);
@@ -148,7 +154,28 @@ bool parseOptions(const QCoreApplication &app, Options &o)
         return value;
     };
     o.device = p.value(device);
-    o.address = number(address, 1, 247);
+    {
+        // "1,3,7" or "1-4,9": every ID once, in the order given.
+        QList<int> ids;
+        for (const QString &part : p.value(address).split(QLatin1Char(','))) {
+            const QStringList ends = part.split(QLatin1Char('-'));
+            bool a = false, b = ends.size() == 1;
+            const int lo = ends.value(0).toInt(&a);
+            const int hi = ends.size() == 2 ? ends.value(1).toInt(&b) : lo;
+            if (!a || !b || ends.size() > 2 || lo < 1 || hi > 247 || lo > hi) {
+                printLine(stderr, QStringLiteral("bms-sim: --address wants IDs 1..247, as a list like 1,3,7 or 1-4,9"));
+                ok = false;
+                break;
+            }
+            for (int id = lo; id <= hi; ++id)
+                if (!ids.contains(id))
+                    ids << id;
+        }
+        if (!ids.isEmpty()) {
+            o.address = ids.takeFirst();
+            o.moreAddresses = ids;
+        }
+    }
     o.baud = number(baud, 50, 4000000);
     o.model = p.value(model);
     o.version = p.value(version);
@@ -212,6 +239,27 @@ int main(int argc, char *argv[])
     model.rs485ProtocolNames = options.rs485Protocols;
     model.canProtocolNames = options.canProtocols;
     SlaveResponder responder(model, quint8(options.address), options.faults, options.seed);
+    // Further packs on the line: each its own model, seeded apart, with a
+    // serial that ends in its ID; each answers only its own ID (all of them
+    // answer the 0x10 commands, as packs on one bus would).
+    std::vector<std::unique_ptr<BmsModel>> moreModels;
+    std::vector<std::unique_ptr<SlaveResponder>> moreResponders;
+    for (int id : options.moreAddresses) {
+        const quint32 seed = options.seed + quint32(id) * 7919;
+        moreModels.push_back(std::make_unique<BmsModel>(seed));
+        BmsModel &m = *moreModels.back();
+        const QString serial = options.serial.left(qMax(0, options.serial.size() - 3))
+                               + QStringLiteral("%1").arg(id, 3, 10, QLatin1Char('0'));
+        m.setIdentity(options.model, options.version, serial);
+        m.rs485ProtocolNames = options.rs485Protocols;
+        m.canProtocolNames = options.canProtocols;
+        moreResponders.push_back(std::make_unique<SlaveResponder>(m, quint8(id), options.faults, seed));
+    }
+    const auto everyResponder = [&](const std::function<void(SlaveResponder &)> &act) {
+        act(responder);
+        for (auto &r : moreResponders)
+            act(*r);
+    };
     if (options.verbose) {
         responder.onExchange = [&clock](const QByteArray &request, const QByteArray &answer) {
             printLine(stderr, QStringLiteral("%1 RX %2%3")
@@ -237,6 +285,10 @@ int main(int argc, char *argv[])
                          request.toHex().constData(), answer.toHex().constData());
         };
     }
+    for (auto &r : moreResponders) {
+        r->onExchange = responder.onExchange;
+        r->onServed = responder.onServed;
+    }
     // What goes on the line, as written (faults and pieces included).
     auto logWritten = [&clock, &options](const QByteArray &bytes) {
         if (options.verbose)
@@ -251,7 +303,8 @@ int main(int argc, char *argv[])
     auto onBytes = [&](const QByteArray &bytes) {
         if (bytes.isEmpty())
             return;
-        writer->enqueue(responder.receive(bytes, clock.elapsed()));
+        const qint64 now = clock.elapsed();
+        everyResponder([&](SlaveResponder &r) { writer->enqueue(r.receive(bytes, now)); });
     };
 
     // Opens a pseudo-terminal (again) and, with --link, points the link at it.
@@ -332,15 +385,15 @@ int main(int argc, char *argv[])
             const QString line = QString::fromLocal8Bit(pendingInput.left(end)).trimmed();
             pendingInput.remove(0, end + 1);
             if (line == QLatin1String("silent on"))
-                responder.faults().silent = true;
+                everyResponder([](SlaveResponder &r) { r.faults().silent = true; });
             else if (line == QLatin1String("silent off"))
-                responder.faults().silent = false;
+                everyResponder([](SlaveResponder &r) { r.faults().silent = false; });
             else if (line == QLatin1String("unplug") && options.device.isEmpty())
                 unplug();
             else if (line == QLatin1String("replug") && options.device.isEmpty() && !pty.isOpen())
                 plugIn();
             else if (line == QLatin1String("restart"))
-                responder.restart();
+                everyResponder([](SlaveResponder &r) { r.restart(); });
             else if (line == QLatin1String("quit"))
                 QCoreApplication::quit();
             else if (line.startsWith(QLatin1String("registers "))) {
