@@ -18,19 +18,20 @@ bool openDatabases(const QString &directory)
 
     // The box keeps the usual text and adds the file and the reason.
     const QString text = QStringLiteral("Unable to establish a database connection.");
-    QString why;
-    if (!Schema::openDatabase(QStringLiteral("connection1"), directory + QStringLiteral("/my1.db"),
-                              QString::fromLatin1(Schema::CreateTotalTable), QStringLiteral("total"), &why)) {
+    const Result first = Schema::openDatabase(QStringLiteral("connection1"), directory + QStringLiteral("/my1.db"),
+                                              QString::fromLatin1(Schema::CreateTotalTable), QStringLiteral("total"));
+    if (!first.ok()) {
         Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("Cannot open database1"),
-                         text + QStringLiteral("\n") + why, QMessageBox::Cancel);
+                         text + QStringLiteral("\n") + first.error(), QMessageBox::Cancel);
         return false;
     }
     // The trend's minute summary of table total, its trigger and time index.
     RecordTable::history().companions(QSqlDatabase::database(QStringLiteral("connection1")));
-    if (!Schema::openDatabase(QStringLiteral("connection2"), directory + QStringLiteral("/my2.db"),
-                              QString::fromLatin1(Schema::CreateRecordTable), QStringLiteral("record"), &why)) {
+    const Result second = Schema::openDatabase(QStringLiteral("connection2"), directory + QStringLiteral("/my2.db"),
+                                               QString::fromLatin1(Schema::CreateRecordTable), QStringLiteral("record"));
+    if (!second.ok()) {
         Dialogs::message(nullptr, QMessageBox::Critical, QStringLiteral("Cannot open database2"),
-                         text + QStringLiteral("\n") + why, QMessageBox::Cancel);
+                         text + QStringLiteral("\n") + second.error(), QMessageBox::Cancel);
         return false;
     }
     return true;

@@ -40,14 +40,10 @@ bool configureConnection(QSqlDatabase db)
     return ok;
 }
 
-bool openDatabase(const QString &connectionName, const QString &fileName, const QString &createStatement,
-                  const QString &table, QString *error)
+Result openDatabase(const QString &connectionName, const QString &fileName, const QString &createStatement,
+                    const QString &table)
 {
-    auto fail = [&](const QString &why) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(fileName, why);
-        return false;
-    };
+    auto fail = [&](const QString &why) { return Result::failure(QStringLiteral("%1: %2").arg(fileName, why)); };
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.setDatabaseName(fileName);
     if (!db.open())
@@ -72,13 +68,13 @@ bool openDatabase(const QString &connectionName, const QString &fileName, const 
 
     QSqlQuery create(db);
     if (create.exec(createStatement))
-        return true;
+        return Result();
     // Failing because the table is there already is what usually happens.
     QSqlQuery exists(db);
     exists.prepare(QStringLiteral("select 1 from sqlite_master where type='table' and name=?"));
     exists.addBindValue(table);
     if (exists.exec() && exists.next())
-        return true;
+        return Result();
     return fail(QStringLiteral("cannot create table %1: %2").arg(table, create.lastError().text()));
 }
 

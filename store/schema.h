@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/result.h"
+
 #include <QSqlDatabase>
 #include <QString>
 
@@ -15,10 +17,10 @@ extern const char *const RecreateRecordTable;
 
 // Opens the database file `fileName` under `connectionName`, configures the
 // connection and runs `createStatement` on it, which fails harmlessly when
-// `table` exists already. False when the file cannot be opened or cannot be
-// given its table; `error` then says why, with the file's path.
-bool openDatabase(const QString &connectionName, const QString &fileName, const QString &createStatement,
-                  const QString &table, QString *error = nullptr);
+// `table` exists already. Fails when the file cannot be opened or cannot be
+// given its table, saying why, with the file's path.
+Result openDatabase(const QString &connectionName, const QString &fileName, const QString &createStatement,
+                    const QString &table);
 
 // Per-connection settings: a short busy timeout (an insert never holds the
 // window for long; a locked database is retried with the next row) and

@@ -28,10 +28,10 @@ void initialize(int *argc, char ***argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     qInstallMessageHandler(quiet);
     new QApplication(*argc, *argv);
-    Schema::openDatabase(QStringLiteral("connection1"), QStringLiteral(":memory:"),
-                         QString::fromLatin1(Schema::CreateTotalTable), QStringLiteral("total"));
-    Schema::openDatabase(QStringLiteral("connection2"), QStringLiteral(":memory:"),
-                         QString::fromLatin1(Schema::CreateRecordTable), QStringLiteral("record"));
+    (void)Schema::openDatabase(QStringLiteral("connection1"), QStringLiteral(":memory:"),
+                               QString::fromLatin1(Schema::CreateTotalTable), QStringLiteral("total"));
+    (void)Schema::openDatabase(QStringLiteral("connection2"), QStringLiteral(":memory:"),
+                               QString::fromLatin1(Schema::CreateRecordTable), QStringLiteral("record"));
     Dialogs::setHook([](const Dialogs::Request &, QString *) { return int(QMessageBox::Ok); });
     port = new FakeLinkPort;
     window = new MainWindow(nullptr, port);
