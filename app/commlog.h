@@ -30,9 +30,12 @@ class CommLog
 public:
     enum Direction : quint8 { Sent = 0, Received = 1 };
     // Most lines the view holds; when a line would be one too many, the
-    // oldest ViewTrim lines leave it at once.
-    static constexpr int ViewLines = 10000;
-    static constexpr int ViewTrim = 1000;
+    // oldest ViewTrim lines leave it at once. A line on screen costs about
+    // half a kilobyte; at the 1 s poll (two lines a second) the view is full
+    // within ten minutes, after which the tool's memory stays flat for a
+    // week-long soak. Save writes the whole log, not only what is shown.
+    static constexpr int ViewLines = 1000;
+    static constexpr int ViewTrim = 100;
     static constexpr int BlockLines = 1024;
 
     explicit CommLog(QPlainTextEdit *view);
