@@ -114,8 +114,9 @@ int DatalogJob::exec()
     });
 
     say(QStringLiteral("connecting to %1").arg(m_options.port));
-    if (!m_session->start())
-        fail(QStringLiteral("cannot open %1: %2").arg(m_options.port, link->errorString()));
+    const Result started = m_session->start();
+    if (!started.ok())
+        fail(QStringLiteral("cannot open %1: %2").arg(m_options.port, started.error()));
     if (m_code < 0)
         m_loop.exec();
     stopLink();

@@ -89,9 +89,10 @@ int runScanJob(int argc, char *argv[], const Options &options)
         scanner.stop();
         QCoreApplication::quit();
     });
-    if (!scanner.start(options.port, baud, options.scanFirst, options.scanLast)) {
+    const Result started = scanner.start(options.port, baud, options.scanFirst, options.scanLast);
+    if (!started.ok()) {
         std::fprintf(stderr, "packscope: cannot open the serial port %s: %s\n", qPrintable(options.port),
-                     qPrintable(scanner.errorString()));
+                     qPrintable(started.error()));
         return 1;
     }
     app.exec();
@@ -99,9 +100,9 @@ int runScanJob(int argc, char *argv[], const Options &options)
         std::fprintf(stdout, "%d\t%s\t%s\t%s\n", pack.id, qPrintable(pack.model), qPrintable(pack.version),
                      qPrintable(pack.serial));
     std::fflush(stdout);
-    if (!scanner.errorString().isEmpty()) {
+    if (!scanner.result().ok()) {
         std::fprintf(stderr, "packscope: the port %s was lost: %s\n", qPrintable(options.port),
-                     qPrintable(scanner.errorString()));
+                     qPrintable(scanner.result().error()));
         return 1;
     }
     if (scanner.found().isEmpty()) {

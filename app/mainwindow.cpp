@@ -240,8 +240,9 @@ void MainWindow::disableLinkPages(ParameterWriter::End why, const QString &detai
 void MainWindow::startMonitoring()
 {
     configureLink();
-    if (!m_session->start()) {
-        showPortWarning(m_link->errorString());
+    const Result started = m_session->start();
+    if (!started.ok()) {
+        showPortWarning(started.error());
         return;
     }
     setLinkControlsLocked(true);

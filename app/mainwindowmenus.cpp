@@ -70,8 +70,9 @@ void MainWindow::scanBus()
     const QString port = m_link->portName();
     const int baud = m_link->baudRate();
     auto *scanner = new BusScanner(nullptr, this);
-    if (!scanner->start(port, baud, 1, 64)) {
-        showPortWarning(scanner->errorString());
+    const Result started = scanner->start(port, baud, 1, 64);
+    if (!started.ok()) {
+        showPortWarning(started.error());
         delete scanner;
         return;
     }
@@ -88,9 +89,9 @@ void MainWindow::scanBus()
         for (const BusScanner::Pack &pack : scanner->found())
             lines << QStringLiteral("ID %1: %2  %3  %4").arg(pack.id).arg(pack.model, pack.version, pack.serial);
         QString text;
-        if (!scanner->errorString().isEmpty())
+        if (!scanner->result().ok())
             text = pickText(lang, QStringLiteral("串口 %1 已断开：%2"), QStringLiteral("The port %1 was lost: %2"))
-                       .arg(port, scanner->errorString());
+                       .arg(port, scanner->result().error());
         else if (lines.isEmpty())
             text = pickText(lang, QStringLiteral("ID 1-64 均无应答（%1，%2 波特）。请检查波特率和接线。"),
                             QStringLiteral("No pack answered at IDs 1-64 on %1 at %2 baud: check the baud rate and the wiring."))

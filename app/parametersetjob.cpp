@@ -74,9 +74,9 @@ void ParameterSetJob::start()
         }
         progress(QStringLiteral("set %1: groups %2").arg(m_fileName, set.groups.join(QLatin1Char(' '))));
     }
-    if (!m_session.start()) {
-        const SerialLink *link = m_session.link();
-        finish(1, QStringLiteral("cannot open the serial port %1: %2").arg(link->portName(), link->errorString()));
+    const Result started = m_session.start();
+    if (!started.ok()) {
+        finish(1, QStringLiteral("cannot open the serial port %1: %2").arg(m_session.link()->portName(), started.error()));
         return;
     }
     progress(QStringLiteral("monitoring started, waiting for the BMS"));

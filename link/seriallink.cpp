@@ -95,14 +95,14 @@ bool SerialLink::openPort()
     return false;
 }
 
-bool SerialLink::start()
+Result SerialLink::start()
 {
     m_port->close();
     m_watchTimer->stop();
     if (!openPort())
-        return false;
+        return Result::failure(m_error);
     beginMonitoring();
-    return true;
+    return Result();
 }
 
 void SerialLink::stop()
@@ -115,19 +115,19 @@ void SerialLink::stop()
     m_state = Idle;
 }
 
-bool SerialLink::sendCommand(QByteArray frame)
+Result SerialLink::sendCommand(QByteArray frame)
 {
     m_port->close();
     resetReceive();
     if (!openPort())
-        return false;
+        return Result::failure(m_error);
     sealFrame(frame);
     if (!writeRequest(frame)) {
         m_error = m_port->errorString();
-        return false;
+        return Result::failure(m_error);
     }
     emit countersChanged();
-    return true;
+    return Result();
 }
 
 void SerialLink::pollSoon(int delayMs)

@@ -3,6 +3,7 @@
 #include "link/linkport.h"
 #include "link/polling.h"
 #include "link/ringbuffer.h"
+#include "model/result.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -61,21 +62,22 @@ public:
     void setWriteFrameSource(FrameSource source) { m_writeFrame = std::move(source); }
     void setRecordFrameSource(FrameSource source) { m_recordFrame = std::move(source); }
 
-    // Opens the port and starts polling with the identity read. False when
-    // the port cannot be opened; errorString() then gives the system's reason.
-    bool start();
+    // Opens the port and starts polling with the identity read. A failure
+    // carries the system's reason for a port that cannot be opened.
+    Result start();
     // Closes the port and stops everything, also the watch for a lost port.
     void stop();
     // True from start() until stop(), also while a lost port is watched.
     bool isMonitoring() const { return m_state != Idle; }
     // True while a lost port is watched for its return.
     bool isWaitingForPort() const { return m_state == Waiting; }
+    // Why the port was lost, or could not be opened, last.
     QString errorString() const { return m_error; }
 
     // Sends one frame of the address page outside monitoring: reopens the
-    // port, seals the CRC and writes. False when the port could not be
+    // port, seals the CRC and writes. Fails when the port could not be
     // opened or refused the frame (nothing is then logged as sent).
-    bool sendCommand(QByteArray frame);
+    Result sendCommand(QByteArray frame);
 
     // Runs one extra poll tick `delayMs` from now, if no request is in
     // flight then and the link still monitors (the datalog's fast read).

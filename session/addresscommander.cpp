@@ -14,10 +14,10 @@ AddressCommander::AddressCommander(Sender send, QObject *parent)
 
 bool AddressCommander::send(const QByteArray &frame)
 {
-    QString reason;
-    if (m_send(frame, &reason))
+    const Result sent = m_send(frame);
+    if (sent.ok())
         return true;
-    emit sendFailed(reason);
+    emit sendFailed(sent.error());
     return false;
 }
 

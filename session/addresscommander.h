@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/result.h"
 #include "protocol/addresscommands.h"
 
 #include <QByteArray>
@@ -20,8 +21,8 @@ public:
     static constexpr int ConfirmTimeoutMs = 1000;
 
     // `send` puts a frame on the line (monitoring stopped, the port opened
-    // anew) and gives the system's reason when it cannot.
-    using Sender = std::function<bool(const QByteArray &frame, QString *reason)>;
+    // anew); a failure carries the system's reason.
+    using Sender = std::function<Result(const QByteArray &frame)>;
     explicit AddressCommander(Sender send, QObject *parent = nullptr);
 
     // ReadId, ReadRs485Protocol or ReadCanProtocol. False (and sendFailed)

@@ -9,12 +9,7 @@ BmsSession::BmsSession(LinkPort *port, QObject *parent)
     : QObject(parent), m_link(new SerialLink(port, this)), m_writer(new ParameterWriter(this)),
       m_datalog(new DatalogReader(this)),
       m_commands(new AddressCommander(
-          [this](const QByteArray &frame, QString *reason) {
-              if (sendCommand(frame))
-                  return true;
-              *reason = m_link->errorString();
-              return false;
-          },
+          [this](const QByteArray &frame) { return sendCommand(frame); },
           this))
 {
     m_link->setWriteFrameSource([this] { return m_writer->frame(); });
@@ -43,13 +38,13 @@ QString BmsSession::sampleTime() const
     return now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
-bool BmsSession::start()
+Result BmsSession::start()
 {
     m_link->resetCounters();
-    if (!m_link->start())
-        return false;
-    m_monitoring = true;
-    return true;
+    const Result started = m_link->start();
+    if (started.ok())
+        m_monitoring = true;
+    return started;
 }
 
 void BmsSession::stop()
@@ -72,7 +67,7 @@ void BmsSession::readParameters(bool soon)
 
 void BmsSession::pollAfterGap() { m_link->pollSoon(RecordRead::fastGapMs(m_link->baudRate())); }
 
-bool BmsSession::sendCommand(const QByteArray &frame)
+Result BmsSession::sendCommand(const QByteArray &frame)
 {
     emit commandSending();
     if (m_monitoring)

@@ -32,9 +32,9 @@ public:
     DatalogReader *datalog() const { return m_datalog; }
     AddressCommander *commands() const { return m_commands; }
 
-    // Opens the link's port and polls from the identity read. False when
-    // the port cannot be opened (link()->errorString() says why).
-    bool start();
+    // Opens the link's port and polls from the identity read; a failure
+    // says why the port cannot be opened.
+    Result start();
     // Closes the port. A running write must have been ended first, with
     // the words its report is to carry (the session speaks no language).
     void stop();
@@ -53,9 +53,8 @@ public:
     void pollAfterGap();
     // Sends one of the pack's own address and protocol commands (the
     // commander does): commandSending() first, so that monitoring is
-    // stopped and the link set up, then the port is reopened (false: see
-    // link()->errorString()).
-    bool sendCommand(const QByteArray &frame);
+    // stopped and the link set up, then the port is reopened.
+    Result sendCommand(const QByteArray &frame);
 
 signals:
     // The pack answered the identity read: the link is up.

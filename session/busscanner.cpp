@@ -26,20 +26,18 @@ int BusScanner::timeoutMs(int baud)
     return wireMs + 60;
 }
 
-bool BusScanner::start(const QString &portName, int baud, int first, int last)
+Result BusScanner::start(const QString &portName, int baud, int first, int last)
 {
     m_found.clear();
-    m_error.clear();
-    if (!m_port->open(portName, baud)) {
-        m_error = m_port->errorString();
-        return false;
-    }
+    m_result = Result();
+    if (!m_port->open(portName, baud))
+        return Result::failure(m_port->errorString());
     m_timeoutMs = timeoutMs(baud);
     m_next = first;
     m_last = last;
     m_running = true;
     askNext();
-    return true;
+    return Result();
 }
 
 void BusScanner::stop()
@@ -98,7 +96,7 @@ void BusScanner::failed(const QString &reason)
 {
     if (!m_running)
         return;
-    m_error = reason;
+    m_result = Result::failure(reason);
     stop();
     emit finished();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/result.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -29,12 +31,13 @@ public:
     // How long an ID is given to answer at `baud`, in milliseconds.
     static int timeoutMs(int baud);
 
-    // Opens `portName` at `baud` and asks IDs first..last. False when the
-    // port cannot be opened (errorString() says why).
-    bool start(const QString &portName, int baud, int first, int last);
+    // Opens `portName` at `baud` and asks IDs first..last; a failure says
+    // why the port cannot be opened.
+    Result start(const QString &portName, int baud, int first, int last);
     void stop();
     bool isRunning() const { return m_running; }
-    QString errorString() const { return m_error; }
+    // After finished(): a failure when the port was lost on the way.
+    const Result &result() const { return m_result; }
     const QVector<Pack> &found() const { return m_found; }
 
 signals:
@@ -52,7 +55,7 @@ private:
     QTimer *m_timer;
     QByteArray m_held;
     QVector<Pack> m_found;
-    QString m_error;
+    Result m_result;
     int m_next = 0, m_last = 0, m_current = 0;
     int m_timeoutMs = 0;
     bool m_running = false;

@@ -30,7 +30,7 @@ class TestSerialLink : public QObject
         link = std::make_unique<SerialLink>(port);
         link->setPortName(QStringLiteral("ttyFAKE0"));
         link->setPollInterval(30);
-        QVERIFY(link->start());
+        QVERIFY(link->start().ok());
         QTRY_VERIFY(!port->written.isEmpty());
         QCOMPARE(port->written.first(), IdentityRequest);
         link->setPollInterval(pollMs);
