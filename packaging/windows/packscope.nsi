@@ -8,7 +8,9 @@
 ; Defined by the caller: VERSION, APPDIR (the deployed program folder),
 ; UNINSTALL_LIST (its files as Delete lines), ICON, LICENSE, OUTFILE.
 
-Unicode true
+; A 64-bit installer for a 64-bit program (and one that runs where only
+; 64-bit programs can, as a Wine without its 32-bit part).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel user
 
