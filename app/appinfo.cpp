@@ -8,6 +8,9 @@
 #include <QImageReader>
 #include <QStandardPaths>
 #include <QStringList>
+#ifdef Q_OS_WIN
+#include <QTemporaryFile>
+#endif
 
 // Q_INIT_RESOURCE declares a function of the global namespace: it cannot be
 // used inside a namespace.
@@ -47,8 +50,35 @@ bool checkIcon(QString *report)
 }
 
 namespace {
+#ifdef Q_OS_WIN
+// The folders Windows installs programs into, and its own: the installer's
+// per-machine target and the system. Their names depend on the language and
+// the setup of the machine, so they come from the environment.
+QStringList systemProgramRoots()
+{
+    QStringList roots;
+    for (const char *name : {"ProgramFiles", "ProgramFiles(x86)", "ProgramW6432", "SystemRoot"}) {
+        const QString value = qEnvironmentVariable(name);
+        if (!value.isEmpty())
+            roots << QDir::cleanPath(QDir::fromNativeSeparators(value));
+    }
+    return roots;
+}
+#endif
+
 bool inSystemProgramTree(const QString &folder)
 {
+#ifdef Q_OS_WIN
+    // Windows' file names ignore case, and its paths may come with either
+    // separator.
+    const QString clean = QDir::cleanPath(QDir::fromNativeSeparators(folder));
+    for (const QString &r : systemProgramRoots()) {
+        if (clean.compare(r, Qt::CaseInsensitive) == 0
+            || clean.startsWith(r + QLatin1Char('/'), Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+#else
     const QString clean = QDir::cleanPath(folder);
     for (const char *root : {"/usr", "/bin", "/sbin"}) {
         const QString r = QString::fromLatin1(root);
@@ -56,6 +86,21 @@ bool inSystemProgramTree(const QString &folder)
             return true;
     }
     return false;
+#endif
+}
+
+// Whether the user may make files in `folder`.
+bool folderWritable(const QString &folder)
+{
+#ifdef Q_OS_WIN
+    // On Windows the file's attributes say nothing of the folder's access
+    // rights (Qt does not look at them unless asked): a real file made and
+    // removed at once is the answer.
+    QTemporaryFile probe(folder + QStringLiteral("/.packscope-XXXXXX"));
+    return probe.open();
+#else
+    return QFileInfo(folder).isWritable();
+#endif
 }
 } // namespace
 
@@ -75,7 +120,7 @@ DataFolder dataFolder(const QString &requested)
     // build tree keeps the build tree's databases.
     const QString program = QFileInfo(QCoreApplication::applicationDirPath()).canonicalFilePath();
     const QString folder = program.isEmpty() ? QCoreApplication::applicationDirPath() : program;
-    return chooseDataFolder(requested, folder, QFileInfo(folder).isWritable(),
+    return chooseDataFolder(requested, folder, folderWritable(folder),
                             QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
 }
 

@@ -32,8 +32,10 @@ struct DataFolder
 // The choice, free of any file system access: a folder given on the command
 // line wins; otherwise the program's own folder when the user may write it
 // and it is not part of the system's read-only program tree (/usr, /bin,
-// /sbin: a packaged program must not litter there, even when run by root);
-// otherwise the user's data folder.
+// /sbin; on Windows the Program Files folders and the Windows folder: a
+// packaged program must not litter there, even when run by root or an
+// administrator); otherwise the user's data folder (on Windows
+// %APPDATA%\packscope).
 DataFolder chooseDataFolder(const QString &requested, const QString &programFolder, bool programFolderWritable,
                             const QString &userDataFolder);
 

@@ -18,6 +18,9 @@
 #include <QSettings>
 #include <QTimer>
 #include <cstdio>
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
 
 namespace {
 // The command-line jobs speak to scripts: one line per step on stderr.
@@ -167,6 +170,17 @@ int main(int argc, char *argv[])
     // A run that names its port is a script's: it speaks in its own lines.
     if (options.isScripted())
         qInstallMessageHandler(quietMessages);
+#ifdef Q_OS_WIN
+    // packscope.exe is a console program, so that the command line's jobs
+    // and --help print where they were started. The window started from the
+    // Start menu or Explorer got a console of its own, which nobody reads:
+    // it is let go (a console shared with a command prompt stays).
+    if (!options.isScripted()) {
+        DWORD processes[2];
+        if (::GetConsoleProcessList(processes, 2) == 1)
+            ::FreeConsole();
+    }
+#endif
 #if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
     // Without a display the toolkit would abort with a page of its own.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
@@ -200,8 +214,13 @@ int main(int argc, char *argv[])
             return int(QMessageBox::Ok);
         });
     }
-    // Every window of the tool, boxes included, shows the battery icon.
-    QApplication::setWindowIcon(QIcon(AppInfo::iconPath()));
+    // Every window of the tool, boxes included, shows the battery icon. A
+    // Qt without its icon reader (a Windows build deployed without the ico
+    // plugin) cannot read it: the windows then keep the icon that Windows
+    // takes from the program's own resource, rather than none.
+    const QIcon icon(AppInfo::iconPath());
+    if (!icon.isNull())
+        QApplication::setWindowIcon(icon);
     // Ties the windows to the installed menu entry (packscope.desktop).
     QGuiApplication::setDesktopFileName(QStringLiteral("packscope"));
     if (!Startup::openDatabases(data.path))

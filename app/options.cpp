@@ -45,8 +45,13 @@ Options Options::parse(const QStringList &arguments)
     parser.setApplicationDescription(QStringLiteral("PackScope: service tool for a BMS on Modbus RTU."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
+#ifdef Q_OS_WIN
+    const QCommandLineOption portOption(QStringLiteral("port"),
+        QStringLiteral("Serial port to open (a name such as COM3)."), QStringLiteral("NAME"));
+#else
     const QCommandLineOption portOption(QStringLiteral("port"),
         QStringLiteral("Serial port to open (a name such as ttyUSB0 or a device path)."), QStringLiteral("NAME"));
+#endif
     const QCommandLineOption baudOption(QStringLiteral("baud"),
         QStringLiteral("Baud rate: one of %1.").arg(MainWindow::baudRates().join(QStringLiteral(", "))),
         QStringLiteral("RATE"));

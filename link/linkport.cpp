@@ -1,6 +1,9 @@
 #include "link/linkport.h"
 
 #include <QFileInfo>
+#ifdef Q_OS_WIN
+#include <QSerialPortInfo>
+#endif
 
 QString LinkPort::devicePath(const QString &name)
 {
@@ -111,6 +114,21 @@ bool SerialLinkPort::write(const QByteArray &bytes)
 
 bool SerialLinkPort::isPresent(const QString &name) const
 {
+#ifdef Q_OS_WIN
+    // Windows has no device files: a COM port is present when the system
+    // lists it (a USB adapter plugged in again comes back under its name).
+    // The name may be given in the device namespace's form, \\.\COM10.
+    QString wanted = name;
+    if (wanted.startsWith(QLatin1String("\\\\.\\")))
+        wanted = wanted.mid(4);
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &port : ports) {
+        if (port.portName().compare(wanted, Qt::CaseInsensitive) == 0)
+            return true;
+    }
+    return false;
+#else
     // A symbolic link (/dev/serial/by-id/...) counts when its target exists.
     return QFileInfo::exists(devicePath(name));
+#endif
 }

@@ -16,8 +16,9 @@ public:
     using QObject::QObject;
 
     // Opens `name` (a port name such as ttyUSB0, a device path, or a
-    // symbolic link to a device) at `baud`, 8N1, no flow control. On
-    // failure errorString() says why, in the system's words.
+    // symbolic link to a device; on Windows a name such as COM3) at `baud`,
+    // 8N1, no flow control. On failure errorString() says why, in the
+    // system's words.
     virtual bool open(const QString &name, qint32 baud) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
@@ -30,10 +31,11 @@ public:
     virtual QString errorString() const = 0;
     // Whether the device `name` stands for is present now. Used while a lost
     // port is watched, so that the tool does not try to open what is not there.
+    // On Linux the device file; on Windows the system's list of COM ports.
     virtual bool isPresent(const QString &name) const = 0;
 
-    // The path that a port name stands for: names without a directory are
-    // devices under /dev, as the serial-port module takes them.
+    // The path that a port name stands for on Linux: names without a
+    // directory are devices under /dev, as the serial-port module takes them.
     static QString devicePath(const QString &name);
 
 signals:

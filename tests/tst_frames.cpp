@@ -2,7 +2,6 @@
 // flight, and the address page's commands byte for byte.
 #include "protocol/addresscommands.h"
 #include "protocol/frames.h"
-#include "support/fakebms.h"
 #include "support/helpers.h"
 #include <QtTest>
 

@@ -2,7 +2,6 @@
 // text. Numbers as texts, signed fields and extremes: on the pages that show them.
 #include "model/monitordata.h"
 #include "model/valueformat.h"
-#include "support/fakebms.h"
 #include "support/helpers.h"
 #include <QtTest>
 #include <numeric>

@@ -29,18 +29,3 @@ void FakeBms::answer(QByteArray frame)
     sealFrame(frame);
     m_pty.write(frame);
 }
-
-QByteArray readAnswer(quint8 address, const QVector<quint16> &registers)
-{
-    QByteArray frame;
-    frame.append(char(address));
-    frame.append(char(0x03));
-    frame.append(char(registers.size() * 2));
-    for (quint16 r : registers) {
-        frame.append(char(r >> 8));
-        frame.append(char(r & 0xFF));
-    }
-    frame.append(2, '\0');
-    sealFrame(frame);
-    return frame;
-}

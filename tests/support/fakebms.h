@@ -1,6 +1,7 @@
 #pragma once
 
 #include "pseudoterminal.h"
+#include "support/helpers.h"
 
 #include <QByteArray>
 #include <QVector>
@@ -29,6 +30,3 @@ private:
     PseudoTerminal m_pty;
     QByteArray m_pending;
 };
-
-// Builds a function-3 answer carrying `registers` (big-endian), CRC sealed.
-QByteArray readAnswer(quint8 address, const QVector<quint16> &registers);

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QObject>
+#include <QVector>
 
 inline QByteArray hex(const char *text) { return QByteArray::fromHex(text); }
 
@@ -15,6 +16,20 @@ inline QByteArray sealed(const QByteArray &body)
     QByteArray frame = body + QByteArray(2, '\0');
     sealFrame(frame);
     return frame;
+}
+
+// Builds a function-3 answer carrying `registers` (big-endian), CRC sealed.
+inline QByteArray readAnswer(quint8 address, const QVector<quint16> &registers)
+{
+    QByteArray frame;
+    frame.append(char(address));
+    frame.append(char(0x03));
+    frame.append(char(registers.size() * 2));
+    for (quint16 r : registers) {
+        frame.append(char(r >> 8));
+        frame.append(char(r & 0xFF));
+    }
+    return sealed(frame);
 }
 
 inline QByteArray readFile(const QString &name)
@@ -54,6 +69,7 @@ template <typename... T, typename... Names> void columns(Names... names)
 }
 
 #include <QDir>
+#ifndef _WIN32
 #include <csignal>
 #include <sys/resource.h>
 // A disk that takes no more than `bytes` in any one file, as a nearly full one would, while it lives:
@@ -71,6 +87,7 @@ struct FileSizeLimit
     }
     ~FileSizeLimit() { setrlimit(RLIMIT_FSIZE, &before); }
 };
+#endif
 // Every entry of `folder`, hidden ones (a temporary file left behind) included.
 inline QStringList entries(const QString &folder)
 {
