@@ -145,8 +145,6 @@ void PAndIdRW::showBoxLater(QMessageBox::Icon icon, const QString &title, const 
 void PAndIdRW::languageChange()
 {
     const int lang = languageIndex(m_language);
-    if (lang != 0 && lang != 1)
-        return;
     ui->rw_id_lb->setText(QStringLiteral("ID"));
     ui->rw_485_lb->setText(pickText(lang, QStringLiteral("485协议"), QStringLiteral("485 Protocol")));
     ui->rw_can_lb->setText(pickText(lang, QStringLiteral("can协议"), QStringLiteral("CAN Protocol")));

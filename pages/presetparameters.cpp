@@ -204,8 +204,6 @@ void PresetParameters::showRefusal(QLineEdit *field, const QString &label, const
     const int lang = languageIndex(m_language);
     field->setFocus();
     field->selectAll();
-    if (lang != 0 && lang != 1)
-        return;
     Dialogs::message(window(), QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
                      saving ? pickText(lang, QStringLiteral("%1 \"%2\"：%3。参数组未保存。"),
                                        QStringLiteral("%1 \"%2\": %3. The set was not saved.")).arg(label, text, why)
@@ -310,8 +308,6 @@ bool PresetParameters::beginWrite(const ParameterWriter::Request &write)
 bool PresetParameters::confirm(const ParameterWriter::Concerns &concerns)
 {
     const int lang = languageIndex(m_language);
-    if (lang != 0 && lang != 1)
-        return false;
     const QString text = pickText(lang, QStringLiteral("这些设置可能损坏电池组：\n\n%1\n\n仍然写入？"),
                                   QStringLiteral("These settings may harm the pack:\n\n%1\n\nWrite anyway?"))
                              .arg(concerns.lines(false, lang).join(QLatin1Char('\n')));
@@ -326,7 +322,7 @@ void PresetParameters::writeEnded(const ParameterWriter::Report &report)
     updateButtons();
     const int lang = languageIndex(m_language);
     // Cancelled in the box: the user knows, nothing was sent.
-    if ((lang != 0 && lang != 1) || report.end == ParameterWriter::End::Cancelled)
+    if (report.end == ParameterWriter::End::Cancelled)
         return;
     const QMessageBox::Icon icon = report.success() ? QMessageBox::Information : QMessageBox::Critical;
     const QString title = report.success() ? pickText(lang, QStringLiteral("成功"), QStringLiteral("successful"))
@@ -365,9 +361,8 @@ QString PresetParameters::setFileProblem(const QString &fileName, const QString 
     const QString text = pickText(lang, QStringLiteral("参数组文件 %1 未被采用（%2）：%3"),
                                   QStringLiteral("Parameter set %1 refused (%2): %3"))
                              .arg(QFileInfo(fileName).fileName(), where, what);
-    if (lang == 0 || lang == 1)
-        Dialogs::message(window(), QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text);
-    return text.isEmpty() ? where + QStringLiteral(": ") + what : text;
+    Dialogs::message(window(), QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")), text);
+    return text;
 }
 
 QString PresetParameters::saveSetTo(const QString &fileName)
@@ -451,8 +446,6 @@ void PresetParameters::on_openSet_clicked()
 void PresetParameters::languageChange()
 {
     const int lang = languageIndex(m_language);
-    if (lang != 0 && lang != 1)
-        return;
     const bool zh = lang == 0;
     for (int i = 0; i < m_groupBoxes.size(); ++i)
         m_groupBoxes[i]->setText(latin(zh ? Param::groups()[i].labelZh : Param::groups()[i].labelEn));
