@@ -20,10 +20,10 @@ BusScanner::BusScanner(LinkPort *port, QObject *parent)
 
 int BusScanner::timeoutMs(int baud)
 {
-    // 8 bytes out, 5 + 46 back, 11 bits a byte; the pack's delay and the
-    // scheduling of two processes on top.
+    // 8 bytes out, 5 + 46 back, 11 bits a byte; the pack's delay (tens of
+    // milliseconds) and a busy PC's scheduling on top.
     const int wireMs = int((8 + 51) * 11 * 1000LL / qMax(1, baud));
-    return wireMs + 60;
+    return wireMs + 100;
 }
 
 Result BusScanner::start(const QString &portName, int baud, int first, int last)
