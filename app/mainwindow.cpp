@@ -52,10 +52,10 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
 
     fillPortList();
 
-    connect(m_link, &SerialLink::frameSent, this, [this](const QByteArray &frame) { logFrame(CommLog::Sent, frame); });
-    connect(m_link, &SerialLink::frameTaken, this,
+    connect(m_session, &BmsSession::frameSent, this, [this](const QByteArray &frame) { logFrame(CommLog::Sent, frame); });
+    connect(m_session, &BmsSession::frameTaken, this,
             [this](const QByteArray &bytes) { logFrame(CommLog::Received, bytes); });
-    connect(m_link, &SerialLink::frameTimerExpired, this, [this] { m_log.moveCursorToEnd(); });
+    connect(m_session, &BmsSession::burstEnded, this, [this] { m_log.moveCursorToEnd(); });
     connect(m_session, &BmsSession::offline, this, [this] { onLinkLost(); });
     connect(m_session, &BmsSession::readRefused, this, [this](quint8 function, quint8 code) {
         logNote(pickText(language(), QStringLiteral("BMS拒绝读取：功能码 %1，异常码 %2"),
@@ -69,7 +69,7 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
                          QStringLiteral("Port %1 is back: monitoring resumes"))
                     .arg(portName));
     });
-    connect(m_link, &SerialLink::countersChanged, this, &MainWindow::updateCounters);
+    connect(m_session, &BmsSession::countersChanged, this, &MainWindow::updateCounters);
 
     m_monitoringPage = new BmsMonitoring(this);
     ui->tabWidget->insertTab(0, m_monitoringPage, QStringLiteral("BMS实时监控"));

@@ -28,6 +28,10 @@ BmsSession::BmsSession(LinkPort *port, QObject *parent)
         emit portLost(name, reason, watching);
     });
     connect(m_link, &SerialLink::portRecovered, this, &BmsSession::portRecovered);
+    connect(m_link, &SerialLink::frameSent, this, &BmsSession::frameSent);
+    connect(m_link, &SerialLink::frameTaken, this, &BmsSession::frameTaken);
+    connect(m_link, &SerialLink::frameTimerExpired, this, &BmsSession::burstEnded);
+    connect(m_link, &SerialLink::countersChanged, this, &BmsSession::countersChanged);
     // The fast pace: the writer's next frame after the line's gap.
     connect(m_writer, &ParameterWriter::nextSoon, this, &BmsSession::pollAfterGap);
 }

@@ -72,6 +72,13 @@ signals:
     void portLost(const QString &portName, const QString &reason, bool watching);
     void portRecovered(const QString &portName);
     void readRefused(quint8 function, quint8 code);
+    // Every frame written to the line, every burst taken from it (before
+    // its checks), the end of each burst, and the link's counters: for the
+    // log and the status bar.
+    void frameSent(const QByteArray &frame);
+    void frameTaken(const QByteArray &bytes);
+    void burstEnded();
+    void countersChanged();
 
 private:
     void dispatch(const QByteArray &frame);
