@@ -3,7 +3,6 @@
 #include "model/livedata.h"
 #include "protocol/recordread.h"
 
-#include <QDebug>
 
 DatalogReader::DatalogReader(QObject *parent) : QObject(parent) {}
 
@@ -61,7 +60,6 @@ void DatalogReader::take(const QByteArray &request, const QByteArray &frame)
     if (m_awaited == 0 || m_answerRecord != m_awaited) {
         // A late answer to an earlier read (stopped and started again) or a
         // repeated one: its data is not the awaited record's.
-        qDebug("datalog: answer to record %d not stored, waiting for record %d", m_answerRecord, m_awaited);
         return;
     }
     const int byteCount = frame.size() > 2 ? quint8(frame[2]) : 0;
@@ -72,7 +70,6 @@ void DatalogReader::take(const QByteArray &request, const QByteArray &frame)
     // Records of a real log differ (each has its own time); two alike are
     // still stored, from the read that a tick sent.
     if (m_awaitFast && !m_lastAnswerData.isEmpty() && data == m_lastAnswerData) {
-        qDebug("datalog: answer for record %d repeats the previous one, reading it again", m_answerRecord);
         m_awaitFast = false;
         return;
     }
