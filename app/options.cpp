@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include "model/addresslist.h"
+
 #include "app/appinfo.h"
 #include "app/mainwindow.h"
 
@@ -56,7 +58,8 @@ Options Options::parse(const QStringList &arguments)
         QStringLiteral("Baud rate: one of %1.").arg(MainWindow::baudRates().join(QStringLiteral(", "))),
         QStringLiteral("RATE"));
     const QCommandLineOption addressOption(QStringLiteral("address"),
-        QStringLiteral("Slave address of the BMS, 1..64."), QStringLiteral("N"));
+        QStringLiteral("Slave address of the BMS, 1..64; for monitoring also a list of packs on the line, "
+                       "like 1,3,7 or 1-4,9."), QStringLiteral("IDS"));
     const QCommandLineOption monitorOption(QStringLiteral("monitor"),
         QStringLiteral("Start monitoring once the window is shown."));
     const QCommandLineOption pollOption(QStringLiteral("poll-ms"),
@@ -158,15 +161,15 @@ Options Options::parse(const QStringList &arguments)
         o.baud = value.toInt();
     }
     if (parser.isSet(addressOption)) {
-        bool ok = false;
         const QString value = parser.value(addressOption);
-        const int address = value.toInt(&ok);
-        if (!ok || address < 1 || address > 64) {
+        const Result read = AddressList::parse(value, &o.addresses);
+        if (!read.ok()) {
             o.outcome = ExitError;
-            o.message = QStringLiteral("Invalid --address '%1': use a number from 1 to 64").arg(value);
+            o.message = QStringLiteral("Invalid --address '%1': %2; use IDs from 1 to 64, like 5, 1,3,7 or 1-4,9")
+                            .arg(value, read.error());
             return o;
         }
-        o.address = address;
+        o.address = o.addresses.first();
     }
     if (parser.isSet(pollOption)) {
         bool ok = false;
@@ -189,6 +192,12 @@ Options Options::parse(const QStringList &arguments)
         }
     }
     o.checkIcon = parser.isSet(checkIconOption);
+    if (o.addresses.size() > 1
+        && (parser.isSet(readSetOption) || parser.isSet(writeSetOption) || parser.isSet(readDatalogOption))) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-set, --write-set and --read-datalog speak to one pack: give one --address");
+        return o;
+    }
     o.readSet = parser.value(readSetOption);
     o.writeSet = parser.value(writeSetOption);
     if ((parser.isSet(readSetOption) && o.readSet.isEmpty()) || (parser.isSet(writeSetOption) && o.writeSet.isEmpty())) {

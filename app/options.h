@@ -2,13 +2,16 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // The command line: port, baud rate, slave address and monitoring at start.
 struct Options
 {
     QString port;
     int baud = 0;      // 0 = keep the window's default
-    int address = 0;   // 0 = keep the window's default
+    int address = 0;   // 0 = keep the window's default; else the first of `addresses`
+    // --address as a list ("1,3,7", "1-4,9"): the packs polled in turn.
+    QVector<quint8> addresses;
     bool monitor = false;
     int pollMs = 0;    // 0 = the poll period of a real bus, 1000 ms
     QString dataDir;        // --data-dir: where the databases go (empty = the usual choice)

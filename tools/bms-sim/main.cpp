@@ -85,6 +85,7 @@ bool parseOptions(const QCoreApplication &app, Options &o)
         "Control lines, read one a line on stdin:\n"
         "  silent on              stop answering (as --silent)\n"
         "  silent off             answer again\n"
+        "  silent ID on|off       the same for the pack at ID alone (several packs)\n"
         "  restart                switch the pack off and on: an ID set since takes\n"
         "                         effect\n"
         "  unplug                 close the pseudo-terminal and remove the --link, as a\n"
@@ -388,6 +389,15 @@ int main(int argc, char *argv[])
                 everyResponder([](SlaveResponder &r) { r.faults().silent = true; });
             else if (line == QLatin1String("silent off"))
                 everyResponder([](SlaveResponder &r) { r.faults().silent = false; });
+            else if (line.startsWith(QLatin1String("silent ")) && line.count(QLatin1Char(' ')) == 2) {
+                // One pack of the line falls silent while the others answer.
+                const int id = line.section(QLatin1Char(' '), 1, 1).toInt();
+                const bool on = line.section(QLatin1Char(' '), 2, 2) == QLatin1String("on");
+                everyResponder([id, on](SlaveResponder &r) {
+                    if (r.address() == id)
+                        r.faults().silent = on;
+                });
+            }
             else if (line == QLatin1String("unplug") && options.device.isEmpty())
                 unplug();
             else if (line == QLatin1String("replug") && options.device.isEmpty() && !pty.isOpen())
