@@ -92,6 +92,10 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     // The address page is a window of its own; it is not placed in a tab.
     m_addressPage = new PAndIdRW(nullptr);
 
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, [this] {
+        if (ui->tabWidget->currentWidget() == ui->widget)
+            m_log.viewShown();
+    });
     // The packs side by side, first after the real-time page.
     m_packsPage = new PacksPage(this);
     ui->tabWidget->insertTab(1, m_packsPage, QStringLiteral("电池组"));
