@@ -23,14 +23,19 @@
 namespace {
 
 QString orderClause(const RecordTable::Definition &def, int sortColumn, int sortLanguage, Qt::SortOrder order,
-                    bool reversed)
+                    bool reversed, bool filtered)
 {
     const bool descending = (order == Qt::DescendingOrder) != reversed;
     const QString dir = descending ? QStringLiteral("desc") : QStringLiteral("asc");
     if (sortColumn < 0)
         return QStringLiteral(" order by id %1").arg(dir);
-    // Equal keys keep the order of storing, in the same direction.
-    return QStringLiteral(" order by %1 %2,id %2").arg(def.sortKey(sortColumn, sortLanguage), dir);
+    // Equal keys keep the order of storing, in the same direction. A
+    // filtered view sorts its rows, found by the filter column's index: the
+    // sort column's index would be read through the other packs' entries
+    // too, a whole table's worth deep down the order (the unary plus keeps
+    // SQLite from taking it).
+    return QStringLiteral(" order by %1%2 %3,id %3")
+        .arg(filtered ? QStringLiteral("+") : QString(), def.sortKey(sortColumn, sortLanguage), dir);
 }
 
 void selectError() { qDebug("select error!"); }
@@ -83,7 +88,7 @@ bool RecordViewSnapshot::forEachRow(QSqlDatabase db,
     // limit by a scan of the table instead of the sort column's index.
     QSqlQuery ordered(db);
     ordered.prepare(def.selectList() + QStringLiteral(" where ") + filter + QStringLiteral("+id<=?")
-                    + orderClause(def, sortColumn, sortLanguage, sortOrder, false));
+                    + orderClause(def, sortColumn, sortLanguage, sortOrder, false, !filterColumn.isEmpty()));
     bindFilter(ordered);
     ordered.addBindValue(orderedMaxId);
     return walk(ordered);
@@ -537,7 +542,7 @@ void RecordTableModel::fetchOrderedBlock(int index, Block &into) const
     const bool fromEnd = first + n / 2 > m_orderedCount / 2;
     const qint64 offset = fromEnd ? m_orderedCount - first - n : first;
     query.prepare(m_orderedSelect + QStringLiteral(" where ") + filterAnd() + QStringLiteral("+id<=?")
-                  + orderClause(m_def, m_sortColumn, m_sortLanguage, m_sortOrder, fromEnd)
+                  + orderClause(m_def, m_sortColumn, m_sortLanguage, m_sortOrder, fromEnd, m_filterColumn >= 0)
                   + QStringLiteral(" limit ? offset ?"));
     bindFilter(query);
     query.addBindValue(m_orderedMaxId);
