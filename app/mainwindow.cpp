@@ -71,7 +71,16 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
                          QStringLiteral("Port %1 is back: monitoring resumes"))
                     .arg(portName));
     });
-    connect(m_session, &BmsSession::countersChanged, this, &MainWindow::updateCounters);
+    // The counters change with every frame, dozens of times a second with
+    // many packs; the status bar shows them four times a second at most.
+    m_countersTimer = new QTimer(this);
+    m_countersTimer->setSingleShot(true);
+    m_countersTimer->setInterval(250);
+    connect(m_countersTimer, &QTimer::timeout, this, &MainWindow::updateCounters);
+    connect(m_session, &BmsSession::countersChanged, m_countersTimer, [this] {
+        if (!m_countersTimer->isActive())
+            m_countersTimer->start();
+    });
 
     m_monitoringPage = new BmsMonitoring(this);
     ui->tabWidget->insertTab(0, m_monitoringPage, QStringLiteral("BMS实时监控"));
