@@ -116,6 +116,12 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     ui->comboBox->setEditable(true);
     ui->comboBox->setInsertPolicy(QComboBox::NoInsert);
     ui->comboBox->setMinimumContentsLength(8);
+    // The session knows the packs chosen before monitoring starts: the
+    // address page warns before an ID command reaches several.
+    connect(ui->comboBox, &QComboBox::currentTextChanged, this, [this] {
+        if (!m_monitoring)
+            configureLink();
+    });
 
     m_parameterPage->setSession(m_session);
     m_datalogPage->setSession(m_session);
