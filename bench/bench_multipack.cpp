@@ -80,9 +80,17 @@ int main(int argc, char *argv[])
     double cpu0 = 0, rss0 = 0, cpu1 = 0, rss1 = 0, unused = 0;
     qint64 at0 = 0, atMemory = 0;
     bool settled = false, memorySettled = false;
+    qint64 nextReport = 60000;
     while (t.elapsed() < total) {
         QThread::msleep(500);
         QCoreApplication::processEvents();
+        if (t.elapsed() >= nextReport) {
+            // A line a minute: caches and the trend's hour fill, then level off.
+            double cpu = 0, rss = 0;
+            if (sample(pid, &cpu, &rss))
+                std::fprintf(stderr, "minute %3lld: RSS %.1f MB, CPU %.1f s\n", nextReport / 60000, rss, cpu);
+            nextReport += 60000;
+        }
         if (!settled && t.elapsed() >= settle) {
             settled = sample(pid, &cpu0, &unused);
             at0 = t.elapsed();

@@ -413,8 +413,13 @@ void TrendPage::appendSample(qint64, const QVector<QVariant> &values)
     // memory of the hour kept, whatever the poll period of a test rig.
     // Several packs on the line each have their sample of a second.
     const auto last = m_lastSecs.constFind(sample.serial);
-    if (last != m_lastSecs.constEnd() && last.value() == sample.clockSecs)
-        return;
+    if (last != m_lastSecs.constEnd()) {
+        if (last.value() == sample.clockSecs)
+            return;
+        // An hour of samples of every pack: they share their pack's serial
+        // text rather than each keep a copy.
+        sample.serial = last.key();
+    }
     m_lastSecs.insert(sample.serial, sample.clockSecs);
     m_samples.append(sample);
     notePack(sample.serial);
