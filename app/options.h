@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 // The command line: port, baud rate, slave address and monitoring at start.
 struct Options
@@ -29,6 +30,13 @@ struct Options
     bool scan = false;
     int scanFirst = 1;
     int scanLast = 64;
+    // The unattended monitor (a system service): no window, the packs at
+    // `addresses` stored and, with a broker, published to MQTT.
+    bool service = false;
+    QVector<quint8> addresses; // --address with --service: a list
+    QString configFile;        // --config: the service's settings (INI)
+    QString mqttUrl;           // --mqtt: the broker
+    bool logFrames = false;    // --log-frames: every frame on stderr
     bool isParameterJob() const { return !readSet.isEmpty() || !writeSet.isEmpty(); }
     // A run for scripts: the command line names the port.
     bool isScripted() const { return !port.isEmpty(); }
