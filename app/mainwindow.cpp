@@ -6,12 +6,14 @@
 #include "protocol/addresscommands.h"
 #include "protocol/frames.h"
 #include "protocol/recordread.h"
+#include "model/addresslist.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "model/valueformat.h"
 #include "pages/bmsdatalog.h"
 #include "pages/bmsmonitoring.h"
 #include "pages/historymonitoring.h"
+#include "pages/packspage.h"
 #include "pages/trendpage.h"
 #include "pages/pandidrw.h"
 #include "pages/presetparameters.h"
@@ -90,8 +92,17 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     // The address page is a window of its own; it is not placed in a tab.
     m_addressPage = new PAndIdRW(nullptr);
 
+    // The packs side by side, first after the real-time page.
+    m_packsPage = new PacksPage(this);
+    ui->tabWidget->insertTab(1, m_packsPage, QStringLiteral("电池组"));
+    m_packsPage->setSession(m_session);
+
+    // One ID picked from the list, or several typed in ("1,3,7", "1-4,9").
     for (int i = 1; i <= 64; ++i)
         ui->comboBox->addItem(QString::number(i));
+    ui->comboBox->setEditable(true);
+    ui->comboBox->setInsertPolicy(QComboBox::NoInsert);
+    ui->comboBox->setMinimumContentsLength(8);
 
     m_parameterPage->setSession(m_session);
     m_datalogPage->setSession(m_session);
@@ -126,7 +137,25 @@ int MainWindow::language() const { return ui->lgCB->currentIndex(); }
 
 quint8 MainWindow::selectedAddress() const
 {
-    return quint8(ui->comboBox->currentIndex() + 1);
+    QVector<quint8> ids;
+    return selectedAddresses(&ids).ok() ? ids.first() : quint8(1);
+}
+
+Result MainWindow::selectedAddresses(QVector<quint8> *ids) const
+{
+    // "Found" after a scan stands for the IDs that answered.
+    const int found = ui->comboBox->findData(QStringLiteral("found"), Qt::UserRole + 1);
+    if (found >= 0 && ui->comboBox->currentText() == ui->comboBox->itemText(found))
+        return AddressList::parse(ui->comboBox->itemData(found).toString(), ids);
+    return AddressList::parse(ui->comboBox->currentText(), ids);
+}
+
+void MainWindow::setSlaveAddresses(const QVector<quint8> &ids)
+{
+    if (ids.size() == 1)
+        setSlaveAddress(ids.first());
+    else if (!ids.isEmpty())
+        ui->comboBox->setEditText(AddressList::text(ids));
 }
 
 SampleQueue *MainWindow::historyQueue() const { return m_historyPage->queue(); }
@@ -146,7 +175,9 @@ void MainWindow::applyLinkOptions(const Options &options)
         setPortName(options.port);
     if (options.baud)
         setBaudRate(options.baud);
-    if (options.address)
+    if (options.addresses.size() > 1)
+        setSlaveAddresses(options.addresses);
+    else if (options.address)
         setSlaveAddress(options.address);
     if (options.pollMs)
         setPollInterval(options.pollMs);
@@ -226,7 +257,11 @@ void MainWindow::configureLink()
 {
     m_link->setPortName(ui->serialNumCB->currentText());
     m_link->setBaudRate(ui->baudCB->currentText().toInt());
-    m_link->setAddress(selectedAddress());
+    QVector<quint8> ids;
+    if (selectedAddresses(&ids).ok())
+        m_session->setAddresses(ids);
+    m_packsPage->reset();
+    updateStatus();
 }
 
 void MainWindow::disableLinkPages(ParameterWriter::End why, const QString &detail)
@@ -239,6 +274,17 @@ void MainWindow::disableLinkPages(ParameterWriter::End why, const QString &detai
 
 void MainWindow::startMonitoring()
 {
+    QVector<quint8> ids;
+    const Result listed = selectedAddresses(&ids);
+    if (!listed.ok()) {
+        const int lang = language();
+        Dialogs::message(this, QMessageBox::Warning, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
+                         pickText(lang, QStringLiteral("ID “%1”无效：%2。\r\n请输入 1 到 64 的 ID，例如 5、1,3,7 或 1-4,9。"),
+                                  QStringLiteral("The ID '%1' is not valid: %2.\r\nEnter IDs from 1 to 64, like 5, 1,3,7 or 1-4,9."))
+                             .arg(ui->comboBox->currentText(), listed.error()),
+                         QMessageBox::Ok);
+        return;
+    }
     configureLink();
     const Result started = m_session->start();
     if (!started.ok()) {
@@ -313,10 +359,41 @@ void MainWindow::connectSession()
         m_datalogPage->enableReadButton();
         emit linkOnline();
     });
-    connect(m_session, &BmsSession::sampleRead, this, [this] {
-        m_monitoringPage->refreshValues();
+    connect(m_session, &BmsSession::sampleRead, this, [this] { m_monitoringPage->refreshValues(); });
+    // Every pack's samples go into the history, told apart by the serial.
+    connect(m_session, &BmsSession::packSampleRead, this, [this](quint8 id) {
         m_historyPage->sampleTime = m_session->sampleTime();
-        m_historyPage->insertSample();
+        m_historyPage->insertSample(m_session->packData(id));
+    });
+    // With several packs each one's coming and going is a line of the log;
+    // the selected pack's going also shows on the pages, as with one pack.
+    connect(m_session, &BmsSession::packOnline, this, [this](quint8 id) {
+        if (m_session->addresses().size() > 1)
+            logNote(pickText(language(), QStringLiteral("ID %1 在线：%2"), QStringLiteral("ID %1 online: %2"))
+                        .arg(id)
+                        .arg(serialText(m_session->packData(id))));
+    });
+    connect(m_session, &BmsSession::packOffline, this, [this](quint8 id) {
+        if (m_session->addresses().size() > 1 && m_monitoring)
+            logNote(pickText(language(), QStringLiteral("ID %1 无应答，离线"), QStringLiteral("ID %1 stopped answering: offline"))
+                        .arg(id));
+    });
+    connect(m_session, &BmsSession::packSelected, this, [this](quint8 id) {
+        m_monitoringPage->refreshValues();
+        if (m_session->isPackOnline(id)) {
+            m_monitoringPage->showOnline();
+            m_parameterPage->enableButtons();
+            m_datalogPage->enableReadButton();
+        } else {
+            m_monitoringPage->showOffline();
+            m_parameterPage->disableButtons();
+            m_datalogPage->disableReadButton();
+        }
+    });
+    connect(m_packsPage, &PacksPage::selectRefused, this, [this] {
+        statusBar()->showMessage(pickText(language(), QStringLiteral("写入或读取记录进行中，不能切换电池组"),
+                                          QStringLiteral("A write or a record read is running: the pack cannot change now")),
+                                 5000);
     });
     m_addressPage->setSession(m_session);
     // The pack's own commands go out with monitoring stopped, on the port

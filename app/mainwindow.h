@@ -18,6 +18,7 @@ class HistoryMonitoring;
 class BmsDatalog;
 class PAndIdRW;
 class TrendPage;
+class PacksPage;
 namespace Ui { class MainWindow; }
 
 // The tool's window. It owns the serial link (SerialLink: port, poll, frame
@@ -34,8 +35,12 @@ public:
     ~MainWindow() override;
 
     bool isMonitoring() const { return m_monitoring; }
-    // The slave address chosen on the window (1..64).
+    // The slave address chosen on the window (1..64): the first of the list.
     quint8 selectedAddress() const;
+    // The packs chosen on the window: one ID, a list typed into the ID box
+    // ("1,3,7", "1-4,9"), or "Found" after a scan. A failure says what is
+    // wrong with the text.
+    Result selectedAddresses(QVector<quint8> *ids) const;
     quint8 unansweredCount() const { return m_link->unansweredCount(); }
 
     // Port, baud rate, slave address and poll period given on the command
@@ -45,6 +50,8 @@ public:
     void setPortName(const QString &name);
     bool setBaudRate(int baud);
     bool setSlaveAddress(int address);
+    // Several packs: the list goes into the ID box as its text.
+    void setSlaveAddresses(const QVector<quint8> &ids);
 
     // The clock that measures the silence ending a frame (milliseconds,
     // monotonic); tests put a clock of their own here.
@@ -65,6 +72,7 @@ public:
     BmsDatalog *datalogPage() const { return m_datalogPage; }
     PAndIdRW *addressPage() const { return m_addressPage; }
     TrendPage *trendPage() const { return m_trendPage; }
+    PacksPage *packsPage() const { return m_packsPage; }
     const CommLog &commLog() const { return m_log; }
 
     static const QStringList &baudRates();
@@ -135,6 +143,8 @@ private:
     int language() const;
     void setupToolsMenu();
     void setupHelpMenu();
+    // After a scan: "Found" in the ID box, for the IDs that answered.
+    void offerFound(const QVector<quint8> &ids);
 
     Ui::MainWindow *ui;
     BmsSession *m_session;
@@ -155,4 +165,5 @@ private:
     BmsDatalog *m_datalogPage = nullptr;
     PAndIdRW *m_addressPage = nullptr;
     TrendPage *m_trendPage = nullptr;
+    PacksPage *m_packsPage = nullptr;
 };

@@ -6,6 +6,8 @@
 #include "app/appinfo.h"
 #include "gui/dialogs.h"
 #include "session/busscanner.h"
+#include "pages/packspage.h"
+#include "model/addresslist.h"
 #include "model/valueformat.h"
 #include "pages/bmsdatalog.h"
 #include "pages/bmsmonitoring.h"
@@ -86,8 +88,13 @@ void MainWindow::scanBus()
         setLinkControlsLocked(false);
         ui->monitorBtn->setEnabled(true);
         QStringList lines;
-        for (const BusScanner::Pack &pack : scanner->found())
+        QVector<quint8> ids;
+        for (const BusScanner::Pack &pack : scanner->found()) {
             lines << QStringLiteral("ID %1: %2  %3  %4").arg(pack.id).arg(pack.model, pack.version, pack.serial);
+            ids << quint8(pack.id);
+        }
+        if (!ids.isEmpty())
+            offerFound(ids);
         QString text;
         if (!scanner->result().ok())
             text = pickText(lang, QStringLiteral("串口 %1 已断开：%2"), QStringLiteral("The port %1 was lost: %2"))
@@ -108,6 +115,23 @@ void MainWindow::scanBus()
     });
 }
 
+void MainWindow::offerFound(const QVector<quint8> &ids)
+{
+    // "Found" at the top of the ID box stands for the packs that answered,
+    // and is chosen: Start Monitoring then polls them all.
+    const QString found = pickText(language(), QStringLiteral("已发现"), QStringLiteral("Found"));
+    int index = ui->comboBox->findData(QStringLiteral("found"), Qt::UserRole + 1);
+    if (index < 0) {
+        ui->comboBox->insertItem(0, found, AddressList::text(ids));
+        index = 0;
+        ui->comboBox->setItemData(index, QStringLiteral("found"), Qt::UserRole + 1);
+    }
+    ui->comboBox->setItemText(index, found);
+    ui->comboBox->setItemData(index, AddressList::text(ids));
+    ui->comboBox->setItemData(index, AddressList::text(ids), Qt::ToolTipRole);
+    ui->comboBox->setCurrentIndex(index);
+}
+
 void MainWindow::on_lgCB_currentIndexChanged(int index)
 {
     if (index == 0 || index == 1) {
@@ -122,12 +146,19 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         ui->lgGB->setTitle(text("语言", "Language"));
         ui->saveBtn->setText(text("保存", "Save"));
         ui->clearBtn->setText(text("清空", "Clear"));
-        ui->tabWidget->setTabText(0, text("BMS实时监控", "BMS Monitoring"));
-        ui->tabWidget->setTabText(1, text("BMS参数设置", "BMS Parameter"));
-        ui->tabWidget->setTabText(2, text("BMS历史监控", "Historical Record"));
-        ui->tabWidget->setTabText(3, text("BMS数据记录", "BMS Datalog"));
-        ui->tabWidget->setTabText(4, text("实时数据收发", "Communication"));
-        ui->tabWidget->setTabText(5, text("趋势", "Trend"));
+        auto tab = [this](QWidget *page, const QString &title) {
+            ui->tabWidget->setTabText(ui->tabWidget->indexOf(page), title);
+        };
+        tab(m_monitoringPage, text("BMS实时监控", "BMS Monitoring"));
+        const int found = ui->comboBox->findData(QStringLiteral("found"), Qt::UserRole + 1);
+        if (found >= 0)
+            ui->comboBox->setItemText(found, text("已发现", "Found"));
+        tab(m_packsPage, text("电池组", "Packs"));
+        tab(m_parameterPage, text("BMS参数设置", "BMS Parameter"));
+        tab(m_historyPage, text("BMS历史监控", "Historical Record"));
+        tab(m_datalogPage, text("BMS数据记录", "BMS Datalog"));
+        tab(ui->widget, text("实时数据收发", "Communication"));
+        tab(m_trendPage, text("趋势", "Trend"));
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("languageMenu")))
             menu->setTitle(text("语言", "Language"));
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("connectionMenu")))
@@ -156,6 +187,7 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         m_datalogPage->setLanguage(language);
         m_addressPage->setLanguage(language);
         m_trendPage->setLanguage(language);
+        m_packsPage->setLanguage(language);
     }
     updateStatus();
     emit m_monitoringPage->languageSwich();
@@ -195,6 +227,9 @@ void MainWindow::saveSettings(QSettings &settings) const
     settings.setValue(QStringLiteral("port"), ui->serialNumCB->currentText());
     settings.setValue(QStringLiteral("baud"), ui->baudCB->currentText().toInt());
     settings.setValue(QStringLiteral("address"), int(selectedAddress()));
+    QVector<quint8> ids;
+    if (selectedAddresses(&ids).ok())
+        settings.setValue(QStringLiteral("addresses"), AddressList::text(ids));
     settings.setValue(QStringLiteral("logTime"), ui->timeCB->isChecked());
 }
 
@@ -208,5 +243,8 @@ void MainWindow::restoreSettings(const QSettings &settings)
         setPortName(port);
     setBaudRate(settings.value(QStringLiteral("baud"), 115200).toInt());
     setSlaveAddress(settings.value(QStringLiteral("address"), 1).toInt());
+    QVector<quint8> ids;
+    if (AddressList::parse(settings.value(QStringLiteral("addresses")).toString(), &ids).ok())
+        setSlaveAddresses(ids);
     ui->timeCB->setChecked(settings.value(QStringLiteral("logTime"), false).toBool());
 }

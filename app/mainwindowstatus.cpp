@@ -85,6 +85,16 @@ void MainWindow::updateStatus()
 {
     updateCounters();
     const QString store = storeText();
-    m_storeLabel->setText(store);
+    QString text = store;
+    if (m_session->isCycleStretched()) {
+        // Many packs or a slow line: each pack is sampled less often than
+        // the poll period, and the technician should know.
+        const QString cycle = pickText(language(), QStringLiteral("%1 个电池组，每个每 %2 秒采样一次（线路速率所限）"),
+                                       QStringLiteral("%1 packs: each sampled every %2 s (all the line can carry)"))
+                                  .arg(m_session->addresses().size())
+                                  .arg(QString::number(m_session->cycleMs() / 1000.0, 'f', 1));
+        text = store.isEmpty() ? cycle : cycle + QStringLiteral("; ") + store;
+    }
+    m_storeLabel->setText(text);
     m_storeLabel->setStyleSheet(store.isEmpty() ? QString() : QStringLiteral("color: red;"));
 }

@@ -1,9 +1,10 @@
 #include "app/options.h"
 
+#include "model/addresslist.h"
+
 #include "app/appinfo.h"
 #include "app/mainwindow.h"
 
-#include "model/addresslist.h"
 #include "protocol/recordread.h"
 
 #include <QCommandLineParser>
@@ -57,7 +58,8 @@ Options Options::parse(const QStringList &arguments)
         QStringLiteral("Baud rate: one of %1.").arg(MainWindow::baudRates().join(QStringLiteral(", "))),
         QStringLiteral("RATE"));
     const QCommandLineOption addressOption(QStringLiteral("address"),
-        QStringLiteral("Slave address of the BMS, 1..64 (with --service a list: 1,3,7 or 1-4,9)."), QStringLiteral("N"));
+        QStringLiteral("Slave address of the BMS, 1..64; for monitoring also a list of packs on the line, "
+                       "like 1,3,7 or 1-4,9."), QStringLiteral("IDS"));
     const QCommandLineOption monitorOption(QStringLiteral("monitor"),
         QStringLiteral("Start monitoring once the window is shown."));
     const QCommandLineOption pollOption(QStringLiteral("poll-ms"),
@@ -174,23 +176,16 @@ Options Options::parse(const QStringList &arguments)
         o.baud = value.toInt();
     }
     o.service = parser.isSet(serviceOption);
-    if (parser.isSet(addressOption) && o.service) {
-        const Result parsed = parseAddressList(parser.value(addressOption), &o.addresses);
-        if (!parsed.ok()) {
-            o.outcome = ExitError;
-            o.message = QStringLiteral("Invalid --address %1").arg(parsed.error());
-            return o;
-        }
-    } else if (parser.isSet(addressOption)) {
-        bool ok = false;
+    if (parser.isSet(addressOption)) {
         const QString value = parser.value(addressOption);
-        const int address = value.toInt(&ok);
-        if (!ok || address < 1 || address > 64) {
+        const Result read = AddressList::parse(value, &o.addresses);
+        if (!read.ok()) {
             o.outcome = ExitError;
-            o.message = QStringLiteral("Invalid --address '%1': use a number from 1 to 64").arg(value);
+            o.message = QStringLiteral("Invalid --address '%1': %2; use IDs from 1 to 64, like 5, 1,3,7 or 1-4,9")
+                            .arg(value, read.error());
             return o;
         }
-        o.address = address;
+        o.address = o.addresses.first();
     }
     if (parser.isSet(pollOption)) {
         bool ok = false;
@@ -213,6 +208,12 @@ Options Options::parse(const QStringList &arguments)
         }
     }
     o.checkIcon = parser.isSet(checkIconOption);
+    if (o.addresses.size() > 1
+        && (parser.isSet(readSetOption) || parser.isSet(writeSetOption) || parser.isSet(readDatalogOption))) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--read-set, --write-set and --read-datalog speak to one pack: give one --address");
+        return o;
+    }
     o.readSet = parser.value(readSetOption);
     o.writeSet = parser.value(writeSetOption);
     if ((parser.isSet(readSetOption) && o.readSet.isEmpty()) || (parser.isSet(writeSetOption) && o.writeSet.isEmpty())) {

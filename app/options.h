@@ -9,7 +9,9 @@ struct Options
 {
     QString port;
     int baud = 0;      // 0 = keep the window's default
-    int address = 0;   // 0 = keep the window's default
+    int address = 0;   // 0 = keep the window's default; else the first of `addresses`
+    // --address as a list ("1,3,7", "1-4,9"): the packs polled in turn.
+    QVector<quint8> addresses;
     bool monitor = false;
     int pollMs = 0;    // 0 = the poll period of a real bus, 1000 ms
     QString dataDir;        // --data-dir: where the databases go (empty = the usual choice)
@@ -33,7 +35,6 @@ struct Options
     // The unattended monitor (a system service): no window, the packs at
     // `addresses` stored and, with a broker, published to MQTT.
     bool service = false;
-    QVector<quint8> addresses; // --address with --service: a list
     QString configFile;        // --config: the service's settings (INI)
     QString mqttUrl;           // --mqtt: the broker
     bool logFrames = false;    // --log-frames: every frame on stderr

@@ -85,7 +85,7 @@ void startIfAsked(MainWindow *window)
     bool ok = false;
     const int settle = qEnvironmentVariableIntValue("PACKSCOPE_SCREENSHOT_SETTLE_MS", &ok);
     sequence->add(ok ? settle : 5000, [time] { time->setChecked(true); });
-    static const char *const names[] = {"monitoring", "parameters", "history", "datalog", "communication", "trend"};
+    static const char *const names[] = {"monitoring", "packs", "parameters", "history", "datalog", "communication", "trend"};
     constexpr int named = int(sizeof names / sizeof names[0]);
     for (int lang : {1, 0}) {
         for (int tab = 0; tab < tabs->count() && tab < named; ++tab) {

@@ -46,7 +46,7 @@ Result ServiceConfig::read(const QString &file)
         baud = value.toInt();
     }
     if (settings.contains("addresses")) {
-        const Result parsed = parseAddressList(text("addresses"), &addresses);
+        const Result parsed = AddressList::parse(text("addresses"), &addresses);
         if (!parsed.ok())
             return refuse("addresses", parsed.error());
     }

@@ -4,7 +4,7 @@
 #include "app/quitsignals.h"
 #include "app/startup.h"
 #include "gui/dialogs.h"
-#include "model/livedata.h"
+#include "model/addresslist.h"
 #include "model/monitordata.h"
 #include "protocol/frames.h"
 #include "publish/mqttpublisher.h"
@@ -26,10 +26,6 @@ void say(const QString &line)
     std::fprintf(stderr, "packscope: %s\n", qPrintable(line));
     std::fflush(stderr);
 }
-
-// The session polls one ID: the first of the list. The others wait for a
-// session that polls several in turn.
-const BmsLiveData &packData(quint8) { return liveData(); }
 
 } // namespace
 
@@ -76,16 +72,13 @@ int ServiceJob::exec()
     link->setPortName(m_config.port);
     link->setBaudRate(m_config.baud);
     link->setPollInterval(m_config.pollMs);
-    link->setAddress(m_config.addresses.value(0, 1));
-    const quint8 first = link->address();
-    if (m_config.addresses.size() > 1)
-        say(QStringLiteral("this session polls one ID: only ID %1 of %2 is monitored").arg(first).arg(m_config.addresses.size()));
-    connect(m_session.get(), &BmsSession::online, this, [this, first] { onPackOnline(first); });
-    connect(m_session.get(), &BmsSession::sampleRead, this, [this, first] { onPackSample(first); });
-    connect(m_session.get(), &BmsSession::offline, this, [this, first] { onPackOffline(first); });
+    m_session->setAddresses(m_config.addresses);
+    connect(m_session.get(), &BmsSession::packOnline, this, &ServiceJob::onPackOnline);
+    connect(m_session.get(), &BmsSession::packSampleRead, this, &ServiceJob::onPackSample);
+    // Also every pack when the port is lost and when the session stops.
+    connect(m_session.get(), &BmsSession::packOffline, this, &ServiceJob::onPackOffline);
     connect(m_session.get(), &BmsSession::portLost, this, [this](const QString &port, const QString &reason, bool watching) {
         say(QStringLiteral("port %1 lost: %2%3").arg(port, reason, watching ? QStringLiteral("; waiting for it") : QString()));
-        allPacksOffline();
         if (!watching && !m_stopping)
             m_portTimer->start();
     });
@@ -114,13 +107,10 @@ int ServiceJob::exec()
     }
 
     quitOnSignals([this](const char *name) { stop(QString::fromLatin1(name)); });
-    QStringList ids;
-    for (quint8 id : qAsConst(m_config.addresses))
-        ids << QString::number(id);
     say(QStringLiteral("monitoring %1 at %2 baud, ID %3, every %4 ms")
             .arg(m_config.port)
             .arg(m_config.baud)
-            .arg(ids.join(QLatin1Char(',')))
+            .arg(AddressList::text(m_config.addresses))
             .arg(m_config.pollMs));
     openPort();
     const int code = QCoreApplication::exec();
@@ -168,7 +158,7 @@ void ServiceJob::stop(const QString &why)
 
 void ServiceJob::onPackOnline(quint8 id)
 {
-    const BmsLiveData &live = packData(id);
+    const BmsLiveData &live = m_session->packData(id);
     const QString serial = serialText(live);
     if (m_online.value(id) != serial || !m_online.contains(id))
         say(QStringLiteral("pack %1 online: %2 %3 %4").arg(id).arg(modelText(live), versionText(live), serial));
@@ -179,7 +169,7 @@ void ServiceJob::onPackOnline(quint8 id)
 
 void ServiceJob::onPackSample(quint8 id)
 {
-    const BmsLiveData &live = packData(id);
+    const BmsLiveData &live = m_session->packData(id);
     const QString time = m_session->sampleTime();
     m_queue->submit(HistoryRow::values(live, time));
     if (m_publisher)
@@ -191,15 +181,10 @@ void ServiceJob::onPackOffline(quint8 id)
     if (!m_online.contains(id))
         return;
     const QString serial = m_online.take(id);
-    say(QStringLiteral("pack %1 offline: %2 does not answer").arg(id).arg(serial));
+    if (!m_stopping)
+        say(QStringLiteral("pack %1 offline: %2 does not answer").arg(id).arg(serial));
     if (m_publisher)
         m_publisher->packOffline(id, serial);
-}
-
-void ServiceJob::allPacksOffline()
-{
-    for (quint8 id : m_online.keys())
-        onPackOffline(id);
 }
 
 void ServiceJob::onStoreChanged()

@@ -50,7 +50,6 @@ private:
     void onPackOnline(quint8 id);
     void onPackSample(quint8 id);
     void onPackOffline(quint8 id);
-    void allPacksOffline();
     void onStoreChanged();
 
     ServiceConfig m_config;

@@ -1,6 +1,7 @@
 #include "link/polling.h"
 
 #include "protocol/frames.h"
+#include "protocol/registers.h"
 
 TickDecision decideTick(BmsLiveData &live, quint8 &unansweredCount, quint8 address,
                         const QByteArray &writeFrame, const QByteArray &recordFrame)
@@ -49,6 +50,20 @@ TickDecision decideTick(BmsLiveData &live, quint8 &unansweredCount, quint8 addre
     d.action = TickDecision::Send;
     d.frame = Frames::addressed(frame, address);
     return d;
+}
+
+int minTurnMs(qint32 baud)
+{
+    const qint64 bits = qint64(8 + 5 + 2 * Reg::ParameterCount) * 10;
+    const qint32 rate = baud > 0 ? baud : 9600;
+    return int((bits * 1000 + rate - 1) / rate) + PackDelayMs;
+}
+
+int turnMs(int pollMs, int packs, qint32 baud)
+{
+    if (packs <= 1)
+        return pollMs;
+    return qMax(pollMs / packs, minTurnMs(baud));
 }
 
 bool SilenceGate::arrival(qint64 nowMs)

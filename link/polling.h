@@ -31,6 +31,16 @@ constexpr int WriteTriesMax = 3;
 TickDecision decideTick(BmsLiveData &live, quint8 &unansweredCount, quint8 address,
                         const QByteArray &writeFrame, const QByteArray &recordFrame);
 
+// Several packs on one line share the poll period in equal turns. A turn
+// must hold the longest exchange the tick can start (the parameter read: 8
+// bytes out, 187 back, ten bits a byte on the wire) and the pack's own delay
+// before it answers; where the period split by the number of packs is
+// shorter, the turn is that long and the cycle stretches. One pack has the
+// whole period, as it always had.
+constexpr int PackDelayMs = 40;
+int minTurnMs(qint32 baud);
+int turnMs(int pollMs, int packs, qint32 baud);
+
 // Where one answer ends on a line without frame markers: after `silenceMs`
 // of silence. Times come from the caller, so the boundary can be tested with
 // a clock the test controls; the window drives it from a monotonic clock and

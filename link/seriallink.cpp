@@ -17,6 +17,7 @@ SerialLink::SerialLink(LinkPort *port, QObject *parent)
     m_port->setParent(this);
     m_elapsed.start();
     m_clock = [this] { return m_elapsed.elapsed(); };
+    m_image = [](quint8) -> BmsLiveData & { return liveData(); };
 
     m_pollTimer = new QTimer(this);
     m_frameTimer = new QTimer(this);
@@ -32,12 +33,8 @@ SerialLink::SerialLink(LinkPort *port, QObject *parent)
     connect(m_frameTimer, &QTimer::timeout, this, &SerialLink::onFrameTimeout);
     connect(m_watchTimer, &QTimer::timeout, this, &SerialLink::tryReconnect);
     connect(m_soonTimer, &QTimer::timeout, this, [this] {
-        if (m_state == Monitoring && m_inFlight.isEmpty()) {
-            // The regular tick starts its period again from this request,
-            // so that it never repeats a read whose answer is on its way.
-            m_pollTimer->start(m_pollMs);
-            vsSerialSend();
-        }
+        if (m_state == Monitoring && m_inFlight.isEmpty())
+            pollSelected();
     });
     connect(m_port, &LinkPort::readyRead, this, &SerialLink::vsSerialRead);
     // Handled after the port's own notification has returned: the port is
@@ -49,8 +46,50 @@ void SerialLink::setPollInterval(int ms)
 {
     m_pollMs = qMax(1, ms);
     if (m_pollTimer->isActive())
-        m_pollTimer->start(m_pollMs);
+        m_pollTimer->start(turnMs());
 }
+
+void SerialLink::setAddresses(const QVector<quint8> &addresses)
+{
+    if (addresses.isEmpty())
+        return;
+    m_packs.clear();
+    for (const quint8 address : addresses)
+        m_packs.append(Pack{address, 0});
+    if (!addresses.contains(m_selected))
+        m_selected = addresses.first();
+    m_turn = 0;
+    m_inFlightPack = -1;
+}
+
+QVector<quint8> SerialLink::addresses() const
+{
+    QVector<quint8> list;
+    for (const Pack &pack : m_packs)
+        list.append(pack.address);
+    return list;
+}
+
+void SerialLink::selectAddress(quint8 address)
+{
+    for (const Pack &pack : qAsConst(m_packs)) {
+        if (pack.address == address)
+            m_selected = address;
+    }
+}
+
+int SerialLink::selectedIndex() const
+{
+    for (int i = 0; i < m_packs.size(); ++i) {
+        if (m_packs[i].address == m_selected)
+            return i;
+    }
+    return 0;
+}
+
+quint8 SerialLink::unansweredCount() const { return m_packs[selectedIndex()].unanswered; }
+
+int SerialLink::turnMs() const { return ::turnMs(m_pollMs, m_packs.size(), m_baud); }
 
 void SerialLink::resetCounters()
 {
@@ -64,15 +103,20 @@ void SerialLink::resetReceive()
     m_gate.reset();
     m_rxBuffer.clear();
     m_inFlight.clear();
+    m_inFlightPack = -1;
 }
 
 void SerialLink::beginMonitoring()
 {
     resetReceive();
-    liveData().nextRequest = IdentityRead;
+    for (Pack &pack : m_packs) {
+        m_image(pack.address).nextRequest = IdentityRead;
+        pack.unanswered = 0;
+    }
+    m_turn = 0;
     m_state = Monitoring;
-    // The first request goes out one period from now.
-    m_pollTimer->start(m_pollMs);
+    // The first request goes out one turn from now.
+    m_pollTimer->start(turnMs());
 }
 
 bool SerialLink::writeRequest(const QByteArray &frame)
@@ -80,6 +124,7 @@ bool SerialLink::writeRequest(const QByteArray &frame)
     if (!m_port->write(frame))
         return false;
     m_inFlight = frame;
+    m_inFlightPack = -1;
     ++m_counters.sent;
     emit frameSent(frame);
     return true;
@@ -140,6 +185,23 @@ void SerialLink::vsSerialSend()
 {
     if (m_state != Monitoring)
         return;
+    const int index = m_turn % m_packs.size();
+    m_turn = (index + 1) % m_packs.size();
+    poll(index);
+}
+
+void SerialLink::pollSelected()
+{
+    if (m_state != Monitoring)
+        return;
+    // The regular tick starts its turn again from this request, so that it
+    // never sends while this answer is on its way.
+    m_pollTimer->start(turnMs());
+    poll(selectedIndex());
+}
+
+void SerialLink::poll(int index)
+{
     if (!m_inFlight.isEmpty()) {
         // The window may have been busy for a whole period (a first sort of
         // a large table): the answer can be waiting on the port, or held
@@ -149,29 +211,35 @@ void SerialLink::vsSerialSend()
         if (!m_rxBuffer.isEmpty())
             takeHeld(false);
     }
-    BmsLiveData &live = liveData();
-    const TickDecision d = decideTick(live, m_unanswered, m_address, m_writeFrame ? m_writeFrame() : QByteArray(),
-                                      m_recordFrame ? m_recordFrame() : QByteArray());
+    Pack &pack = m_packs[index];
+    // Writes and record reads are the selected pack's; the others are only
+    // ever read.
+    const bool selected = pack.address == m_selected;
+    BmsLiveData &live = m_image(pack.address);
+    const TickDecision d = decideTick(live, pack.unanswered, pack.address,
+                                      selected && m_writeFrame ? m_writeFrame() : QByteArray(),
+                                      selected && m_recordFrame ? m_recordFrame() : QByteArray());
     if (d.action == TickDecision::Nothing)
         return;
     if (!m_inFlight.isEmpty()) {
         ++m_counters.noAnswer;
         m_inFlight.clear();
+        m_inFlightPack = -1;
     }
     switch (d.action) {
     case TickDecision::GoOffline:
-        emit wentOffline();
+        emit wentOffline(pack.address);
         break;
     case TickDecision::AbandonWrite:
         emit writeAbandoned();
         break;
     case TickDecision::Send:
-        sendFrame(d.frame);
-        // A full period for the answer from now on: a tick that came late
+        sendFrame(d.frame, index);
+        // A full turn for the answer from now on: a tick that came late
         // (the window was busy) is not followed by one a moment later that
         // would find the answer still on its way.
         if (m_state == Monitoring)
-            m_pollTimer->start(m_pollMs);
+            m_pollTimer->start(turnMs());
         break;
     case TickDecision::Nothing:
         break;
@@ -179,11 +247,13 @@ void SerialLink::vsSerialSend()
     emit countersChanged();
 }
 
-void SerialLink::sendFrame(const QByteArray &frame)
+void SerialLink::sendFrame(const QByteArray &frame, int packIndex)
 {
     // Not on the line, so not logged as sent; a broken port is closed.
     if (!writeRequest(frame))
         onPortFailed(m_port->errorString());
+    else
+        m_inFlightPack = packIndex;
 }
 
 void SerialLink::vsSerialRead()
@@ -223,7 +293,9 @@ void SerialLink::takeHeld(bool silenceSeen)
         return;
     QByteArray held(int(m_rxBuffer.available()), '\0');
     held.resize(int(m_rxBuffer.read(reinterpret_cast<quint8 *>(held.data()), quint32(held.size()))));
-    const bool complete = Frames::classifyBurst(held, m_address) == Frames::Burst::Complete;
+    // The answer expected comes from the pack asked last.
+    const quint8 from = m_inFlightPack >= 0 ? m_packs[m_inFlightPack].address : m_selected;
+    const bool complete = Frames::classifyBurst(held, from) == Frames::Burst::Complete;
     if (!silenceSeen && !complete) {
         // Without the silence only a whole answer is taken; a part of one
         // goes back and waits for the rest.
@@ -267,6 +339,7 @@ void SerialLink::takeFrame(const QByteArray &bytes)
             // A refused read is as good as no answer: it counts towards the
             // five that take the link offline, and nothing is dispatched.
             m_inFlight.clear();
+            m_inFlightPack = -1;
             emit countersChanged();
             emit readRefused(quint8(Frames::functionCode(bytes) & 0x7F), quint8(bytes[2]));
             return;
@@ -276,9 +349,11 @@ void SerialLink::takeFrame(const QByteArray &bytes)
     }
     // An answer proves the BMS alive; a refused write ends its sequence in
     // the dispatcher.
-    m_unanswered = 0;
+    if (m_inFlightPack >= 0 && m_inFlightPack < m_packs.size())
+        m_packs[m_inFlightPack].unanswered = 0;
     m_answered = m_inFlight;
     m_inFlight.clear();
+    m_inFlightPack = -1;
     emit countersChanged();
     m_dispatching = true;
     emit answerReceived(bytes);

@@ -3,12 +3,14 @@
 #include "link/linkport.h"
 #include "link/polling.h"
 #include "link/ringbuffer.h"
+#include "model/livedata.h"
 #include "model/result.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QVector>
 #include <functional>
 
 class QTimer;
@@ -46,9 +48,25 @@ public:
     QString portName() const { return m_portName; }
     void setBaudRate(qint32 baud) { m_baud = baud; }
     qint32 baudRate() const { return m_baud; }
-    // The slave address stamped into every polled request (1..64).
-    void setAddress(quint8 address) { m_address = address; }
-    quint8 address() const { return m_address; }
+    // The packs on the line, polled in turn (1..64 each, at least one).
+    // One pack is polled once a period; several share the period in equal
+    // turns, each long enough for the longest exchange at the baud rate,
+    // so that a cycle stretches beyond the period where the line cannot
+    // carry it. Set before start().
+    void setAddress(quint8 address) { setAddresses({address}); }
+    void setAddresses(const QVector<quint8> &addresses);
+    QVector<quint8> addresses() const;
+    // The pack that writes, record reads and the extra ticks are for; the
+    // first of the list unless chosen.
+    void selectAddress(quint8 address);
+    quint8 address() const { return m_selected; }
+    // Where each pack's request state lives (nextRequest, requestKind):
+    // liveData() for every pack unless the session keeps one per pack.
+    using ImageSource = std::function<BmsLiveData &(quint8 address)>;
+    void setImageSource(ImageSource source) { m_image = std::move(source); }
+    // One pack's turn and the whole cycle, in milliseconds.
+    int turnMs() const;
+    int cycleMs() const { return turnMs() * m_packs.size(); }
     // The poll period; 1000 ms on a real bus, shorter on test rigs.
     void setPollInterval(int ms);
     int pollInterval() const { return m_pollMs; }
@@ -87,7 +105,8 @@ public:
     void setAutoReconnect(bool on) { m_autoReconnect = on; }
     bool autoReconnect() const { return m_autoReconnect; }
 
-    quint8 unansweredCount() const { return m_unanswered; }
+    // Requests to the selected pack that found no answer in a row.
+    quint8 unansweredCount() const;
     // The frame last sent, as sent; empty once its answer was dispatched.
     const QByteArray &requestInFlight() const { return m_inFlight; }
     // The request that the answer being dispatched belongs to (the datalog
@@ -99,6 +118,8 @@ public:
 public slots:
     // One poll tick.
     void vsSerialSend();
+    // The selected pack's turn out of order (the fast pace, a record walk).
+    void pollSelected();
     // Bytes arrived.
     void vsSerialRead();
     // The line fell silent.
@@ -115,8 +136,8 @@ signals:
     // The BMS refused a read with a Modbus exception answer; the read counts
     // as unanswered.
     void readRefused(quint8 function, quint8 code);
-    // Five requests in a row found no answer.
-    void wentOffline();
+    // Five requests in a row to the pack at `address` found no answer.
+    void wentOffline(quint8 address);
     // Three write frames found no answer.
     void writeAbandoned();
     // The port broke; it is closed. `watching` tells whether the link waits
@@ -130,7 +151,7 @@ private:
     enum State { Idle, Monitoring, Waiting };
 
     bool openPort();
-    void sendFrame(const QByteArray &frame);
+    void sendFrame(const QByteArray &frame, int packIndex);
     // Cuts the held bytes as one burst and judges it; without a silence
     // seen only when they already make a whole answer.
     void takeHeld(bool silenceSeen);
@@ -144,6 +165,15 @@ private:
     // Writes a request and makes it the one in flight; false when the port
     // refused it.
     bool writeRequest(const QByteArray &frame);
+    // One tick for pack `index` of the list.
+    void poll(int index);
+    int selectedIndex() const;
+
+    struct Pack
+    {
+        quint8 address = 1;
+        quint8 unanswered = 0;
+    };
 
     LinkPort *m_port;
     QTimer *m_pollTimer;
@@ -159,12 +189,15 @@ private:
 
     QString m_portName;
     qint32 m_baud = 115200;
-    quint8 m_address = 1;
+    QVector<Pack> m_packs{Pack{}};
+    quint8 m_selected = 1;
+    int m_turn = 0;           // the pack the next regular tick polls
+    int m_inFlightPack = -1;  // the pack the request in flight went to
+    ImageSource m_image;
     int m_pollMs = 1000;
     bool m_autoReconnect = true;
 
     State m_state = Idle;
-    quint8 m_unanswered = 0;
     QByteArray m_inFlight;
     QByteArray m_answered;
     bool m_dispatching = false;

@@ -69,11 +69,13 @@ void HistoryMonitoring::loadTable()
 
 QVector<QVariant> HistoryMonitoring::sampleValues() const { return HistoryRow::values(liveData(), sampleTime); }
 
-void HistoryMonitoring::insertSample()
+void HistoryMonitoring::insertSample() { insertSample(liveData()); }
+
+void HistoryMonitoring::insertSample(const BmsLiveData &live)
 {
     // A sample the database does not take now waits and is stored, in
     // order, once it does; it is shown when stored.
-    m_queue->submit(sampleValues());
+    m_queue->submit(HistoryRow::values(live, sampleTime));
 }
 
 void HistoryMonitoring::sortByColumn(int n) { sortRecordView(m_model, n, m_lastSortDescending); }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/livedata.h"
+
 #include "model/language.h"
 
 #include <QSqlDatabase>
@@ -35,6 +37,8 @@ public:
     // Stores the values just decoded into the live data as one row and shows
     // it on top.
     void insertSample();
+    // The sample of one pack of the line (its image), at sampleTime.
+    void insertSample(const BmsLiveData &live);
 
     // The values of one sample from the live data, in column order.
     QVector<QVariant> sampleValues() const;

@@ -12,17 +12,24 @@ BmsSession::BmsSession(LinkPort *port, QObject *parent)
           [this](const QByteArray &frame) { return sendCommand(frame); },
           this))
 {
+    m_images.resize(65);
+    m_online.resize(65);
+    m_link->setImageSource([this](quint8 id) -> BmsLiveData & { return image(id); });
     m_link->setWriteFrameSource([this] { return m_writer->frame(); });
     m_link->setRecordFrameSource([this] { return m_datalog->requestFrame(); });
     connect(m_link, &SerialLink::answerReceived, this, &BmsSession::dispatch);
     connect(m_link, &SerialLink::writeAbandoned, m_writer, &ParameterWriter::notAcknowledged);
     connect(m_link, &SerialLink::readRefused, this, &BmsSession::readRefused);
-    connect(m_link, &SerialLink::wentOffline, this, [this] {
-        m_writer->forgetPack();
-        emit offline();
+    connect(m_link, &SerialLink::wentOffline, this, [this](quint8 id) {
+        setOnline(id, false);
+        if (id == selectedPack()) {
+            m_writer->forgetPack();
+            emit offline();
+        }
     });
     connect(m_link, &SerialLink::portLost, this, [this](const QString &name, const QString &reason, bool watching) {
         m_writer->forgetPack();
+        allOffline();
         if (!watching)
             m_monitoring = false;
         emit portLost(name, reason, watching);
@@ -42,6 +49,72 @@ QString BmsSession::sampleTime() const
     return now.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"));
 }
 
+BmsLiveData &BmsSession::image(quint8 id)
+{
+    if (id == selectedPack() || id >= m_images.size())
+        return liveData();
+    if (!m_images[id])
+        m_images[id] = std::make_unique<BmsLiveData>();
+    return *m_images[id];
+}
+
+const BmsLiveData &BmsSession::packData(quint8 id) const
+{
+    return const_cast<BmsSession *>(this)->image(id);
+}
+
+void BmsSession::setOnline(quint8 id, bool online)
+{
+    if (id >= m_online.size() || m_online[id] == online)
+        return;
+    m_online[id] = online;
+    if (!online)
+        emit packOffline(id);
+}
+
+void BmsSession::allOffline()
+{
+    for (const quint8 id : m_link->addresses())
+        setOnline(id, false);
+}
+
+void BmsSession::setAddresses(const QVector<quint8> &ids)
+{
+    const quint8 before = selectedPack();
+    m_link->setAddresses(ids);
+    const quint8 now = selectedPack();
+    if (now != before) {
+        // The newly selected pack's image becomes the live data block.
+        if (!m_images[before])
+            m_images[before] = std::make_unique<BmsLiveData>();
+        *m_images[before] = liveData();
+        liveData() = m_images[now] ? *m_images[now] : BmsLiveData{};
+    }
+}
+
+bool BmsSession::selectPack(quint8 id)
+{
+    const quint8 before = selectedPack();
+    if (id == before)
+        return true;
+    if (!m_link->addresses().contains(id) || m_writer->busy() || m_datalog->isReading())
+        return false;
+    // The pack left behind is only read from now on: a parameter read it
+    // was waiting for becomes a monitoring read.
+    BmsLiveData &left = liveData();
+    if (left.nextRequest != IdentityRead)
+        left.nextRequest = MonitorRead;
+    if (!m_images[before])
+        m_images[before] = std::make_unique<BmsLiveData>();
+    *m_images[before] = left;
+    liveData() = m_images[id] ? *m_images[id] : BmsLiveData{};
+    m_link->selectAddress(id);
+    // What the writer knew of the pack's parameters was the other pack's.
+    m_writer->forgetPack();
+    emit packSelected(id);
+    return true;
+}
+
 Result BmsSession::start()
 {
     m_link->resetCounters();
@@ -58,6 +131,7 @@ void BmsSession::stop()
     m_link->stop();
     m_writer->forgetPack();
     m_monitoring = false;
+    allOffline();
 }
 
 void BmsSession::readParameters(bool soon)
@@ -81,23 +155,45 @@ Result BmsSession::sendCommand(const QByteArray &frame)
 
 void BmsSession::dispatch(const QByteArray &frame)
 {
-    BmsLiveData &live = liveData();
     if (!m_monitoring) {
         m_commands->answered(frame);
         return;
     }
     const quint8 function = Frames::functionCode(frame);
+    // The link hands over only an answer from the pack it asked.
+    const quint8 id = quint8(frame[0]);
+    if (id != selectedPack()) {
+        BmsLiveData &pack = image(id);
+        if (function != Frames::ReadHolding)
+            return;
+        if (pack.requestKind == IdentityRead) {
+            storeReadAnswer(frame, pack);
+            pack.nextRequest = MonitorRead;
+            setOnline(id, true);
+            emit packOnline(id);
+        } else if (pack.requestKind == MonitorRead) {
+            storeReadAnswer(frame, pack);
+            emit packSampleRead(id);
+        } else {
+            pack.nextRequest = MonitorRead;
+        }
+        return;
+    }
+    BmsLiveData &live = liveData();
     if (function == Frames::ReadHolding) {
         switch (live.requestKind) {
         case IdentityRead:
             storeReadAnswer(frame);
             m_writer->forgetPack(); // a pack (back) online may hold anything
             live.nextRequest = MonitorRead;
+            setOnline(id, true);
             emit online();
+            emit packOnline(id);
             break;
         case MonitorRead:
             storeReadAnswer(frame);
             emit sampleRead();
+            emit packSampleRead(id);
             break;
         case ParameterRead:
             // Back to monitoring, unless the answer starts a write (the

@@ -9,8 +9,12 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QVector>
 
-// The conversation with one pack, without a window: it owns the serial link,
+#include <memory>
+#include <vector>
+
+// The conversation with the packs of one line, without a window: it owns the serial link,
 // the parameter writer and what the next tick asks for, takes every answer
 // the link hands over and says what it meant. The register image it fills
 // is the live data block. Pages and command-line jobs call it and show what
@@ -31,6 +35,24 @@ public:
     ParameterWriter *writer() const { return m_writer; }
     DatalogReader *datalog() const { return m_datalog; }
     AddressCommander *commands() const { return m_commands; }
+
+    // The packs polled in turn (set before start()); the selected one stays
+    // selected if it is in the list, otherwise the first is.
+    void setAddresses(const QVector<quint8> &ids);
+    QVector<quint8> addresses() const { return m_link->addresses(); }
+    quint8 selectedPack() const { return m_link->address(); }
+    // Makes `id` the pack the pages show and act on. Refused (false) while a
+    // write or a record read runs, and for an ID not in the list.
+    bool selectPack(quint8 id);
+    // A pack's register image as last read (the live data block for the
+    // selected pack).
+    const BmsLiveData &packData(quint8 id) const;
+    // Answered its identity read and not fallen silent since.
+    bool isPackOnline(quint8 id) const { return id < m_online.size() && m_online[id]; }
+    // The time a cycle over every pack takes, and whether that is longer
+    // than the poll period (the line cannot carry more).
+    int cycleMs() const { return m_link->cycleMs(); }
+    bool isCycleStretched() const { return m_link->addresses().size() > 1 && m_link->cycleMs() > m_link->pollInterval(); }
 
     // Opens the link's port and polls from the identity read; a failure
     // says why the port cannot be opened.
@@ -72,6 +94,12 @@ signals:
     void portLost(const QString &portName, const QString &reason, bool watching);
     void portRecovered(const QString &portName);
     void readRefused(quint8 function, quint8 code);
+    // The same per pack, every pack of the list (the selected one too).
+    void packOnline(quint8 id);
+    void packSampleRead(quint8 id);
+    void packOffline(quint8 id);
+    // Another pack is now the selected one: the pages show it.
+    void packSelected(quint8 id);
     // Every frame written to the line, every burst taken from it (before
     // its checks), the end of each burst, and the link's counters: for the
     // log and the status bar.
@@ -82,11 +110,19 @@ signals:
 
 private:
     void dispatch(const QByteArray &frame);
+    // The image a pack's answers go to.
+    BmsLiveData &image(quint8 id);
+    void setOnline(quint8 id, bool online);
+    void allOffline();
 
     SerialLink *m_link;
     ParameterWriter *m_writer;
     DatalogReader *m_datalog;
     AddressCommander *m_commands;
     bool m_monitoring = false;
+    // The images of the packs not selected, by ID (the selected pack's is
+    // the live data block; its slot here is stale meanwhile).
+    std::vector<std::unique_ptr<BmsLiveData>> m_images;
+    QVector<bool> m_online;
     std::function<QDateTime()> m_clock;
 };

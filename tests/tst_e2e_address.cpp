@@ -12,6 +12,12 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include "pages/packspage.h"
+#include "pages/packtablemodel.h"
+
+#include <QComboBox>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 class TestE2eAddress : public QObject
@@ -149,6 +155,27 @@ private slots:
                                                        "ID 7: PS16S-100AH  V1.2.0  PS2026120600007"),
                                   E2e::Deadline);
         QVERIFY(child<QPushButton>(e.window.get(), "monitorBtn")->isEnabled());
+
+        // "Found" then polls the three: each stores rows of its own, and one
+        // that falls silent goes offline alone.
+        QCOMPARE(child<QComboBox>(e.window.get(), "comboBox")->currentText(), QStringLiteral("Found"));
+        e.window->setPollInterval(300);
+        child<QPushButton>(e.window.get(), "monitorBtn")->click();
+        const auto rowsOf = [](int id) {
+            QSqlQuery q(QSqlDatabase::database(QStringLiteral("connection1")));
+            q.prepare(QStringLiteral("select count(*) from total where BMS_ISDN=?"));
+            q.addBindValue(QStringLiteral("PS2026120600%1").arg(id, 3, 10, QLatin1Char('0')));
+            return q.exec() && q.next() ? q.value(0).toInt() : -1;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(rowsOf(1) >= 3 && rowsOf(3) >= 3 && rowsOf(7) >= 3, E2e::Deadline);
+        PackTableModel *packs = e.window->packsPage()->model();
+        const auto link = [packs](int id) { return packs->index(packs->rowOf(quint8(id)), PackTableModel::Link).data().toString(); };
+        QVERIFY(e.sim.send(QStringLiteral("silent 3 on")));
+        QTRY_COMPARE_WITH_TIMEOUT(link(3), QStringLiteral("Offline"), E2e::Deadline);
+        const int of3 = rowsOf(3), of7 = rowsOf(7);
+        QTRY_VERIFY_WITH_TIMEOUT(rowsOf(7) >= of7 + 3, E2e::Deadline);
+        QCOMPARE(rowsOf(3), of3);
+        QCOMPARE(link(1) + link(7), QStringLiteral("OnlineOnline"));
     }
 };
 

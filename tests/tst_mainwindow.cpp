@@ -58,7 +58,7 @@ private slots:
             titles << tabs->tabText(i);
         QCOMPARE(titles.join('|') + '|' + w.windowTitle() + '|' + texts(&w, "baudCB|comboBox|monitorBtn|deviceGB") + '|'
                      + QString::number(child<QComboBox>(&w, "comboBox")->count()),
-                 QStringLiteral("BMS Monitoring|BMS Parameter|Historical Record|BMS Datalog|Communication|Trend|"
+                 QStringLiteral("BMS Monitoring|Packs|BMS Parameter|Historical Record|BMS Datalog|Communication|Trend|"
                                 "PACKSCOPE V1.0|115200|1|Start Monitoring|Monitor Status|64"));
         QVERIFY(child<QGroupBox>(&w, "lgGB")->isHidden() && child<QComboBox>(&w, "serialNumCB")->isEditable());
         // The clock that stamps samples is set at construction, not a second later.
@@ -69,8 +69,9 @@ private slots:
             spies << QSharedPointer<QSignalSpy>::create(page, SIGNAL(languageSwich()));
         auto *lg = child<QComboBox>(&w, "lgCB");
         lg->setCurrentIndex(0);
-        QCOMPARE(texts(&w, "monitorBtn|saveBtn|languageMenu") + '|' + tabs->tabText(4) + '|' + tabs->tabText(5),
-                 QStringLiteral("开始监控|保存|语言|实时数据收发|趋势"));
+        QCOMPARE(texts(&w, "monitorBtn|saveBtn|languageMenu") + '|' + tabs->tabText(1) + '|' + tabs->tabText(5) + '|'
+                     + tabs->tabText(6),
+                 QStringLiteral("开始监控|保存|语言|电池组|实时数据收发|趋势"));
         child<QAction>(&w, "aboutAction")->trigger();
         QCOMPARE(texts(&w, "helpMenu|aboutAction") + '|' + boxes.value(0).title + '|' + boxes.value(0).text,
                  QStringLiteral("帮助|关于|关于 PackScope|PackScope " PACKSCOPE_VERSION "\n锂电池包 BMS 的 Modbus RTU 维护工具。\n\n"

@@ -1,5 +1,6 @@
 // The command line: valid combinations, refusals naming the option, the program on a bad value.
 #include "app/options.h"
+#include "model/addresslist.h"
 #include "support/helpers.h"
 #include "support/e2e.h"
 #include <QtTest>
@@ -37,6 +38,23 @@ private slots:
                   + (o.scan ? QStringLiteral(" scan %1-%2").arg(o.scanFirst).arg(o.scanLast) : ""),
               "options");
     }
+    // --address as a list: ascending, each ID once.
+    void addressLists_data()
+    {
+        columns<QString, QString>("value", "ids");
+        QTest::newRow("one") << "64" << "64";
+        QTest::newRow("list") << "1,3,7" << "1,3,7";
+        QTest::newRow("range and one") << "1-4,9" << "1-4,9";
+        QTest::newRow("doubled, unordered, blanks") << " 7, 3,3 ,1-2" << "1-3,7";
+        QTest::newRow("two in a row stay a list") << "5,6" << "5,6";
+    }
+    void addressLists()
+    {
+        QFETCH(QString, value);
+        const Options o = parse({"--port", "p", "--monitor", "--address", value});
+        QCOMPARE(o.outcome, Options::Run);
+        QTEST(AddressList::text(o.addresses), "ids");
+    }
     void exits_data()
     {
         columns<QStringList, int, QString>("args", "outcome", "shows");
@@ -45,6 +63,11 @@ private slots:
         QTest::newRow("address 0") << QStringList{"--address", "0"} << bad << "--address";
         QTest::newRow("address 65") << QStringList{"--port", "ttyUSB0", "--address", "65"} << bad << "--address";
         QTest::newRow("address 5.0") << QStringList{"--address", "5.0"} << bad << "--address";
+        QTest::newRow("address range past 64") << QStringList{"--address", "1-65"} << bad << "ID 65 is outside 1..64";
+        QTest::newRow("address range backwards") << QStringList{"--address", "4-2"} << bad << "runs backwards";
+        QTest::newRow("address list with a gap") << QStringList{"--address", "1,,3"} << bad << "--address '1,,3'";
+        QTest::newRow("address list for a set") << QStringList{"--port", "p", "--read-set", "a", "--address", "1,3"} << bad
+                                                << "one pack";
         QTest::newRow("port empty") << QStringList{"--port="} << bad << "--port";
         QTest::newRow("option as port") << QStringList{"--port", "--monitor"} << bad << "--port needs a value";
         QTest::newRow("option as data folder") << QStringList{"--data-dir", "--port", "p"} << bad << "--data-dir needs a value";

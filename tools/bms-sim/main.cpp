@@ -5,7 +5,7 @@
 //
 // Without --device it opens a pseudo-terminal and the tool opens the slave
 // side by name. The first line on stdout names the device: "DEVICE <path>".
-// Control lines on stdin: "silent on [ID]", "silent off [ID]", "restart" (the pack
+// Control lines on stdin: "silent on", "silent off", "restart" (the pack
 // is switched off and on: it takes an ID set since), "unplug", "replug",
 // "quit", and "registers START COUNT", answered on stdout with
 // "REGISTERS START v1 v2 ...". With --link PATH the device is reached through a symbolic link
@@ -83,9 +83,9 @@ bool parseOptions(const QCoreApplication &app, Options &o)
         "                         --device path\n"
         "\n"
         "Control lines, read one a line on stdin:\n"
-        "  silent on [ID]         stop answering (as --silent); with an ID only the\n"
-        "                         pack at that ID\n"
-        "  silent off [ID]        answer again\n"
+        "  silent on              stop answering (as --silent)\n"
+        "  silent off             answer again\n"
+        "  silent ID on|off       the same for the pack at ID alone (several packs)\n"
         "  restart                switch the pack off and on: an ID set since takes\n"
         "                         effect\n"
         "  unplug                 close the pseudo-terminal and remove the --link, as a\n"
@@ -385,15 +385,16 @@ int main(int argc, char *argv[])
         while ((end = pendingInput.indexOf('\n')) >= 0) {
             const QString line = QString::fromLocal8Bit(pendingInput.left(end)).trimmed();
             pendingInput.remove(0, end + 1);
-            // "silent on" silences every pack on the line, "silent on 3"
-            // the one at ID 3 only.
-            const QStringList words = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            if (words.size() >= 2 && words.size() <= 3 && words[0] == QLatin1String("silent")
-                && (words[1] == QLatin1String("on") || words[1] == QLatin1String("off"))) {
-                const bool on = words[1] == QLatin1String("on");
-                const int id = words.size() == 3 ? words[2].toInt() : 0;
-                everyResponder([on, id](SlaveResponder &r) {
-                    if (id == 0 || r.address() == id)
+            if (line == QLatin1String("silent on"))
+                everyResponder([](SlaveResponder &r) { r.faults().silent = true; });
+            else if (line == QLatin1String("silent off"))
+                everyResponder([](SlaveResponder &r) { r.faults().silent = false; });
+            else if (line.startsWith(QLatin1String("silent ")) && line.count(QLatin1Char(' ')) == 2) {
+                // One pack of the line falls silent while the others answer.
+                const int id = line.section(QLatin1Char(' '), 1, 1).toInt();
+                const bool on = line.section(QLatin1Char(' '), 2, 2) == QLatin1String("on");
+                everyResponder([id, on](SlaveResponder &r) {
+                    if (r.address() == id)
                         r.faults().silent = on;
                 });
             }
