@@ -48,7 +48,7 @@ Result ServiceConfig::read(const QString &file)
     if (settings.contains("addresses")) {
         const Result parsed = AddressList::parse(text("addresses"), &addresses);
         if (!parsed.ok())
-            return refuse("addresses", parsed.error());
+            return refuse("addresses", QStringLiteral("'%1': %2").arg(text("addresses"), parsed.error()));
     }
     if (settings.contains("poll_ms")) {
         bool ok = false;
@@ -98,7 +98,7 @@ Result ServiceConfig::apply(const Options &options)
         MqttPublisher probe;
         const Result broker = probe.setBroker(mqttUrl, mqttUser, mqttPassword, mqttCaFile, serviceId);
         if (!broker.ok())
-            return broker;
+            return Result::failure(QStringLiteral("mqtt_ca_file: %1").arg(broker.error()));
     }
     return Result();
 }
