@@ -68,7 +68,8 @@ bool MqttBroker::start()
                                            "persistence_location %2/\nlog_dest file %2/broker.log\nuser %3\n")
                                 .arg(m_port)
                                 .arg(m_dir.path(), QString::fromLocal8Bit(user ? user->pw_name : "root"))
-                                .toLocal8Bit();
+                                .toLocal8Bit()
+                            + (m_logEverything ? "log_type all\n" : "");
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
         m_error = file.errorString();
         return false;

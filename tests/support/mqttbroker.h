@@ -25,6 +25,9 @@ public:
     // SIGTERM (it saves its messages), then waits for its end.
     void stop();
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
+    // Every packet in its log (log_type all), set before start().
+    void setLogEverything(bool on) { m_logEverything = on; }
+    QString logFile() const { return m_dir.filePath(QStringLiteral("broker.log")); }
     int port() const { return m_port; }
     QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port); }
     QString errorString() const { return m_error; }
@@ -33,6 +36,7 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     int m_port = 0;
+    bool m_logEverything = false;
     QString m_error;
 };
 
