@@ -29,8 +29,10 @@ Result ServiceConfig::read(const QString &file)
     auto refuse = [&file](const QString &key, const QString &why) {
         return Result::failure(QStringLiteral("%1: %2: %3").arg(file, key, why));
     };
+    // QSettings takes ';' for a comment; a line starting with '#', as
+    // files in /etc have them, it reads as a key of its own: skipped.
     for (const QString &key : settings.allKeys())
-        if (!keys().contains(key))
+        if (!keys().contains(key) && !key.startsWith(QLatin1Char('#')))
             return Result::failure(QStringLiteral("%1: unknown key '%2' (known: %3)").arg(file, key, keys().join(", ")));
     // An INI value with commas reads as a list: put back as written.
     auto text = [&settings](const char *key) {

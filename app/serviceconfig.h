@@ -9,7 +9,8 @@
 struct Options;
 
 // The settings of `packscope --service`: read from its INI file (--config,
-// keys at the top, no sections), with the command line laid over them.
+// keys at the top, no sections, comments after '#' or ';'), with the
+// command line laid over them.
 // The password and the user come from the file only: a command line is
 // seen by every user of the machine.
 struct ServiceConfig
