@@ -6,10 +6,10 @@
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
-#include <QUrl>
 
 #include <mosquitto.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -31,27 +31,55 @@ void initLibrary()
 
 Result MqttPublisher::parseUrl(const QString &url, Broker *broker)
 {
-    const QUrl u(url.trimmed(), QUrl::StrictMode);
-    if (url.trimmed().isEmpty())
+    const QString text = url.trimmed();
+    if (text.isEmpty())
         return Result::failure(QStringLiteral("no broker URL given"));
-    if (!u.isValid())
-        return Result::failure(QStringLiteral("'%1' is not a URL: %2").arg(url, u.errorString()));
-    const QString scheme = u.scheme().toLower();
+    const int separator = text.indexOf(QLatin1String("://"));
+    const QString scheme = separator < 0 ? QString() : text.left(separator).toLower();
     if (scheme != QLatin1String("mqtt") && scheme != QLatin1String("mqtts"))
         return Result::failure(QStringLiteral("'%1': use mqtt://host[:port] or mqtts://host[:port]").arg(url));
-    if (u.host().isEmpty())
-        return Result::failure(QStringLiteral("'%1' names no host").arg(url));
-    if (!u.userInfo().isEmpty())
+    QString rest = text.mid(separator + 3);
+    if (rest.endsWith(QLatin1Char('/')))
+        rest.chop(1);
+    if (rest.contains(QLatin1Char('@')))
         return Result::failure(
             QStringLiteral("'%1': the user and password go in the settings, not in the URL").arg(url));
-    if ((!u.path().isEmpty() && u.path() != QLatin1String("/")) || u.hasQuery() || u.hasFragment())
+    if (rest.contains(QLatin1Char('/')) || rest.contains(QLatin1Char('?')) || rest.contains(QLatin1Char('#')))
         return Result::failure(QStringLiteral("'%1': a broker URL has no path").arg(url));
+    // A host name or IPv4 address, or an IPv6 address in brackets; then
+    // perhaps a port.
+    QString host, port;
+    bool hostOk = true;
+    if (rest.startsWith(QLatin1Char('['))) {
+        const int close = rest.indexOf(QLatin1Char(']'));
+        host = rest.mid(1, close - 1);
+        const QString after = close < 0 ? QStringLiteral("?") : rest.mid(close + 1);
+        if (!after.isEmpty() && !after.startsWith(QLatin1Char(':')))
+            hostOk = false;
+        port = after.mid(1);
+        for (const QChar c : host)
+            hostOk = hostOk && (c.isDigit() || QStringLiteral("abcdefABCDEF:.").contains(c));
+    } else {
+        const int colon = rest.indexOf(QLatin1Char(':'));
+        host = colon < 0 ? rest : rest.left(colon);
+        port = colon < 0 ? QString() : rest.mid(colon + 1);
+        for (const QChar c : host)
+            hostOk = hostOk && c.unicode() < 128 && (c.isLetterOrNumber() || c == QLatin1Char('.') || c == QLatin1Char('-') || c == QLatin1Char('_'));
+    }
+    if (host.isEmpty())
+        return Result::failure(QStringLiteral("'%1' names no host").arg(url));
+    if (!hostOk)
+        return Result::failure(QStringLiteral("'%1': '%2' is not a host name or address").arg(url, host));
     const bool tls = scheme == QLatin1String("mqtts");
-    const int port = u.port(tls ? 8883 : 1883);
-    if (port < 1 || port > 65535)
-        return Result::failure(QStringLiteral("'%1': the port must be 1..65535").arg(url));
+    int number = tls ? 8883 : 1883;
+    if (!port.isNull()) {
+        bool ok = !port.isEmpty() && std::all_of(port.begin(), port.end(), [](QChar c) { return c.isDigit(); });
+        number = ok ? port.toInt(&ok) : 0;
+        if (!ok || number < 1 || number > 65535)
+            return Result::failure(QStringLiteral("'%1': the port must be a number from 1 to 65535").arg(url));
+    }
     if (broker)
-        *broker = {tls, u.host(), port};
+        *broker = {tls, host.toLower(), number};
     return Result();
 }
 

@@ -45,8 +45,8 @@ public:
     };
     // mqtt://host[:port] (1883) or mqtts://host[:port] (8883); a host name,
     // an IPv4 address or an IPv6 one in brackets. Anything else (another
-    // scheme, a path, user or password in the URL, a port outside 1..65535)
-    // is refused with the reason.
+    // scheme, a path, user or password in the URL, a port that is not a
+    // number from 1 to 65535) is refused with the reason.
     static Result parseUrl(const QString &url, Broker *broker);
 
     explicit MqttPublisher(QObject *parent = nullptr);

@@ -76,9 +76,12 @@ private slots:
         QTest::newRow("no host") << "mqtt://" << "names no host";
         QTest::newRow("password in the URL") << "mqtt://user:pw@broker" << "not in the URL";
         QTest::newRow("a path") << "mqtt://broker/topic" << "has no path";
-        QTest::newRow("port 0") << "mqtt://broker:0" << "1..65535";
-        QTest::newRow("port 65536") << "mqtt://broker:65536" << "is not a URL";
-        QTest::newRow("port not a number") << "mqtt://broker:x" << "is not a URL";
+        QTest::newRow("port 0") << "mqtt://broker:0" << "from 1 to 65535";
+        QTest::newRow("port 65536") << "mqtt://broker:65536" << "from 1 to 65535";
+        QTest::newRow("port not a number") << "mqtt://broker:x" << "from 1 to 65535";
+        QTest::newRow("empty port") << "mqtt://broker:" << "from 1 to 65535";
+        QTest::newRow("IPv6 without brackets") << "mqtt://::1" << "names no host";
+        QTest::newRow("a space in the host") << "mqtt://my broker" << "'my broker' is not a host name";
     }
     void brokerUrl()
     {
