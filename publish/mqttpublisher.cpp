@@ -246,6 +246,8 @@ void MqttPublisher::connectNow()
     mosquitto_connect_callback_set(m_client, &MqttPublisher::onConnectCallback);
     mosquitto_disconnect_callback_set(m_client, &MqttPublisher::onDisconnectCallback);
     mosquitto_publish_callback_set(m_client, &MqttPublisher::onPublishCallback);
+    mosquitto_log_callback_set(m_client, &MqttPublisher::onLogCallback);
+    m_libraryError.clear();
     if (!m_user.isEmpty())
         mosquitto_username_pw_set(m_client, m_user.constData(), m_password.isEmpty() ? nullptr : m_password.constData());
     const QByteArray willTopic = PackJson::serviceAvailabilityTopic(m_serviceKey);
@@ -302,6 +304,13 @@ void MqttPublisher::onPublishCallback(mosquitto *, void *self, int mid)
     static_cast<MqttPublisher *>(self)->m_outbox.acknowledge(mid);
 }
 
+void MqttPublisher::onLogCallback(mosquitto *, void *self, int level, const char *text)
+{
+    // OpenSSL's reason for a refused certificate comes only this way.
+    if (level & MOSQ_LOG_ERR)
+        static_cast<MqttPublisher *>(self)->m_libraryError = QString::fromUtf8(text);
+}
+
 void MqttPublisher::afterLoop(int rc)
 {
     if (m_connack > 0) {
@@ -332,6 +341,10 @@ void MqttPublisher::afterLoop(int rc)
     }
     if (m_connected)
         pump();
+    // Also while connecting: the TLS handshake and the CONNECT packet
+    // want the socket writable at moments of the library's choosing.
+    if (m_client && m_writeNotifier)
+        m_writeNotifier->setEnabled(mosquitto_want_write(m_client));
 }
 
 void MqttPublisher::publishDirect(const QByteArray &topic, const QByteArray &payload)
@@ -421,6 +434,8 @@ QString MqttPublisher::reasonOf(int rc) const
     QString text = QString::fromUtf8(mosquitto_strerror(rc));
     if (text.endsWith(QLatin1Char('.')))
         text.chop(1);
+    if ((rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) && !m_libraryError.isEmpty())
+        text += QStringLiteral(" (%1)").arg(m_libraryError);
     return text;
 }
 

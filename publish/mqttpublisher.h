@@ -133,6 +133,7 @@ private:
     static void onConnectCallback(mosquitto *, void *self, int rc);
     static void onDisconnectCallback(mosquitto *, void *self, int rc);
     static void onPublishCallback(mosquitto *, void *self, int mid);
+    static void onLogCallback(mosquitto *, void *self, int level, const char *text);
 
     QString m_url;
     Broker m_broker;
@@ -157,4 +158,5 @@ private:
     int m_connack = -1;         // the CONNACK's code, set by the callback
     bool m_disconnected = false;// set by the callback
     QString m_lastError;
+    QString m_libraryError; // the library's last error line (TLS's reason)
 };

@@ -4,6 +4,7 @@
 // death, and a broker away for 30 s loses no sample. The settings file's
 // refusals. The window publishing through its dialog.
 #include "app/mqttdialog.h"
+#include "publish/mqttpublisher.h"
 #include "support/e2e.h"
 #include "support/helpers.h"
 #include "support/mqttbroker.h"
@@ -170,6 +171,39 @@ private slots:
         QVERIFY(!QFileInfo::exists(file("refused"))); // nothing was started
     }
 
+    // mqtts: the broker's certificate is checked against the CA file given.
+    void tlsChecksTheBroker_data()
+    {
+        columns<QString, QString>("caFile", "outcome");
+        QTest::newRow("the CA that signed it") << "ca.crt" << "connected";
+        QTest::newRow("another CA") << "other.crt" << "certificate verify failed";
+    }
+    void tlsChecksTheBroker()
+    {
+        // A CA, a certificate it signs for "localhost", and another CA.
+        auto openssl = [this](const QString &arguments) {
+            return runProgram("openssl", arguments.split(' '), QProcessEnvironment::systemEnvironment(), dir.path()).code == 0;
+        };
+        const QString key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=";
+        QVERIFY(QFile::exists(file("broker.crt"))
+                || (openssl("req -x509 " + key + "ca -keyout ca.key -out ca.crt")
+                    && openssl("req -x509 " + key + "other -keyout other.key -out other.crt")
+                    && openssl("req " + key + "localhost -keyout broker.key -out broker.csr")
+                    && writeConfig("san", "subjectAltName=DNS:localhost\n")
+                    && openssl("x509 -req -in broker.csr -CA ca.crt -CAkey ca.key -CAcreateserial -days 2 -extfile san -out broker.crt")));
+        MqttBroker tlsBroker;
+        tlsBroker.setTls(file("broker.crt"), file("broker.key"));
+        QVERIFY2(tlsBroker.start(), qPrintable(tlsBroker.errorString()));
+        QFETCH(QString, caFile);
+        MqttPublisher publisher;
+        QVERIFY(publisher.setBroker(QString("mqtts://localhost:%1").arg(tlsBroker.port()), "", "", file(caFile), "tst-tls").ok());
+        publisher.start();
+        QTRY_VERIFY_WITH_TIMEOUT(publisher.isConnected() || !publisher.lastError().isEmpty(), Deadline);
+        QFETCH(QString, outcome);
+        QVERIFY2(publisher.isConnected() ? outcome == "connected" : publisher.lastError().contains(outcome),
+                 qPrintable(publisher.lastError()));
+    }
+
     // Connection → Publish to MQTT…: a URL the window cannot take is said
     // in a box and the dialog stays; once on, the pack's samples reach the
     // broker and the status bar says so; off, the pack goes offline.
@@ -234,9 +268,11 @@ private slots:
 
         // Discovery, as a subscriber that comes later gets it: retained,
         // eleven entities a pack, each complete.
-        const ProgramRun discovery = runProgram(mosquittoProgram("mosquitto_sub"),
-            {"-p", QString::number(broker.port()), "-t", "homeassistant/#", "-C", QString::number(11 * Ids.size()),
-             "-W", "60", "-F", "%r %t %p"});
+        QStringList discoveryArguments{"-p", QString::number(broker.port()), "-C", QString::number(11 * Ids.size()),
+                                       "-W", "60", "-F", "%r %t %p"};
+        for (int id : Ids)
+            discoveryArguments << "-t" << "homeassistant/+/packscope_" + serialOf(id) + "/#";
+        const ProgramRun discovery = runProgram(mosquittoProgram("mosquitto_sub"), discoveryArguments);
         const QStringList lines = discovery.out.split('\n', Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), 11 * Ids.size());
         QStringList entities;

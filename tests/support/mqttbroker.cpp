@@ -69,7 +69,9 @@ bool MqttBroker::start()
                                 .arg(m_port)
                                 .arg(m_dir.path(), QString::fromLocal8Bit(user ? user->pw_name : "root"))
                                 .toLocal8Bit()
-                            + (m_logEverything ? "log_type all\n" : "");
+                            + (m_logEverything ? "log_type all\n" : "")
+                            + (m_tls.size() == 2 ? QStringLiteral("certfile %1\nkeyfile %2\n").arg(m_tls[0], m_tls[1]).toLocal8Bit()
+                                                 : QByteArray());
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
         m_error = file.errorString();
         return false;

@@ -27,6 +27,8 @@ public:
     bool isRunning() const { return m_process.state() != QProcess::NotRunning; }
     // Every packet in its log (log_type all), set before start().
     void setLogEverything(bool on) { m_logEverything = on; }
+    // TLS only, with this certificate and key (mqtts), set before start().
+    void setTls(const QString &certFile, const QString &keyFile) { m_tls = QStringList{certFile, keyFile}; }
     QString logFile() const { return m_dir.filePath(QStringLiteral("broker.log")); }
     int port() const { return m_port; }
     QString url() const { return QStringLiteral("mqtt://127.0.0.1:%1").arg(m_port); }
@@ -37,6 +39,7 @@ private:
     QProcess m_process;
     int m_port = 0;
     bool m_logEverything = false;
+    QStringList m_tls;
     QString m_error;
 };
 
