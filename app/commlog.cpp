@@ -129,6 +129,17 @@ void appendLineText(QByteArray &out, const StoredLine &line)
     }
 }
 
+// False when the widget or one of its parents in the window is hidden (a tab
+// that is not the current one); a window not yet shown does not count.
+bool shownInItsWindow(const QWidget *widget)
+{
+    for (; widget && !widget->isWindow(); widget = widget->parentWidget()) {
+        if (widget->isHidden())
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 CommLog::CommLog(QPlainTextEdit *view) : m_view(view), m_clock([] { return QDateTime::currentMSecsSinceEpoch(); })
@@ -182,7 +193,12 @@ void CommLog::appendStored(quint8 tag, const QByteArray &bytes)
     ++m_lineCount;
     if (m_lineCount % BlockLines == 0)
         sealOpenBlock();
-    if (m_view) {
+    if (m_view && !shownInItsWindow(m_view)) {
+        // Its tab is not the current one: the view is written when it is
+        // shown again (viewShown), not laid out line by line meanwhile,
+        // which with many packs on the line is dozens of lines a second.
+        m_viewStale = true;
+    } else if (m_view) {
         QByteArray text;
         if (m_showTime)
             viewTime().append(text, now);
@@ -280,12 +296,21 @@ void CommLog::setShowTime(bool show)
     refillView();
 }
 
-// Writes the lines the view holds again, in the current way.
-void CommLog::refillView()
+void CommLog::viewShown()
+{
+    if (!m_viewStale)
+        return;
+    m_viewStale = false;
+    refillView(ViewLines);
+}
+
+// Writes the newest `lines` lines into the view again, in the current way
+// (by default as many as it holds).
+void CommLog::refillView(int lines)
 {
     if (!m_view || m_lineCount == 0)
         return;
-    const qint64 shown = std::min<qint64>(m_lineCount, m_view->document()->blockCount());
+    const qint64 shown = std::min<qint64>(m_lineCount, lines > 0 ? lines : m_view->document()->blockCount());
     QByteArray all;
     bool first = true;
     forEachLine(m_lineCount - shown, [&](const QByteArray &text, qint64) {

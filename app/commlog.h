@@ -72,6 +72,9 @@ public:
     void clear();
     // Puts the view's cursor at the end of the log (no selection).
     void moveCursorToEnd();
+    // The view's tab became the current one: lines logged while it was
+    // not shown are written into it now (the newest ViewLines of them).
+    void viewShown();
 
     // Bytes held by the line store (not counting the view).
     qint64 storeBytes() const;
@@ -97,9 +100,10 @@ private:
     // without a separator; `take` returns false to stop.
     template <typename Take>
     void forEachLine(qint64 first, Take take) const;
-    void refillView();
+    void refillView(int lines = 0);
 
     QPlainTextEdit *m_view;
+    bool m_viewStale = false; // lines came while the view was not shown
     std::vector<Block> m_blocks; // full blocks, oldest first
     QByteArray m_open;           // the lines after the full blocks, unpacked
     qint64 m_lineCount = 0;

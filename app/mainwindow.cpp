@@ -74,7 +74,16 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
                          QStringLiteral("Port %1 is back: monitoring resumes"))
                     .arg(portName));
     });
-    connect(m_session, &BmsSession::countersChanged, this, &MainWindow::updateCounters);
+    // The counters change with every frame, dozens of times a second with
+    // many packs; the status bar shows them four times a second at most.
+    m_countersTimer = new QTimer(this);
+    m_countersTimer->setSingleShot(true);
+    m_countersTimer->setInterval(250);
+    connect(m_countersTimer, &QTimer::timeout, this, &MainWindow::updateCounters);
+    connect(m_session, &BmsSession::countersChanged, m_countersTimer, [this] {
+        if (!m_countersTimer->isActive())
+            m_countersTimer->start();
+    });
 
     m_monitoringPage = new BmsMonitoring(this);
     ui->tabWidget->insertTab(0, m_monitoringPage, QStringLiteral("BMS实时监控"));
@@ -95,6 +104,10 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     // The address page is a window of its own; it is not placed in a tab.
     m_addressPage = new PAndIdRW(nullptr);
 
+    connect(ui->tabWidget, &QTabWidget::currentChanged, this, [this] {
+        if (ui->tabWidget->currentWidget() == ui->widget)
+            m_log.viewShown();
+    });
     // The packs side by side, first after the real-time page.
     m_packsPage = new PacksPage(this);
     ui->tabWidget->insertTab(1, m_packsPage, QStringLiteral("电池组"));
@@ -106,6 +119,12 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     ui->comboBox->setEditable(true);
     ui->comboBox->setInsertPolicy(QComboBox::NoInsert);
     ui->comboBox->setMinimumContentsLength(8);
+    // The session knows the packs chosen before monitoring starts: the
+    // address page warns before an ID command reaches several.
+    connect(ui->comboBox, &QComboBox::currentTextChanged, this, [this] {
+        if (!m_monitoring)
+            configureLink();
+    });
 
     m_parameterPage->setSession(m_session);
     m_datalogPage->setSession(m_session);

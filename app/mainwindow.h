@@ -158,6 +158,7 @@ private:
     bool m_boxOpen = false;
     CommLog m_log;
     QLabel *m_countersLabel = nullptr;
+    class QTimer *m_countersTimer = nullptr;
     QLabel *m_storeLabel = nullptr;
     QAction *m_reconnectAction = nullptr;
     int m_lastStoreFault = 0;

@@ -7,9 +7,14 @@
 // the page open; and, as a reference, the SQLite shell exporting the same
 // table with a TAB separator.
 //
+// With --packs, a table of the largest size holding 16 packs' samples in
+// turn: listing the serials, choosing a pack, a sort within it, scrolls and
+// its export, each without and with the index on the serial, and what that
+// index costs each insert.
+//
 // Each size runs in a child process of its own so that the memory figures
 // are not blurred by the sizes before it. Usage:
-//   bench_history [--sizes 1000,100000,1000000] [--samples 60]
+//   bench_history [--sizes 1000,100000,1000000] [--samples 60] [--packs] [--packs-only]
 #include "support/benchtools.h"
 #include "support/historytable.h"
 #include "app/startup.h"
@@ -17,9 +22,12 @@
 #include "model/monitordata.h"
 #include "pages/exporttable.h"
 #include "pages/historymonitoring.h"
+#include "store/packlist.h"
 #include "store/recordtablemodel.h"
+#include "store/tablerows.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QHeaderView>
@@ -34,6 +42,7 @@
 #include <QTextStream>
 
 #include <algorithm>
+#include <functional>
 #include <numeric>
 #include <cstdio>
 
@@ -171,6 +180,94 @@ int child(qint64 rows, const QString &directory, int samples)
     return 0;
 }
 
+// The 16-pack table: the page's pack figures with the serial's index
+// (`indexed`) or without it.
+void packFigures(const QString &directory, bool indexed)
+{
+    QSqlDatabase db = QSqlDatabase::database(QStringLiteral("connection1"));
+    const QString suffix = indexed ? QStringLiteral("_ix") : QString();
+    const auto out = [&](const char *key, double value) { result(qPrintable(QLatin1String(key) + suffix), value); };
+    QElapsedTimer t;
+    t.restart();
+    const QStringList serials = PackList::serials(db);
+    out("list_ms", ms(t));
+    if (serials.size() != 16)
+        std::fprintf(stderr, "  %d serials listed\n", int(serials.size()));
+
+    PaintCounter paints;
+    auto *page = new HistoryMonitoring;
+    page->setLanguage(Language::English);
+    page->tableView()->viewport()->installEventFilter(&paints);
+    page->resize(1280, 720);
+    page->show();
+    paints.waitForPaint(0);
+    QTableView *view = page->tableView();
+    const auto timed = [&](const char *key, const std::function<void()> &step) {
+        view->scrollToTop(); // every step moves the view
+        QCoreApplication::processEvents();
+        const int before = paints.count;
+        t.restart();
+        step();
+        paints.waitForPaint(before);
+        out(key, ms(t));
+    };
+    QComboBox *packs = page->packBox();
+    timed("filter_ms", [&] { packs->setCurrentIndex(8); });
+    std::fprintf(stderr, "  %s: %d rows\n", qPrintable(packs->currentText()), page->model()->rowCount());
+    timed("filter_end_ms", [&] { page->tableView()->scrollToBottom(); });
+    timed("filter_again_ms", [&] { packs->setCurrentIndex(3); });
+    timed("filter_sort_ms", [&] { emit page->tableView()->horizontalHeader()->sectionClicked(9); });
+    timed("filter_sort_end_ms", [&] { page->tableView()->scrollToBottom(); });
+    timed("filter_sort_mid_ms", [&] {
+        page->tableView()->verticalScrollBar()->setValue(page->tableView()->verticalScrollBar()->maximum() / 2);
+    });
+    const QString exportFile = directory + QStringLiteral("/pack.xlsx");
+    t.restart();
+    const Result exported = TableExport::exportRows(page->model()->snapshot(), page->chineseHeaders, 40, exportFile);
+    out("filter_export_ms", ms(t));
+    if (!exported.ok())
+        std::fprintf(stderr, "  the export failed: %s\n", qPrintable(exported.error()));
+    timed("all_again_ms", [&] { packs->setCurrentIndex(0); });
+    delete page;
+
+    // Inserts: the median of 200, each one pack's sample.
+    RecordTableModel model(RecordTable::history());
+    QVector<double> costs;
+    for (int i = 0; i < 200; ++i) {
+        setSampleRegisters(i);
+        liveData().registerImage[Reg::SerialText] = quint16(0x4130 + i % 16);
+        const QVector<QVariant> values = HistoryRow::values(
+            liveData(), QStringLiteral("2030-01-01 00:%1:%2").arg(i / 60, 2, 10, QLatin1Char('0')).arg(i % 60, 2, 10, QLatin1Char('0')));
+        t.restart();
+        model.appendRow(values);
+        costs << ms(t);
+    }
+    std::sort(costs.begin(), costs.end());
+    out("insert_ms", costs[costs.size() / 2]);
+    // The figures of the other run see the 16 packs of the table alone.
+    QSqlQuery(db).exec(QStringLiteral("delete from total where time>='2030'"));
+}
+
+int packsChild(qint64 rows, const QString &directory)
+{
+    if (!Startup::openDatabases(directory))
+        return 1;
+    QSqlDatabase db = QSqlDatabase::database(QStringLiteral("connection1"));
+    if (!fillHistoryTable(db, rows, 16))
+        return 1;
+    // Neither index on the serial (the history's, nor the trend's on serial
+    // and time, which the planner could take instead).
+    QSqlQuery(db).exec(QStringLiteral("drop index ") + RecordTable::history().sortIndexName(HistoryRow::BmsIsdn, 0));
+    QSqlQuery(db).exec(QStringLiteral("drop index if exists total_pack_time"));
+    packFigures(directory, false);
+    QElapsedTimer t;
+    t.start();
+    PackList::ensureIndex(db);
+    result("index_build_ms", ms(t));
+    packFigures(directory, true);
+    return 0;
+}
+
 struct Figures
 {
     qint64 rows = 0;
@@ -191,6 +288,9 @@ int main(int argc, char *argv[])
     if (samplesAt > 0 && samplesAt + 1 < args.size())
         samples = qMax(3, args.at(samplesAt + 1).toInt());
 
+    const int packsAt = args.indexOf(QStringLiteral("--packs-child"));
+    if (packsAt > 0 && packsAt + 2 < args.size())
+        return packsChild(args.at(packsAt + 1).toLongLong(), args.at(packsAt + 2));
     const int childAt = args.indexOf(QStringLiteral("--child"));
     if (childAt > 0 && childAt + 2 < args.size())
         return child(args.at(childAt + 1).toLongLong(), args.at(childAt + 2), samples);
@@ -201,6 +301,36 @@ int main(int argc, char *argv[])
         sizes.clear();
         for (const QString &s : args.at(sizesAt + 1).split(QLatin1Char(',')))
             sizes << s.toLongLong();
+    }
+
+    if (args.contains(QStringLiteral("--packs")) || args.contains(QStringLiteral("--packs-only"))) {
+        QTemporaryDir dir;
+        std::fprintf(stderr, "%lld rows of 16 packs...\n", sizes.last());
+        QProcess p;
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--packs-child"), QString::number(sizes.last()), dir.path()});
+        p.waitForFinished(-1);
+        QMap<QString, double> v;
+        for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+            const QList<QByteArray> parts = line.split(' ');
+            if (parts.size() == 3 && parts[0] == "RESULT")
+                v[QString::fromLatin1(parts[1])] = parts[2].toDouble();
+        }
+        if (p.exitCode() != 0 || v.isEmpty()) {
+            std::fprintf(stderr, "child for 16 packs failed\n");
+            return 1;
+        }
+        std::printf("\n%lld rows of 16 packs (ms)         without index   with index\n", sizes.last());
+        for (const char *key : {"list_ms", "filter_ms", "filter_end_ms", "filter_again_ms", "filter_sort_ms",
+                                "filter_sort_end_ms", "filter_sort_mid_ms", "filter_export_ms", "all_again_ms",
+                                "insert_ms"}) {
+            const QString k = QLatin1String(key);
+            std::printf("  %-26s %12.2f %12.2f\n", key, v[k], v[k + QStringLiteral("_ix")]);
+        }
+        std::printf("  index build: %.0f ms\n\n", v[QStringLiteral("index_build_ms")]);
+        if (args.contains(QStringLiteral("--packs-only")))
+            return 0;
     }
 
     QList<Figures> all;

@@ -95,7 +95,7 @@ int child(qint64 rows, const QString &directory)
         history.appendRow(v);
         with << ms(t);
     }
-    QSqlQuery(db).exec(QStringLiteral("drop trigger total_minute_add"));
+    QSqlQuery(db).exec(QStringLiteral("drop trigger total_minute_pack"));
     for (int i = 0; i < 200; ++i) {
         const QVector<QVariant> v = sampleRow(QDateTime(QDate(2030, 1, 2), QTime(0, 0)).addSecs(i), i);
         t.restart();

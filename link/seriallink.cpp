@@ -33,8 +33,19 @@ SerialLink::SerialLink(LinkPort *port, QObject *parent)
     connect(m_frameTimer, &QTimer::timeout, this, &SerialLink::onFrameTimeout);
     connect(m_watchTimer, &QTimer::timeout, this, &SerialLink::tryReconnect);
     connect(m_soonTimer, &QTimer::timeout, this, [this] {
-        if (m_state == Monitoring && m_inFlight.isEmpty())
-            pollSelected();
+        if (m_state != Monitoring || !m_inFlight.isEmpty())
+            return;
+        // With several packs the selected pack's quick frames (a write at
+        // the fast pace, a record walk) give way to the regular turns when
+        // one is due, so that the other packs are still sampled once a
+        // cycle; the quick frames go on after that turn's answer.
+        if (m_packs.size() > 1 && m_clock() - m_lastRegularMs >= turnMs()) {
+            m_soonAfterTurn = true;
+            m_pollTimer->start(turnMs());
+            vsSerialSend();
+            return;
+        }
+        pollSelected();
     });
     connect(m_port, &LinkPort::readyRead, this, &SerialLink::vsSerialRead);
     // Handled after the port's own notification has returned: the port is
@@ -114,6 +125,7 @@ void SerialLink::beginMonitoring()
         pack.unanswered = 0;
     }
     m_turn = 0;
+    m_soonAfterTurn = false;
     m_state = Monitoring;
     // The first request goes out one turn from now.
     m_pollTimer->start(turnMs());
@@ -177,8 +189,10 @@ Result SerialLink::sendCommand(QByteArray frame)
 
 void SerialLink::pollSoon(int delayMs)
 {
-    if (m_state == Monitoring)
-        m_soonTimer->start(qMax(0, delayMs));
+    if (m_state != Monitoring)
+        return;
+    m_soonDelayMs = qMax(0, delayMs);
+    m_soonTimer->start(m_soonDelayMs);
 }
 
 void SerialLink::vsSerialSend()
@@ -187,6 +201,7 @@ void SerialLink::vsSerialSend()
         return;
     const int index = m_turn % m_packs.size();
     m_turn = (index + 1) % m_packs.size();
+    m_lastRegularMs = m_clock();
     poll(index);
 }
 
@@ -353,11 +368,17 @@ void SerialLink::takeFrame(const QByteArray &bytes)
         m_packs[m_inFlightPack].unanswered = 0;
     m_answered = m_inFlight;
     m_inFlight.clear();
+    const bool resumeQuick = m_soonAfterTurn;
+    m_soonAfterTurn = false;
     m_inFlightPack = -1;
     emit countersChanged();
     m_dispatching = true;
     emit answerReceived(bytes);
     m_dispatching = false;
+    // The regular turn that came between the selected pack's quick frames
+    // is answered: they go on.
+    if (resumeQuick && m_state == Monitoring && !m_soonTimer->isActive())
+        m_soonTimer->start(m_soonDelayMs);
 }
 
 void SerialLink::onPortFailed(const QString &reason)

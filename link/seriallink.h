@@ -193,6 +193,9 @@ private:
     quint8 m_selected = 1;
     int m_turn = 0;           // the pack the next regular tick polls
     int m_inFlightPack = -1;  // the pack the request in flight went to
+    qint64 m_lastRegularMs = 0;   // when the last regular turn began (m_clock)
+    bool m_soonAfterTurn = false; // quick frames wait for that turn's answer
+    int m_soonDelayMs = 0;
     ImageSource m_image;
     int m_pollMs = 1000;
     bool m_autoReconnect = true;

@@ -1,7 +1,9 @@
 #include "pages/historymonitoring.h"
 
 #include "model/livedata.h"
+#include "model/valueformat.h"
 #include "pages/exporttable.h"
+#include "store/packlist.h"
 #include "store/recordtablemodel.h"
 #include "store/samplequeue.h"
 #include "store/tablerows.h"
@@ -9,6 +11,7 @@
 #include "ui_historymonitoring.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QHeaderView>
 
 const char *const HistoryMonitoring::HeaderStyle =
@@ -33,6 +36,7 @@ HistoryMonitoring::HistoryMonitoring(QWidget *parent)
         // The first row of an empty or freshly cleared table sets the widths.
         if (id == 1)
             fitColumns();
+        notePack(values);
         emit sampleStored(id, values);
     });
     ui->setupUi(this);
@@ -46,7 +50,50 @@ HistoryMonitoring::HistoryMonitoring(QWidget *parent)
     connect(this, &HistoryMonitoring::languageSwich, this, &HistoryMonitoring::languageChange);
 
     database = QSqlDatabase::database(RecordTable::history().connectionName, true);
+    listPacks();
+    connect(ui->packCB, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &HistoryMonitoring::showPack);
     loadTable();
+}
+
+QComboBox *HistoryMonitoring::packBox() const { return ui->packCB; }
+
+QString HistoryMonitoring::shownPack() const
+{
+    const int index = ui->packCB->currentIndex();
+    return index > 0 ? m_packs.value(index - 1) : QString();
+}
+
+void HistoryMonitoring::listPacks()
+{
+    // Read once here and after Clear; new serials come with their samples.
+    const QString shown = shownPack();
+    m_packs = PackList::serials(database);
+    const QSignalBlocker blocker(ui->packCB);
+    while (ui->packCB->count() > 1)
+        ui->packCB->removeItem(1);
+    ui->packCB->addItems(m_packs);
+    const int index = m_packs.indexOf(shown) + 1;
+    ui->packCB->setCurrentIndex(index);
+    if (index == 0 && !shown.isEmpty())
+        m_model->setFilter(-1, QVariant());
+}
+
+void HistoryMonitoring::showPack(int index)
+{
+    if (index > 0)
+        m_model->setFilter(HistoryRow::BmsIsdn, m_packs.value(index - 1));
+    else
+        m_model->setFilter(-1, QVariant());
+    fitColumns();
+}
+
+void HistoryMonitoring::notePack(const QVector<QVariant> &values)
+{
+    const int at = PackList::insertSorted(m_packs, PackList::serialOf(values));
+    if (at >= 0) {
+        const QSignalBlocker blocker(ui->packCB);
+        ui->packCB->insertItem(at + 1, m_packs.at(at));
+    }
 }
 
 HistoryMonitoring::~HistoryMonitoring() { delete ui; }
@@ -83,6 +130,10 @@ void HistoryMonitoring::sortByColumn(int n) { sortRecordView(m_model, n, m_lastS
 void HistoryMonitoring::languageChange()
 {
     const int language = languageIndex(m_language);
+    if (language == 0 || language == 1) {
+        ui->lb_pack->setText(pickText(language, QStringLiteral("电池组："), QStringLiteral("Pack:")));
+        ui->packCB->setItemText(0, pickText(language, QStringLiteral("全部"), QStringLiteral("All")));
+    }
     if (language == 0) {
         ui->saveBtn->setText(QStringLiteral("保存"));
         ui->clearBtn->setText(QStringLiteral("清空"));
@@ -98,7 +149,11 @@ void HistoryMonitoring::on_saveBtn_clicked()
     exportTable(this, ui->tableWidget, chineseHeaders, chineseHeaders.size(), m_language);
 }
 
-void HistoryMonitoring::on_clearBtn_clicked() { m_queue->clearTable(); }
+void HistoryMonitoring::on_clearBtn_clicked()
+{
+    m_queue->clearTable();
+    listPacks();
+}
 
 void HistoryMonitoring::setLanguage(Language language)
 {

@@ -11,6 +11,7 @@
 #include <QVariant>
 #include <QWidget>
 
+class QComboBox;
 class QTableView;
 class RecordTableModel;
 class SampleQueue;
@@ -49,6 +50,12 @@ public:
     SampleQueue *queue() const { return m_queue; }
     bool lastSortDescending() const { return m_lastSortDescending; }
 
+    // The pack selector: "All" first, then every serial stored in `total`,
+    // in text order; a serial shows only that pack's rows.
+    QComboBox *packBox() const;
+    // The serial shown, empty for every pack.
+    QString shownPack() const;
+
     QStringList chineseHeaders;
     QStringList englishHeaders;
 
@@ -71,11 +78,15 @@ private:
     void loadTable();
     void applyHeaderStyle();
     void fitColumns();
+    void listPacks();
+    void showPack(int index);
+    void notePack(const QVector<QVariant> &values);
 
     Ui::HistoryMonitoring *ui;
     RecordTableModel *m_model;
     SampleQueue *m_queue;
     bool m_lastSortDescending = false;
+    QStringList m_packs; // the selector's serials, after "All"
     QSqlDatabase database;
     Language m_language = Language::Chinese;
 };

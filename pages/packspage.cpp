@@ -19,7 +19,9 @@ PacksPage::PacksPage(QWidget *parent)
     ui->packsTV->setModel(m_proxy);
     ui->packsTV->sortByColumn(PackTableModel::Id, Qt::AscendingOrder);
     ui->packsTV->verticalHeader()->hide();
-    ui->packsTV->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Widths follow the contents when a pack first answers and when the
+    // language changes, not on every answer: sizing to contents measures
+    // every cell's text, sixteen packs a second.
     ui->packsTV->horizontalHeader()->setStretchLastSection(true);
     connect(ui->packsTV->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &current) {
@@ -43,6 +45,13 @@ void PacksPage::setSession(BmsSession *session)
     m_model->setSession(session);
     for (auto signal : {&BmsSession::packOnline, &BmsSession::packSampleRead, &BmsSession::packOffline})
         connect(session, signal, m_model, &PackTableModel::packChanged);
+    connect(session, &BmsSession::packOnline, this, [this] { m_fitPending = true; });
+    connect(session, &BmsSession::packSampleRead, this, [this] {
+        if (m_fitPending) {
+            m_fitPending = false;
+            ui->packsTV->resizeColumnsToContents();
+        }
+    });
     connect(session, &BmsSession::packSelected, this, &PacksPage::showSelected);
     showSelected();
 }
@@ -51,6 +60,7 @@ void PacksPage::setLanguage(Language language)
 {
     m_language = language;
     m_model->setLanguage(language);
+    ui->packsTV->resizeColumnsToContents();
     ui->packsLB->setText(language == Language::English
                              ? QStringLiteral("Select a row: the monitoring, parameter, datalog and address pages then "
                                               "show and act on that pack.")

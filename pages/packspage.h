@@ -42,5 +42,6 @@ private:
     PackTableModel *m_model;
     QSortFilterProxyModel *m_proxy;
     Language m_language = Language::Chinese;
+    bool m_fitPending = false; // a pack came online: widths at its first sample
     bool m_showing = false; // the selection follows the session, no request
 };

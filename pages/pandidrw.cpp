@@ -53,6 +53,7 @@ void PAndIdRW::limitId(const QString &text)
 
 void PAndIdRW::setSession(BmsSession *session)
 {
+    m_session = session;
     m_commands = session->commands();
     connect(m_commands, &AddressCommander::idRead, this, &PAndIdRW::showId);
     connect(m_commands, &AddressCommander::protocolsRead, this, &PAndIdRW::showProtocols);
@@ -86,6 +87,20 @@ void PAndIdRW::on_select_id_clicked()
                          pickText(lang, QStringLiteral("ID必须在1到64之间!!!"),
                                   QStringLiteral("The ID must be from 1 to 64!!!")));
         return;
+    }
+    // The ID command names no pack: every pack on the line takes the new
+    // ID, and packs that share one can no longer be told apart.
+    if (m_session && m_session->addresses().size() > 1) {
+        const int lang = languageIndex(m_language);
+        if (!Dialogs::confirm(this, pickText(lang, QStringLiteral("警告"), QStringLiteral("Warning")),
+                              pickText(lang, QStringLiteral("设置ID的命令不带地址，总线上的每个电池组都会改为 ID %1。\r\n"
+                                                            "请只连接要设置的电池组，再设置。"),
+                                       QStringLiteral("The ID command carries no address: every pack on the line "
+                                                      "takes ID %1.\r\nConnect only the pack to be set, then set it."))
+                                  .arg(id),
+                              pickText(lang, QStringLiteral("仍然设置"), QStringLiteral("Set anyway")),
+                              pickText(lang, QStringLiteral("取消"), QStringLiteral("Cancel"))))
+            return;
     }
     m_commands->set(SetId, quint8(id));
 }

@@ -44,6 +44,7 @@ public slots:
     void languageChange();
 
 private:
+    BmsSession *m_session = nullptr;
     void limitId(const QString &text);
     void search(AddressCommands::Code code, QComboBox *list, QPushButton *modify);
     void showId(int id);

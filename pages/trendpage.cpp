@@ -7,11 +7,13 @@ using namespace TrendSeries;
 #include "gui/dialogs.h"
 #include "model/livedata.h"
 #include "model/result.h"
+#include "store/packlist.h"
 #include "store/recordtablemodel.h"
 
 #include "ui_trendpage.h"
 
 #include <QBuffer>
+#include <QComboBox>
 #include <QGraphicsLineItem>
 #include <QImageWriter>
 #include <QKeyEvent>
@@ -124,8 +126,115 @@ TrendPage::TrendPage(QWidget *parent) : QWidget(parent), ui(new Ui::TrendPage)
         }
     });
     connect(this, &TrendPage::languageSwich, this, &TrendPage::languageChange);
+
+    for (int s = 0; s < Trend::SeriesCount; ++s)
+        ui->seriesCB->addItem(QString(), s);
+    ui->seriesCB->setCurrentIndex(Trend::CellSpread);
+    ui->packCB->addItem(QString());
+    m_packs = PackList::serials(QSqlDatabase::database(RecordTable::history().connectionName, false));
+    ui->packCB->addItems(m_packs);
+    connect(ui->packCB, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &TrendPage::applyPackMode);
+    connect(ui->seriesCB, QOverload<int>::of(&QComboBox::currentIndexChanged), this, &TrendPage::applyPackMode);
+    applyPackMode();
     languageChange();
-    fillFromLive();
+}
+
+QComboBox *TrendPage::packBox() const { return ui->packCB; }
+QComboBox *TrendPage::seriesBox() const { return ui->seriesCB; }
+
+QString TrendPage::shownPack() const
+{
+    const int index = ui->packCB->currentIndex();
+    return index > 0 ? m_packs.value(index - 1) : QString();
+}
+
+bool TrendPage::isOverlay() const { return ui->packCB->currentIndex() <= 0 && m_packs.size() >= 2; }
+
+int TrendPage::overlaySeries() const { return ui->seriesCB->currentData().toInt(); }
+
+QVector<QPair<QLineSeries *, int>> TrendPage::drawnLines() const
+{
+    QVector<QPair<QLineSeries *, int>> lines;
+    if (isOverlay()) {
+        for (int p = 0; p < m_packs.size(); ++p)
+            lines.append({m_packSeries.at(p), overlaySeries()});
+    } else {
+        for (int s = 0; s < Trend::SeriesCount; ++s)
+            lines.append({m_series[s], s});
+    }
+    return lines;
+}
+
+bool TrendPage::takesSample(const Trend::Sample &sample) const
+{
+    const QString pack = shownPack();
+    return pack.isEmpty() || sample.serial == pack;
+}
+
+QLineSeries *TrendPage::lineOf(const Trend::Sample &sample, int s) const
+{
+    if (!isOverlay())
+        return m_series[s];
+    return s == overlaySeries() ? m_packSeries.value(m_packs.indexOf(sample.serial)) : nullptr;
+}
+
+void TrendPage::notePack(const QString &serial)
+{
+    const int at = PackList::insertSorted(m_packs, serial);
+    if (at < 0)
+        return;
+    {
+        const QSignalBlocker blocker(ui->packCB);
+        ui->packCB->insertItem(at + 1, serial);
+    }
+    // A new pack gets its line (and a second pack turns "All" into the
+    // packs' lines).
+    if (ui->packCB->currentIndex() <= 0)
+        applyPackMode();
+}
+
+void TrendPage::applyPackMode()
+{
+    // One pack known: the page as it always was, without the selector.
+    const bool several = m_packs.size() >= 2;
+    ui->lb_pack->setVisible(several);
+    ui->packCB->setVisible(several);
+    const bool overlay = isOverlay();
+    ui->lb_series->setVisible(overlay);
+    ui->seriesCB->setVisible(overlay);
+    while (m_packSeries.size() < m_packs.size()) {
+        auto *line = new QLineSeries;
+        QPen pen(QColor::fromRgb(PackColors[m_packSeries.size() % 16]));
+        pen.setWidthF(1.5);
+        line->setPen(pen);
+        m_chart->addSeries(line);
+        line->attachAxis(m_timeAxis);
+        m_packSeries.append(line);
+    }
+    QValueAxis *axis = m_valueAxes.at(Info[overlaySeries()].axis);
+    for (int p = 0; p < m_packSeries.size(); ++p) {
+        QLineSeries *line = m_packSeries.at(p);
+        for (QAbstractAxis *attached : line->attachedAxes()) {
+            if (attached != m_timeAxis && attached != axis)
+                line->detachAxis(attached);
+        }
+        if (!line->attachedAxes().contains(axis))
+            line->attachAxis(axis);
+        line->setName(m_packs.value(p));
+        line->clear();
+        line->setVisible(overlay);
+    }
+    for (QLineSeries *series : m_series)
+        series->setVisible(!overlay);
+    for (QLegendMarker *marker : m_chart->legend()->markers()) {
+        const bool packLine = m_packSeries.contains(static_cast<QLineSeries *>(marker->series()));
+        marker->setVisible(packLine == overlay);
+    }
+    updateAxisVisibility();
+    if (m_live)
+        fillFromLive();
+    else
+        requery();
 }
 
 TrendPage::~TrendPage() { delete ui; }
@@ -249,8 +358,8 @@ void TrendPage::updateTimeFormat()
 void TrendPage::updateAxisVisibility()
 {
     std::array<bool, AxisCount> used{};
-    for (int s = 0; s < Trend::SeriesCount; ++s)
-        used[Info[s].axis] = used[Info[s].axis] || m_series[s]->isVisible();
+    for (const auto &line : drawnLines())
+        used[Info[line.second].axis] = used[Info[line.second].axis] || line.first->isVisible();
     for (int a = 0; a < AxisCount; ++a)
         m_valueAxes[a]->setVisible(used[a]);
 }
@@ -261,12 +370,12 @@ void TrendPage::fitValueAxes()
     std::array<double, AxisCount> lo, hi;
     lo.fill(qInf());
     hi.fill(-qInf());
-    for (int s = 0; s < Trend::SeriesCount; ++s) {
-        if (!m_series[s]->isVisible())
+    for (const auto &line : drawnLines()) {
+        if (!line.first->isVisible())
             continue;
-        const QVector<QPointF> points = m_series[s]->pointsVector();
+        const QVector<QPointF> points = line.first->pointsVector();
         auto it = firstAtOrAfter(points, x0);
-        const int a = Info[s].axis;
+        const int a = Info[line.second].axis;
         for (; it != points.end() && it->x() <= x1; ++it) {
             lo[a] = std::min(lo[a], it->y());
             hi[a] = std::max(hi[a], it->y());
@@ -302,9 +411,13 @@ void TrendPage::appendSample(qint64, const QVector<QVariant> &values)
     // Times have whole seconds: a second sample within the same second would
     // add a point on the same x. Keeping the first of each second bounds the
     // memory of the hour kept, whatever the poll period of a test rig.
-    if (!m_samples.isEmpty() && m_samples.last().clockSecs == sample.clockSecs)
+    // Several packs on the line each have their sample of a second.
+    const auto last = m_lastSecs.constFind(sample.serial);
+    if (last != m_lastSecs.constEnd() && last.value() == sample.clockSecs)
         return;
+    m_lastSecs.insert(sample.serial, sample.clockSecs);
     m_samples.append(sample);
+    notePack(sample.serial);
     // Keep the last hour and a little: drop the oldest in batches.
     const qint64 keepFrom = sample.clockSecs - LiveKeepSecs;
     if (m_samples.first().clockSecs < keepFrom - 300) {
@@ -333,18 +446,23 @@ void TrendPage::updateLiveChart()
     // with its new points: the series need not announce each point to the
     // chart, which would lay out the whole line once per point.
     const bool quiet = m_following && m_timeAxis->max().toMSecsSinceEpoch() != followedEnd(newest);
-    for (QLineSeries *series : m_series)
-        series->blockSignals(quiet);
+    const auto lines = drawnLines();
+    for (const auto &line : lines)
+        line.first->blockSignals(quiet);
     for (int n = std::max(0, m_drawn); n < m_samples.size(); ++n) {
         const Trend::Sample &sample = m_samples.at(n);
+        if (!takesSample(sample))
+            continue;
         const qreal x = msOf(sample.clockSecs);
         for (int s = 0; s < Trend::SeriesCount; ++s) {
-            if (sample.value[s] != Trend::Missing)
-                m_series[s]->append(x, sample.value[s] * Info[s].scale);
+            QLineSeries *line = sample.value[s] != Trend::Missing ? lineOf(sample, s) : nullptr;
+            if (line)
+                line->append(x, sample.value[s] * Info[s].scale);
         }
     }
     m_drawn = m_samples.size();
-    for (QLineSeries *series : m_series) {
+    for (const auto &line : lines) {
+        QLineSeries *series = line.first;
         // A following series keeps what the window shows and a minute more,
         // trimmed a minute at a time.
         if (m_following && series->count() > 1 && series->at(0).x() < windowStart - 60000) {
@@ -354,9 +472,9 @@ void TrendPage::updateLiveChart()
         }
         series->blockSignals(false);
     }
-    if (m_series[Trend::PackVoltage]->pointsVisible() && m_series[Trend::PackVoltage]->count() > 3) {
-        for (QLineSeries *series : m_series)
-            series->setPointsVisible(false);
+    for (const auto &line : lines) {
+        if (line.first->pointsVisible() && line.first->count() > 3)
+            line.first->setPointsVisible(false);
     }
     if (m_following)
         followNewest();
@@ -388,19 +506,22 @@ void TrendPage::fillFromLive()
     qint64 from = std::numeric_limits<qint64>::min();
     if (m_following && !m_samples.isEmpty())
         from = m_samples.last().clockSecs - qint64(windowMinutes()) * 60 - 60;
-    std::array<QVector<QPointF>, Trend::SeriesCount> points;
+    const auto lines = drawnLines();
+    QHash<QLineSeries *, QVector<QPointF>> points;
     for (const Trend::Sample &sample : m_samples) {
-        if (sample.clockSecs < from)
+        if (sample.clockSecs < from || !takesSample(sample))
             continue;
         const qreal x = msOf(sample.clockSecs);
         for (int s = 0; s < Trend::SeriesCount; ++s) {
-            if (sample.value[s] != Trend::Missing)
-                points[s].append(QPointF(x, sample.value[s] * Info[s].scale));
+            QLineSeries *line = sample.value[s] != Trend::Missing ? lineOf(sample, s) : nullptr;
+            if (line)
+                points[line].append(QPointF(x, sample.value[s] * Info[s].scale));
         }
     }
-    for (int s = 0; s < Trend::SeriesCount; ++s) {
-        m_series[s]->replace(points[s]);
-        m_series[s]->setPointsVisible(points[s].size() <= 3);
+    for (const auto &line : lines) {
+        const QVector<QPointF> drawn = points.value(line.first);
+        line.first->replace(drawn);
+        line.first->setPointsVisible(drawn.size() <= 3);
     }
     m_drawn = m_samples.size();
     if (m_following)
@@ -456,6 +577,10 @@ void TrendPage::submit(Trend::Request request)
     m_following = false;
     request.buckets = plotWidth();
     request.generation = ++m_generation;
+    if (isOverlay())
+        request.serials = m_packs;
+    else if (!shownPack().isEmpty())
+        request.serials = QStringList{shownPack()};
     m_worker->submit(request);
 }
 
@@ -501,22 +626,36 @@ void TrendPage::showResult(const Trend::Result &result)
     m_tableEmpty = result.empty;
     m_resultEmpty = result.buckets.isEmpty();
 
-    std::array<QVector<QPointF>, Trend::SeriesCount> points;
-    for (auto &p : points)
-        p.reserve(result.buckets.size() * (result.fullDetail ? 1 : 2));
-    for (const Trend::Bucket &b : result.buckets) {
+    // A bucket is drawn as its low and high point at one time.
+    const auto addBucket = [](QVector<QPointF> &points, const Trend::Bucket &b, int s) {
+        if (b.low[s] == Trend::Missing)
+            return;
         const qreal x = msOf(b.clockSecs);
-        for (int s = 0; s < Trend::SeriesCount; ++s) {
-            if (b.low[s] == Trend::Missing)
-                continue;
-            points[s].append(QPointF(x, b.low[s] * Info[s].scale));
-            if (b.high[s] != b.low[s])
-                points[s].append(QPointF(x, b.high[s] * Info[s].scale));
+        points.append(QPointF(x, b.low[s] * Info[s].scale));
+        if (b.high[s] != b.low[s])
+            points.append(QPointF(x, b.high[s] * Info[s].scale));
+    };
+    if (isOverlay()) {
+        const int s = overlaySeries();
+        for (int p = 0; p < m_packs.size(); ++p) {
+            // The packs of the request; one that came since is drawn live.
+            const QVector<Trend::Bucket> buckets = result.packs.value(result.serials.indexOf(m_packs.at(p)));
+            QVector<QPointF> points;
+            points.reserve(buckets.size() * 2);
+            for (const Trend::Bucket &b : buckets)
+                addBucket(points, b, s);
+            m_packSeries.at(p)->replace(points);
+            m_packSeries.at(p)->setPointsVisible(buckets.size() <= 3);
         }
-    }
-    for (int s = 0; s < Trend::SeriesCount; ++s) {
-        m_series[s]->replace(points[s]);
-        m_series[s]->setPointsVisible(result.buckets.size() <= 3);
+    } else {
+        for (int s = 0; s < Trend::SeriesCount; ++s) {
+            QVector<QPointF> points;
+            points.reserve(result.buckets.size() * (result.fullDetail ? 1 : 2));
+            for (const Trend::Bucket &b : result.buckets)
+                addBucket(points, b, s);
+            m_series[s]->replace(points);
+            m_series[s]->setPointsVisible(result.buckets.size() <= 3);
+        }
     }
     if (!result.empty) {
         // The pickers show the range drawn, also after a zoom or pan.
@@ -543,10 +682,12 @@ QString TrendPage::readoutAt(qreal x) const
     // cursor; elsewhere (before its first sample, in a pause) it is left out.
     const qreal span = m_timeAxis->max().toMSecsSinceEpoch() - m_timeAxis->min().toMSecsSinceEpoch();
     const qreal reach = std::max<qreal>(1000, span / plotWidth() * 8);
-    for (int s = 0; s < Trend::SeriesCount; ++s) {
-        if (!m_series[s]->isVisible() || m_series[s]->count() == 0)
+    const bool overlay = isOverlay();
+    for (const auto &line : drawnLines()) {
+        const int s = line.second;
+        if (!line.first->isVisible() || line.first->count() == 0)
             continue;
-        const QVector<QPointF> points = m_series[s]->pointsVector();
+        const QVector<QPointF> points = line.first->pointsVector();
         auto it = firstAtOrAfter(points, x);
         if (it == points.end() || (it != points.begin() && x - (it - 1)->x() < it->x() - x))
             --it;
@@ -563,7 +704,8 @@ QString TrendPage::readoutAt(qreal x) const
         if (last != first && last->y() != first->y())
             value = QStringLiteral("%1…%2").arg(QString::number(std::min(first->y(), last->y()), 'f', d),
                                                 QString::number(std::max(first->y(), last->y()), 'f', d));
-        parts << QStringLiteral("%1 %2 %3").arg(text(Info[s].zh, Info[s].en), value, QString::fromUtf8(Info[s].unit));
+        parts << QStringLiteral("%1 %2 %3").arg(overlay ? line.first->name() : text(Info[s].zh, Info[s].en), value,
+                                                QString::fromUtf8(Info[s].unit));
     }
     return parts.join(QStringLiteral("  "));
 }
@@ -619,6 +761,11 @@ void TrendPage::languageChange()
     ui->lastDayBtn->setText(text("最近一天", "Last day"));
     ui->allBtn->setText(text("全部", "All"));
     ui->saveImageBtn->setText(text("保存图片…", "Save image…"));
+    ui->lb_pack->setText(text("电池组：", "Pack:"));
+    ui->packCB->setItemText(0, text("全部", "All"));
+    ui->lb_series->setText(text("曲线：", "Series:"));
+    for (int s = 0; s < Trend::SeriesCount; ++s)
+        ui->seriesCB->setItemText(s, text(Info[s].zh, Info[s].en));
     for (int s = 0; s < Trend::SeriesCount; ++s)
         m_series[s]->setName(text(Info[s].zh, Info[s].en));
     for (int a = 0; a < AxisCount; ++a)

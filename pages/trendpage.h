@@ -5,6 +5,9 @@
 #include "store/trendstore.h"
 
 #include <QDateTime>
+#include <QHash>
+#include <QPair>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
 #include <QWidget>
@@ -20,6 +23,7 @@ class QLineSeries;
 class QValueAxis;
 QT_CHARTS_END_NAMESPACE
 
+class QComboBox;
 class QGraphicsLineItem;
 class TrendChartView;
 namespace Ui { class TrendPage; }
@@ -49,6 +53,17 @@ public:
     QtCharts::QChart *chart() const { return m_chart; }
     TrendChartView *chartView() const { return m_view; }
     QtCharts::QLineSeries *series(int s) const { return m_series[s]; }
+
+    // The pack selector ("All", then every serial stored or seen) and the
+    // series drawn for every pack; both are shown once two packs are known.
+    QComboBox *packBox() const;
+    QComboBox *seriesBox() const;
+    // The serial drawn alone, empty for all packs.
+    QString shownPack() const;
+    // "All" with several packs: one line per pack of the chosen series.
+    bool isOverlay() const;
+    // The packs' lines of the overlay, in the order of the selector.
+    const QVector<QtCharts::QLineSeries *> &packSeries() const { return m_packSeries; }
 
     bool isLive() const { return m_live; }
     bool isFollowing() const { return m_live && m_following; }
@@ -109,6 +124,14 @@ private:
     void refreshState();
     void updateTimeFormat();
     int plotWidth() const;
+    // The lines drawn now with the series each shows: the eight series, or
+    // the packs' lines of the overlay.
+    QVector<QPair<QtCharts::QLineSeries *, int>> drawnLines() const;
+    int overlaySeries() const;
+    bool takesSample(const Trend::Sample &sample) const;
+    QtCharts::QLineSeries *lineOf(const Trend::Sample &sample, int s) const;
+    void notePack(const QString &serial);
+    void applyPackMode();
     QString text(const char *zh, const char *en) const;
 
     Ui::TrendPage *ui;
@@ -120,6 +143,9 @@ private:
     QGraphicsLineItem *m_cursor = nullptr;
     Trend::Worker *m_worker = nullptr;
 
+    QStringList m_packs; // the selector's serials, after "All"
+    QVector<QtCharts::QLineSeries *> m_packSeries;
+    QHash<QString, qint64> m_lastSecs; // newest live sample of each pack
     QVector<Trend::Sample> m_samples; // live samples, oldest first
     int m_drawn = 0; // m_samples drawn in the live chart
     bool m_liveUpdatePending = false;

@@ -51,4 +51,11 @@ inline const AxisInfo Axes[AxisCount] = {
     {"压差 (mV)", "Spread (mV)", Qt::AlignRight, 10},
 };
 
+// The lines of the packs when one series is drawn for every pack, told
+// apart by colour: sixteen that differ in hue or lightness.
+inline const QRgb PackColors[16] = {
+    0x1f77b4, 0xd62728, 0x2ca02c, 0xff7f0e, 0x9467bd, 0x8c564b, 0xe377c2, 0x7f7f7f,
+    0xbcbd22, 0x17becf, 0x000080, 0xff9896, 0x006400, 0xc5b0d5, 0xb8860b, 0x00ced1,
+};
+
 } // namespace TrendSeries

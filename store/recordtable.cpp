@@ -1,6 +1,7 @@
 #include "store/recordtable.h"
 
 #include "model/valueformat.h"
+#include "store/packlist.h"
 #include "store/schema.h"
 #include "store/trendstore.h"
 
@@ -32,7 +33,11 @@ Definition makeHistory()
     d.connectionName = QStringLiteral("connection1");
     d.table = QStringLiteral("total");
     d.createStatement = QString::fromLatin1(Schema::CreateTotalTable);
-    d.companions = Trend::ensureSummary;
+    // The trend's minute summary and the index on the pack's serial.
+    d.companions = [](QSqlDatabase db) {
+        const bool summary = Trend::ensureSummary(db);
+        return PackList::ensureIndex(db) && summary;
+    };
     d.columns = shownColumns(HistoryRow::column, HistoryRow::Count);
     return d;
 }

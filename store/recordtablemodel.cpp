@@ -23,14 +23,19 @@
 namespace {
 
 QString orderClause(const RecordTable::Definition &def, int sortColumn, int sortLanguage, Qt::SortOrder order,
-                    bool reversed)
+                    bool reversed, bool filtered)
 {
     const bool descending = (order == Qt::DescendingOrder) != reversed;
     const QString dir = descending ? QStringLiteral("desc") : QStringLiteral("asc");
     if (sortColumn < 0)
         return QStringLiteral(" order by id %1").arg(dir);
-    // Equal keys keep the order of storing, in the same direction.
-    return QStringLiteral(" order by %1 %2,id %2").arg(def.sortKey(sortColumn, sortLanguage), dir);
+    // Equal keys keep the order of storing, in the same direction. A
+    // filtered view sorts its rows, found by the filter column's index: the
+    // sort column's index would be read through the other packs' entries
+    // too, a whole table's worth deep down the order (the unary plus keeps
+    // SQLite from taking it).
+    return QStringLiteral(" order by %1%2 %3,id %3")
+        .arg(filtered ? QStringLiteral("+") : QString(), def.sortKey(sortColumn, sortLanguage), dir);
 }
 
 void selectError() { qDebug("select error!"); }
@@ -61,10 +66,19 @@ bool RecordViewSnapshot::forEachRow(QSqlDatabase db,
         return true;
     };
 
+    // A filter comes first in every clause, its value bound first.
+    const QString filter = filterColumn.isEmpty() ? QString() : filterColumn + QStringLiteral("=? and ");
+    const auto bindFilter = [&](QSqlQuery &query) {
+        if (!filterColumn.isEmpty())
+            query.addBindValue(filterValue);
+    };
+
     // Rows stored after the last load or sort: on top, newest first.
     if (!freshIds.isEmpty()) {
         QSqlQuery fresh(db);
-        fresh.prepare(def.selectList() + QStringLiteral(" where id>? and id<=? order by id desc"));
+        fresh.prepare(def.selectList() + QStringLiteral(" where ") + filter
+                      + QStringLiteral("id>? and id<=? order by id desc"));
+        bindFilter(fresh);
         fresh.addBindValue(orderedMaxId);
         fresh.addBindValue(freshIds.last());
         if (!walk(fresh))
@@ -73,8 +87,9 @@ bool RecordViewSnapshot::forEachRow(QSqlDatabase db,
     // The ordered part. The unary plus keeps SQLite from serving the id
     // limit by a scan of the table instead of the sort column's index.
     QSqlQuery ordered(db);
-    ordered.prepare(def.selectList() + QStringLiteral(" where +id<=?")
-                    + orderClause(def, sortColumn, sortLanguage, sortOrder, false));
+    ordered.prepare(def.selectList() + QStringLiteral(" where ") + filter + QStringLiteral("+id<=?")
+                    + orderClause(def, sortColumn, sortLanguage, sortOrder, false, !filterColumn.isEmpty()));
+    bindFilter(ordered);
     ordered.addBindValue(orderedMaxId);
     return walk(ordered);
 }
@@ -168,7 +183,31 @@ void RecordTableModel::resetToNewestFirst()
     m_freshIds.clear();
     m_orderedMaxId = 0;
     m_orderedCount = 0;
-    m_contiguous = true;
+    // A filtered view skips the ids of the other rows.
+    m_contiguous = m_filterColumn < 0;
+}
+
+QString RecordTableModel::filterAnd() const
+{
+    return m_filterColumn < 0 ? QString() : m_def.columns.at(m_filterColumn).name + QStringLiteral("=? and ");
+}
+
+void RecordTableModel::bindFilter(QSqlQuery &query) const
+{
+    if (m_filterColumn >= 0)
+        query.addBindValue(m_filterValue);
+}
+
+bool RecordTableModel::matchesFilter(const QVector<QVariant> &values) const
+{
+    return m_filterColumn < 0 || values.value(m_filterColumn).toString() == m_filterValue.toString();
+}
+
+void RecordTableModel::setFilter(int column, const QVariant &value)
+{
+    m_filterColumn = column >= 0 && column < m_def.columnCount() ? column : -1;
+    m_filterValue = m_filterColumn < 0 ? QVariant() : value;
+    reload();
 }
 
 void RecordTableModel::reload()
@@ -176,8 +215,23 @@ void RecordTableModel::reload()
     beginResetModel();
     resetToNewestFirst();
     m_countExact = false;
-    // Two lookups at the ends of the id key: no scan, whatever the size.
     QSqlQuery query(database());
+    if (m_filterColumn >= 0) {
+        // The filtered rows are counted through the filter column's index.
+        query.prepare(QStringLiteral("select count(*),max(id) from %1 where %2=?")
+                          .arg(m_def.table, m_def.columns.at(m_filterColumn).name));
+        bindFilter(query);
+        if (!query.exec() || !query.next()) {
+            selectError();
+        } else {
+            m_orderedCount = query.value(0).toLongLong();
+            m_orderedMaxId = query.value(1).toLongLong();
+            m_countExact = true;
+        }
+        endResetModel();
+        return;
+    }
+    // Two lookups at the ends of the id key: no scan, whatever the size.
     if (!query.exec(QStringLiteral("select (select min(id) from %1),(select max(id) from %1)").arg(m_def.table))) {
         selectError();
     } else if (query.next() && !query.value(1).isNull()) {
@@ -199,7 +253,8 @@ void RecordTableModel::ensureSortIndex(int column)
 void RecordTableModel::countRowsExactly()
 {
     QSqlQuery query(database());
-    query.prepare(QStringLiteral("select count(*) from %1 where id<=?").arg(m_def.table));
+    query.prepare(QStringLiteral("select count(*) from %1 where %2id<=?").arg(m_def.table, filterAnd()));
+    bindFilter(query);
     query.addBindValue(m_orderedMaxId);
     if (query.exec() && query.next())
         m_orderedCount = query.value(0).toLongLong();
@@ -228,8 +283,12 @@ void RecordTableModel::sortByColumn(int column, Qt::SortOrder order)
         QSqlQuery count(db);
         m_orderedMaxId = 0;
         m_orderedCount = 0;
-        if (top.exec(QStringLiteral("select max(id) from %1").arg(m_def.table)) && top.next()
-            && count.exec(QStringLiteral("select count(*) from %1").arg(m_def.table)) && count.next()) {
+        const QString where = m_filterColumn < 0 ? QString() : QStringLiteral(" where %1=?").arg(m_def.columns.at(m_filterColumn).name);
+        top.prepare(QStringLiteral("select max(id) from %1%2").arg(m_def.table, where));
+        count.prepare(QStringLiteral("select count(*) from %1%2").arg(m_def.table, where));
+        bindFilter(top);
+        bindFilter(count);
+        if (top.exec() && top.next() && count.exec() && count.next()) {
             m_orderedMaxId = top.value(0).toLongLong();
             m_orderedCount = count.value(0).toLongLong();
             m_countExact = true;
@@ -282,6 +341,8 @@ void RecordTableModel::showStoredRow(qint64 id, const QVector<QVariant> &values)
 {
     // The view shows the new row at once: keep what was stored rather than
     // read it back.
+    if (!matchesFilter(values))
+        return; // another pack's row, not shown in this view
     Row row;
     row.reserve(values.size() + 1);
     row << id << values;
@@ -304,8 +365,14 @@ void RecordTableModel::foldFreshRows()
     // from the top, are read again.
     constexpr int FoldRows = 1024;
     const int fresh = m_freshIds.size();
-    if (fresh < FoldRows || m_sortColumn >= 0 || !m_contiguous || m_freshIds.first() != m_orderedMaxId + 1
-        || m_freshIds.last() != m_orderedMaxId + fresh)
+    if (fresh < FoldRows || m_sortColumn >= 0)
+        return;
+    // A filtered view pages by offsets over an exact count anyway: its rows
+    // join as they are. Otherwise their ids must run on without a gap.
+    const bool follows = m_filterColumn >= 0 ? m_countExact
+                                             : m_contiguous && m_freshIds.first() == m_orderedMaxId + 1
+                                                   && m_freshIds.last() == m_orderedMaxId + fresh;
+    if (!follows)
         return;
     m_orderedMaxId = m_freshIds.last();
     m_orderedCount += fresh;
@@ -366,6 +433,10 @@ RecordViewSnapshot RecordTableModel::snapshot() const
     s.sortColumn = m_sortColumn;
     s.sortLanguage = m_sortLanguage;
     s.sortOrder = m_sortOrder;
+    if (m_filterColumn >= 0) {
+        s.filterColumn = m_def.columns.at(m_filterColumn).name;
+        s.filterValue = m_filterValue;
+    }
     s.orderedMaxId = m_orderedMaxId;
     s.freshIds = m_freshIds;
     s.rowCount = rowCount();
@@ -470,9 +541,10 @@ void RecordTableModel::fetchOrderedBlock(int index, Block &into) const
     // An offset counts through the index from the nearer end of the order.
     const bool fromEnd = first + n / 2 > m_orderedCount / 2;
     const qint64 offset = fromEnd ? m_orderedCount - first - n : first;
-    query.prepare(m_orderedSelect + QStringLiteral(" where +id<=?")
-                  + orderClause(m_def, m_sortColumn, m_sortLanguage, m_sortOrder, fromEnd)
+    query.prepare(m_orderedSelect + QStringLiteral(" where ") + filterAnd() + QStringLiteral("+id<=?")
+                  + orderClause(m_def, m_sortColumn, m_sortLanguage, m_sortOrder, fromEnd, m_filterColumn >= 0)
                   + QStringLiteral(" limit ? offset ?"));
+    bindFilter(query);
     query.addBindValue(m_orderedMaxId);
     query.addBindValue(n);
     query.addBindValue(offset);

@@ -41,6 +41,8 @@ struct RecordViewSnapshot
     int sortColumn = -1;    // -1: newest first
     int sortLanguage = 0;   // language whose texts ordered status and heater
     Qt::SortOrder sortOrder = Qt::DescendingOrder;
+    QString filterColumn;   // empty: every row; else only rows whose
+    QVariant filterValue;   // column filterColumn holds filterValue
     qint64 orderedMaxId = 0;     // rows up to this id are in the sort order
     QVector<qint64> freshIds;    // rows stored since, oldest first; shown on top
     qint64 rowCount = 0;
@@ -77,6 +79,14 @@ public:
     void sortByColumn(int column, Qt::SortOrder order);
     int sortColumn() const { return m_sortColumn; }
     Qt::SortOrder sortOrder() const { return m_sortOrder; }
+
+    // Shows only the rows whose view column `column` holds `value` (bound,
+    // never pasted into a statement); -1 shows every row again. Sorting,
+    // paging, new rows on top and the snapshot follow the filter. Reloads
+    // the view newest first.
+    void setFilter(int column, const QVariant &value);
+    int filterColumn() const { return m_filterColumn; }
+    QVariant filterValue() const { return m_filterValue; }
 
     // Stores one row (one value per column, bound, never pasted into the
     // statement) and shows it on top. On failure writes "insert error!" to
@@ -122,11 +132,17 @@ private:
     void ensureSortIndex(int column);
     void countRowsExactly();
     void recoverFromGaps();
+    // " <filter> and" (with a trailing blank) or empty, and its bound value.
+    QString filterAnd() const;
+    void bindFilter(QSqlQuery &query) const;
+    bool matchesFilter(const QVector<QVariant> &values) const;
 
     const RecordTable::Definition &m_def;
     QString m_orderedSelect; // select list of the ordered part
 
     int m_sortColumn = -1;
+    int m_filterColumn = -1;
+    QVariant m_filterValue;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     int m_sortLanguage = 0;
     qint64 m_orderedMaxId = 0;  // newest id of the ordered part

@@ -1,5 +1,6 @@
 #include "store/trendstore.h"
 
+#include "store/packlist.h"
 #include "store/recordtablemodel.h"
 #include "store/tablerows.h"
 
@@ -89,23 +90,40 @@ void readBuckets(QSqlQuery &q, qint64 b, std::map<qint64, Bucket> &into)
     }
 }
 
-// The samples of `total` in [from, to] by the index on `time`.
-QString rawSelect()
+// The serial a summary row is kept under: a sample without one counts as
+// the pack of the empty serial.
+QString serialKey(const QString &p) { return QStringLiteral("coalesce(%1%2,'')").arg(p, PackList::column()); }
+
+// The samples of `total` in [from, to] by the index on `time`, or those of
+// one pack by the index on serial and time. Bound: from, to, the serial.
+QString rawSelect(bool onePack)
 {
-    return QStringLiteral("select %1 t,%2 from total where %3>=? and %3<=?")
-        .arg(clockExpr(timeColumn()), seriesExpressions(QString()), timeColumn());
+    QString select = QStringLiteral("select %1 t,%2 from total where %3>=? and %3<=?")
+                         .arg(clockExpr(timeColumn()), seriesExpressions(QString()), timeColumn());
+    if (onePack)
+        select += QStringLiteral(" and %1=?").arg(PackList::column());
+    return select;
 }
 
-bool rawBuckets(QSqlDatabase db, qint64 from, qint64 to, qint64 b, std::map<qint64, Bucket> &into)
+// The serial bound when the read is of one pack (a null serial: every pack).
+void bindSerial(QSqlQuery &q, const QString &serial)
+{
+    if (!serial.isNull())
+        q.addBindValue(serial);
+}
+
+bool rawBuckets(QSqlDatabase db, qint64 from, qint64 to, qint64 b, const QString &serial,
+                std::map<qint64, Bucket> &into)
 {
     if (from > to)
         return true;
     QSqlQuery q(db);
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("select min(t),%1 from (%2) where t is not null group by t/? order by 1")
-                  .arg(extremes(false), rawSelect()));
+                  .arg(extremes(false), rawSelect(!serial.isNull())));
     q.addBindValue(timeText(from));
     q.addBindValue(timeText(to));
+    bindSerial(q, serial);
     q.addBindValue(b);
     if (!q.exec())
         return false;
@@ -113,15 +131,20 @@ bool rawBuckets(QSqlDatabase db, qint64 from, qint64 to, qint64 b, std::map<qint
     return true;
 }
 
-bool summaryBuckets(QSqlDatabase db, qint64 firstMinute, qint64 lastMinute, qint64 b, std::map<qint64, Bucket> &into)
+// The summary's rows of one pack, or of every pack (the packs' minutes merged).
+QString packAnd(const QString &serial) { return serial.isNull() ? QString() : QStringLiteral("serial=? and "); }
+
+bool summaryBuckets(QSqlDatabase db, qint64 firstMinute, qint64 lastMinute, qint64 b, const QString &serial,
+                    std::map<qint64, Bucket> &into)
 {
     if (firstMinute > lastMinute)
         return true;
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("select min(minute)*60,%1 from total_minute where minute>=? and minute<=? "
+    q.prepare(QStringLiteral("select min(minute)*60,%1 from total_minute where %2minute>=? and minute<=? "
                              "group by (minute*60)/? order by 1")
-                  .arg(extremes(true)));
+                  .arg(extremes(true), packAnd(serial)));
+    bindSerial(q, serial);
     q.addBindValue(firstMinute);
     q.addBindValue(lastMinute);
     q.addBindValue(b);
@@ -172,6 +195,7 @@ bool sampleFromRow(const QVector<QVariant> &values, Sample &out)
     if (text.size() != 19 || text.at(10) != QLatin1Char(' ') || !date.isValid() || !time.isValid())
         return false;
     out.clockSecs = QDateTime(date, time, Qt::UTC).toSecsSinceEpoch();
+    out.serial = values.at(Row::BmsIsdn).toString();
     out.value[PackVoltage] = values.at(Row::TotalVoltage).toInt();
     out.value[PackCurrent] = values.at(Row::Current).toInt();
     out.value[Soc] = values.at(Row::Soc).toInt();
@@ -202,21 +226,24 @@ bool ensureSummary(QSqlDatabase db)
     for (const char *n : Names)
         columns << QStringLiteral("%1_lo int,%1_hi int").arg(QLatin1String(n));
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("create table if not exists total_minute(minute integer primary key,n int,%1)")
-                    .arg(columns.join(QLatin1Char(',')))))
+    // The summary of an earlier version has no serial: one row per minute of
+    // every pack together. It is replaced by one per pack, built anew below.
+    bool exists = false, perPack = false;
+    if (!q.exec(QStringLiteral("pragma table_info(total_minute)")))
         return false;
-    q.exec(QStringLiteral("select 1 from sqlite_master where type='trigger' and name='total_minute_add'"));
-    const bool hasTrigger = q.next();
+    while (q.next()) {
+        exists = true;
+        perPack = perPack || q.value(1).toString() == QLatin1String("serial");
+    }
     q.finish();
-    // Lets "all" and time ranges find their rows without reading the table.
-    // It is the index a sort of the history by its time column uses too, so
-    // each sample updates one index on time, not two.
-    const RecordTable::Definition &history = RecordTable::history();
-    if (!q.exec(QStringLiteral("create index if not exists %1 on total(%2)")
-                    .arg(history.sortIndexName(Row::Time, 0), timeColumn())))
-        return false;
-    if (hasTrigger)
-        return true;
+    // Its trigger, on `total`, went by the name an earlier version looks
+    // for; see the stand-in below.
+    q.exec(QStringLiteral("select tbl_name from sqlite_master where type='trigger' and name='total_minute_add'"));
+    const bool earlierTrigger = q.next() && q.value(0).toString() == QLatin1String("total");
+    q.finish();
+    q.exec(QStringLiteral("select 1 from sqlite_master where type='trigger' and name='total_minute_pack'"));
+    const bool hasTrigger = q.next() && perPack;
+    q.finish();
 
     QStringList names, lowHigh, merge;
     for (const char *n : Names) {
@@ -229,89 +256,121 @@ bool ensureSummary(QSqlDatabase db)
                                 "%1_hi=coalesce(max(%1_hi,excluded.%1_hi),%1_hi,excluded.%1_hi)")
                      .arg(s);
     }
+    const RecordTable::Definition &history = RecordTable::history();
     db.transaction();
-    bool ok = q.exec(QStringLiteral("delete from total_minute"));
-    // The minutes of the samples stored before the trigger existed.
-    ok = ok && q.exec(QStringLiteral("insert into total_minute(minute,n,%1) select m,count(*),%2 from "
-                                     "(select %3/60 m,%4 from total) where m is not null group by m")
-                          .arg(names.join(QLatin1Char(',')), extremes(false), clockExpr(timeColumn()),
-                               seriesExpressions(QString())));
-    ok = ok && q.exec(QStringLiteral("create trigger total_minute_add after insert on total "
-                                     "when %1 is not null begin "
-                                     "insert into total_minute(minute,n,%2) select %1/60,1,%3 from (select %4) "
-                                     "where true on conflict(minute) do update set n=n+1,%5; end")
-                          .arg(clockExpr(QStringLiteral("new.") + timeColumn()), names.join(QLatin1Char(',')),
-                               lowHigh.join(QLatin1Char(',')), seriesExpressions(QStringLiteral("new.")),
-                               merge.join(QLatin1Char(','))));
+    bool ok = true;
+    const auto run = [&](const QString &sql) { ok = ok && q.exec(sql); };
+    if (earlierTrigger)
+        run(QStringLiteral("drop trigger total_minute_add"));
+    if (exists && !perPack)
+        run(QStringLiteral("drop table total_minute"));
+    run(QStringLiteral("create table if not exists total_minute(serial text not null,minute integer not null,"
+                       "n int,%1,primary key(serial,minute))")
+            .arg(columns.join(QLatin1Char(','))));
+    // Every pack's minutes in time order: the range of all packs, and the
+    // queries of an earlier version, which knows no serial.
+    run(QStringLiteral("create index if not exists total_minute_time on total_minute(minute)"));
+    // Lets "all" and time ranges find their rows without reading the table.
+    // It is the index a sort of the history by its time column uses too, so
+    // each sample updates one index on time, not two.
+    run(QStringLiteral("create index if not exists %1 on total(%2)").arg(history.sortIndexName(Row::Time, 0), timeColumn()));
+    // One pack's time range without reading the other packs' samples.
+    run(QStringLiteral("create index if not exists total_pack_time on total(%1,%2)")
+            .arg(PackList::column(), timeColumn()));
+    // An earlier version takes a trigger of this name as its summary's and
+    // leaves the summary alone; without one it would add its own trigger,
+    // whose upsert by minute alone this table refuses, and every insert
+    // would fail. This one does nothing (it never fires).
+    run(QStringLiteral("create trigger if not exists total_minute_add after delete on total_minute when 0 "
+                       "begin select 0; end"));
+    if (!hasTrigger) {
+        run(QStringLiteral("delete from total_minute"));
+        // The minutes of the samples stored before the trigger existed.
+        run(QStringLiteral("insert into total_minute(serial,minute,n,%1) select s,m,count(*),%2 from "
+                           "(select %3 s,%4/60 m,%5 from total) where m is not null group by s,m")
+                .arg(names.join(QLatin1Char(',')), extremes(false), serialKey(QString()), clockExpr(timeColumn()),
+                     seriesExpressions(QString())));
+        run(QStringLiteral("create trigger total_minute_pack after insert on total "
+                           "when %1 is not null begin "
+                           "insert into total_minute(serial,minute,n,%2) select %6,%1/60,1,%3 from (select %4) "
+                           "where true on conflict(serial,minute) do update set n=n+1,%5; end")
+                .arg(clockExpr(QStringLiteral("new.") + timeColumn()), names.join(QLatin1Char(',')),
+                     lowHigh.join(QLatin1Char(',')), seriesExpressions(QStringLiteral("new.")),
+                     merge.join(QLatin1Char(',')), serialKey(QStringLiteral("new."))));
+    }
     if (ok)
         return db.commit();
     db.rollback();
     return false;
 }
 
-Result query(QSqlDatabase db, const Request &request)
+namespace {
+
+// The first and the newest sample of one pack (or of all, a null serial),
+// to the second: the ends of the summary, then the samples of their minutes.
+bool sampleEnds(QSqlQuery &q, const QString &serial, qint64 &first, qint64 &last, bool &any)
 {
-    Result r;
-    r.generation = request.generation;
-    const qint64 w = std::max(10, request.buckets);
+    const QString where = serial.isNull() ? QString() : QStringLiteral(" where serial=?");
+    q.prepare(QStringLiteral("select (select min(minute) from total_minute%1),(select max(minute) from total_minute%1)")
+                  .arg(where));
+    bindSerial(q, serial);
+    bindSerial(q, serial);
+    if (!q.exec())
+        return false;
+    if (!q.next() || q.value(0).isNull()) {
+        any = false;
+        return true;
+    }
+    any = true;
+    const qint64 firstMinute = q.value(0).toLongLong(), lastMinute = q.value(1).toLongLong();
+    q.finish();
+    q.prepare(QStringLiteral("select %1,%2 from total where %3>=? and %3<=?%4")
+                  .arg(clockExpr(QStringLiteral("min(%1)").arg(timeColumn())),
+                       clockExpr(QStringLiteral("max(%1)").arg(timeColumn())), timeColumn(),
+                       serial.isNull() ? QString() : QStringLiteral(" and %1=?").arg(PackList::column())));
+    qint64 ends[2] = {firstMinute * 60, lastMinute * 60 + 59};
+    for (int e = 0; e < 2; ++e) {
+        const qint64 minute = e == 0 ? firstMinute : lastMinute;
+        q.addBindValue(timeText(minute * 60));
+        q.addBindValue(timeText(minute * 60 + 59));
+        bindSerial(q, serial);
+        if (q.exec() && q.next() && !q.value(e).isNull())
+            ends[e] = q.value(e).toLongLong();
+        q.finish();
+    }
+    first = ends[0];
+    last = ends[1];
+    return true;
+}
+
+// [from, to] of one pack or of all, reduced to about w buckets (or every
+// sample, when few) into `out`; the way it was read goes into `r`.
+bool readRange(QSqlDatabase db, qint64 from, qint64 to, qint64 w, const QString &serial, Result &r,
+               QVector<Bucket> &out)
+{
     QSqlQuery q(db);
     q.setForwardOnly(true);
-
-    qint64 from = request.fromSecs, to = request.toSecs;
-    if (request.range != Request::Explicit) {
-        if (!q.exec(QStringLiteral("select min(minute),max(minute) from total_minute"))) {
-            r.ok = false;
-            return r;
-        }
-        if (!q.next() || q.value(0).isNull())
-            return r; // empty table
-        const qint64 firstMinute = q.value(0).toLongLong(), lastMinute = q.value(1).toLongLong();
-        q.finish();
-        // The first and the newest sample to the second: the samples of
-        // their minutes, found through the index on `time`.
-        q.prepare(QStringLiteral("select %1,%2 from total where %3>=? and %3<=?")
-                      .arg(clockExpr(QStringLiteral("min(%1)").arg(timeColumn())),
-                           clockExpr(QStringLiteral("max(%1)").arg(timeColumn())), timeColumn()));
-        qint64 ends[2] = {firstMinute * 60, lastMinute * 60 + 59};
-        for (int e = 0; e < 2; ++e) {
-            const qint64 minute = e == 0 ? firstMinute : lastMinute;
-            q.addBindValue(timeText(minute * 60));
-            q.addBindValue(timeText(minute * 60 + 59));
-            if (q.exec() && q.next() && !q.value(e).isNull())
-                ends[e] = q.value(e).toLongLong();
-            q.finish();
-        }
-        to = ends[1];
-        from = request.range == Request::All      ? ends[0]
-               : request.range == Request::LastDay ? to - 86400 + 1
-                                                   : to - 3600 + 1;
-    }
-    r.empty = false;
-    r.fromSecs = from;
-    r.toSecs = to;
-    if (from > to)
-        return r;
-
     // Samples in the range, over-counted by the minutes at its ends.
-    q.prepare(QStringLiteral("select coalesce(sum(n),0) from total_minute where minute>=? and minute<=?"));
+    q.prepare(QStringLiteral("select coalesce(sum(n),0) from total_minute where %1minute>=? and minute<=?")
+                  .arg(packAnd(serial)));
+    bindSerial(q, serial);
     q.addBindValue(floorDiv(from, 60));
     q.addBindValue(floorDiv(to, 60));
-    if (!q.exec() || !q.next()) {
-        r.ok = false;
-        return r;
-    }
+    if (!q.exec() || !q.next())
+        return false;
     const qint64 estimate = q.value(0).toLongLong();
     q.finish();
 
     if (estimate <= 2 * w) {
         r.fullDetail = true;
-        q.prepare(rawSelect() + QStringLiteral(" order by ") + timeColumn());
+        r.summary = false;
+        r.bucketSecs = 0;
+        q.prepare(rawSelect(!serial.isNull()) + QStringLiteral(" order by ") + timeColumn());
         q.addBindValue(timeText(from));
         q.addBindValue(timeText(to));
-        if (!q.exec()) {
-            r.ok = false;
-            return r;
-        }
+        bindSerial(q, serial);
+        if (!q.exec())
+            return false;
         // The select is "t, v, i, ...": one value per series.
         while (q.next()) {
             if (q.value(0).isNull())
@@ -320,17 +379,19 @@ Result query(QSqlDatabase db, const Request &request)
             b.clockSecs = q.value(0).toLongLong();
             for (int s = 0; s < SeriesCount; ++s)
                 b.low[s] = b.high[s] = valueAt(q, 1 + s);
-            r.buckets.append(b);
+            out.append(b);
         }
-        return r;
+        return true;
     }
 
+    r.fullDetail = false;
+    r.summary = false;
     const qint64 span = to - from + 1;
     qint64 b = (span + w - 1) / w;
     std::map<qint64, Bucket> buckets;
     bool ok = true;
     if (b < 60) {
-        ok = rawBuckets(db, from, to, b, buckets);
+        ok = rawBuckets(db, from, to, b, serial, buckets);
     } else {
         // Whole minutes of buckets from the summary; the parts of minutes at
         // the ends of the range from the samples themselves.
@@ -339,18 +400,74 @@ Result query(QSqlDatabase db, const Request &request)
         const qint64 firstMinute = floorDiv(from + 59, 60);
         const qint64 lastMinute = floorDiv(to + 1, 60) - 1;
         if (firstMinute > lastMinute) {
-            ok = rawBuckets(db, from, to, b, buckets);
+            ok = rawBuckets(db, from, to, b, serial, buckets);
         } else {
-            ok = summaryBuckets(db, firstMinute, lastMinute, b, buckets)
-                 && rawBuckets(db, from, firstMinute * 60 - 1, b, buckets)
-                 && rawBuckets(db, (lastMinute + 1) * 60, to, b, buckets);
+            ok = summaryBuckets(db, firstMinute, lastMinute, b, serial, buckets)
+                 && rawBuckets(db, from, firstMinute * 60 - 1, b, serial, buckets)
+                 && rawBuckets(db, (lastMinute + 1) * 60, to, b, serial, buckets);
         }
     }
-    r.ok = ok;
     r.bucketSecs = b;
-    r.buckets.reserve(int(buckets.size()));
+    out.reserve(int(buckets.size()));
     for (const auto &entry : buckets)
-        r.buckets.append(entry.second);
+        out.append(entry.second);
+    return ok;
+}
+
+} // namespace
+
+Result query(QSqlDatabase db, const Request &request)
+{
+    Result r;
+    r.generation = request.generation;
+    r.serials = request.serials;
+    const qint64 w = std::max(10, request.buckets);
+    // One read per pack asked for; a null serial reads every sample.
+    const QStringList serials = request.serials.isEmpty() ? QStringList{QString()} : request.serials;
+    const bool perPack = !request.serials.isEmpty();
+
+    qint64 from = request.fromSecs, to = request.toSecs;
+    if (request.range != Request::Explicit) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        bool found = false;
+        for (const QString &serial : serials) {
+            qint64 first = 0, last = 0;
+            bool any = false;
+            if (!sampleEnds(q, serial, first, last, any)) {
+                r.ok = false;
+                return r;
+            }
+            if (any) {
+                from = found ? std::min(from, first) : first;
+                to = found ? std::max(to, last) : last;
+                found = true;
+            }
+        }
+        if (!found) {
+            if (perPack)
+                r.packs.resize(serials.size());
+            return r; // nothing stored
+        }
+        from = request.range == Request::All      ? from
+               : request.range == Request::LastDay ? to - 86400 + 1
+                                                   : to - 3600 + 1;
+    }
+    r.empty = false;
+    r.fromSecs = from;
+    r.toSecs = to;
+    if (perPack)
+        r.packs.resize(serials.size());
+    if (from > to)
+        return r;
+    for (int p = 0; p < serials.size(); ++p) {
+        if (!readRange(db, from, to, w, serials.at(p), r, perPack ? r.packs[p] : r.buckets)) {
+            r.ok = false;
+            break;
+        }
+    }
+    if (perPack)
+        r.buckets = r.packs.first();
     return r;
 }
 

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QSqlDatabase>
 #include <QString>
+#include <QStringList>
 #include <QVariant>
 #include <QVector>
 
@@ -18,9 +19,9 @@
 // A history grows by a sample a second for weeks, so a whole range cannot be
 // drawn point by point. A range is reduced in SQL to the minimum and maximum
 // of each series per time bucket, about one bucket per horizontal pixel.
-// Wide ranges are read from `total_minute`, a summary of each minute's
-// minimum and maximum that a trigger on `total` keeps up to date with every
-// insert; a range narrow enough is read from `total` itself through the
+// Wide ranges are read from `total_minute`, a summary of each pack's
+// minute (by its serial, BMS_ISDN) with the minimum and maximum that a
+// trigger on `total` keeps up to date with every insert; a range narrow enough is read from `total` itself through the
 // index on `time`, at full detail once it holds few enough samples.
 //
 // Times: a sample's `time` is the PC's local clock as text
@@ -51,6 +52,7 @@ constexpr qint32 Missing = std::numeric_limits<qint32>::min();
 struct Sample
 {
     qint64 clockSecs = 0;
+    QString serial; // the pack's serial (BMS_ISDN)
     std::array<qint32, SeriesCount> value{};
 };
 
@@ -82,6 +84,11 @@ struct Request
     qint64 toSecs = 0;
     int buckets = 600;   // horizontal pixels of the plot, about
     quint64 generation = 0;
+    // Empty: every sample, whichever pack it came from (a line of one
+    // pack). Otherwise the samples of each of these packs apart, over one
+    // range common to them (All, Last...: from the first to the newest
+    // sample of any of them).
+    QStringList serials;
 };
 
 struct Result
@@ -95,12 +102,19 @@ struct Result
     qint64 bucketSecs = 0;   // width of a bucket (0 at full detail)
     bool empty = true;       // the table holds no sample at all (All, Last...)
     QVector<Bucket> buckets; // oldest first; at full detail low == high
+    // With serials requested: one list of buckets per serial, in the
+    // request's order (`buckets` is the first's); the flags above are those
+    // of the last read.
+    QVector<QVector<Bucket>> packs;
+    QStringList serials; // the request's
 };
 
-// Creates the minute summary, its trigger and the index on `time` when they
-// are missing, filling the summary from the samples already stored. Run after
-// table `total` is created (start-up; Clear, where dropping `total` dropped
-// the trigger and the index, so that the summary is emptied and restarted).
+// Creates the minute summary, its trigger and the indexes on `time` and on
+// serial and time when they are missing, filling the summary from the
+// samples already stored. Run after table `total` is created (start-up;
+// Clear, where dropping `total` dropped the trigger and the indexes, so that
+// the summary is emptied and restarted). A summary of an earlier version,
+// one row per minute of all packs together, is rebuilt per pack.
 bool ensureSummary(QSqlDatabase db);
 
 // Reads `request` from `db`. A range reduced to buckets keeps, for every

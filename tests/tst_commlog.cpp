@@ -51,6 +51,20 @@ private slots:
         QVERIFY(log.appendTo(name).ok());
         const QByteArray all = expected.join(QLatin1Char('\n')).toUtf8() + "\r\n";
         QVERIFY(readFile(name) == all);
+        // A view whose tab is not shown is written when it is shown again, with the newest lines.
+        QWidget window;
+        auto *tab = new QWidget(&window);
+        auto *hidden = new QPlainTextEdit(tab);
+        tab->hide();
+        CommLog quiet(hidden);
+        for (int n = 0; n < 1500; ++n)
+            quiet.logNote(QString::number(n));
+        QVERIFY(hidden->document()->isEmpty());
+        tab->show();
+        quiet.viewShown();
+        const QStringList newest = hidden->toPlainText().split(QLatin1Char('\n'));
+        QCOMPARE(newest.size(), CommLog::ViewLines);
+        QCOMPARE(newest.first() + ' ' + newest.last(), QStringLiteral("※ 500 ※ 1499"));
         // Clear drops the packed blocks too; saving again appends, in UTF-8 without a byte-order mark.
         log.clear();
         log.logFrame(CommLog::Received, Ack, 0);

@@ -38,11 +38,16 @@ const QByteArray ChineseHeaderLine =
     "电压09\t电压10\t电压11\t电压12\t电压13\t电压14\t电压15\t电压16\t容量\t剩余容量\t电池模块\t版本号\t序列号\t\r\n";
 
 // The English line of a sample whose registers are all zero but the voltage.
-QByteArray sampleLine(const char *time, const char *voltage)
+QByteArray sampleLine(const char *time, const char *voltage, const char *serial = "")
 {
     return QByteArray(time) + "\tStandby\toff\t0000\t0000\t0000\t0\t0.00\t0\t" + voltage + "\t0\t0\t0\t0\t0\t0\t0\t0\t0\t"
-           + QByteArray("0.000\t").repeated(16) + "0.0\t0\t\t\t\t\r\n";
+           + QByteArray("0.000\t").repeated(16) + "0.0\t0\t\t\t" + serial + "\t\r\n";
 }
+
+// Three packs polled in turn: serial, time, voltage register.
+const struct { const char *serial, *time; quint16 voltage; } ThreePacks[] = {
+    {"B2", "t1", 600}, {"A1", "t2", 5234}, {"C'", "t3", 1000}, {"B2", "t4", 700}, {"A1", "t5", 300},
+    {"C'", "t6", 1250}, {"B2", "t7", 50}, {"A1", "t8", 4000}, {"C'", "t9", 999}};
 
 struct Shown { int language, reg, value, column; const char *text; };
 
@@ -79,6 +84,25 @@ class TestHistory : public QObject
     void sample(const char *time, quint16 voltage) { page->setLanguage(Language::English), page->sampleTime = time, insertWith(Reg::TotalVoltage, voltage); }
     QString path(const char *name) const { return dir->filePath(QString::fromLatin1(name)); }
     QStringList files() const { return QDir(dir->path()).entryList(QDir::Files); }
+    // A sample of the pack whose two-letter serial is `serial`.
+    void packSample(const char *serial, const char *time, quint16 voltage)
+    {
+        liveData().registerImage[Reg::SerialText] = quint16(quint8(serial[0]) << 8 | quint8(serial[1]));
+        sample(time, voltage);
+    }
+    void threePacks()
+    {
+        for (const auto &r : ThreePacks)
+            packSample(r.serial, r.time, r.voltage);
+    }
+    QStringList packItems() const
+    {
+        QStringList items;
+        for (int i = 0; i < page->packBox()->count(); ++i)
+            items << page->packBox()->itemText(i);
+        return items;
+    }
+    void showPack(const QString &serial) { page->packBox()->setCurrentIndex(page->packBox()->findText(serial)); }
 
 private slots:
     void initTestCase()
@@ -265,6 +289,68 @@ private slots:
         insertWith(Reg::TotalVoltage, 2000);
         QCOMPARE(cell(0, 9), QStringLiteral("20.00"));
         QCOMPARE(cell(n, 9), QStringLiteral("0.01"));
+    }
+
+    // The selector lists the stored serials once, then each new one as its first sample arrives.
+    void packSelector()
+    {
+        threePacks();
+        page = std::make_unique<HistoryMonitoring>();
+        page->setLanguage(Language::English);
+        emit page->languageSwich();
+        QCOMPARE(packItems(), QStringList({"All", "A1", "B2", "C'"}));
+        packSample("A2", "t10", 1);
+        packSample("B2", "t11", 1);
+        QCOMPARE(packItems(), QStringList({"All", "A1", "A2", "B2", "C'"}));
+        page->setLanguage(Language::Chinese);
+        emit page->languageSwich();
+        QCOMPARE(packItems().first(), QStringLiteral("全部"));
+    }
+
+    // One pack's rows newest first, then sorted within the pack; a later row of that pack comes on top, another
+    // pack's row does not.
+    void packFilter_data()
+    {
+        columns<QString, QStringList, QStringList>("pack", "newestFirst", "descending");
+        QTest::newRow("all") << "All" << QStringList{"9.99", "40.00", "0.50", "12.50", "3.00", "7.00", "10.00", "52.34", "6.00"}
+                             << QStringList{"52.34", "40.00", "12.50", "10.00", "9.99", "7.00", "6.00", "3.00", "0.50"};
+        QTest::newRow("A1") << "A1" << QStringList{"40.00", "3.00", "52.34"} << QStringList{"52.34", "40.00", "3.00"};
+        QTest::newRow("B2") << "B2" << QStringList{"0.50", "7.00", "6.00"} << QStringList{"7.00", "6.00", "0.50"};
+        QTest::newRow("quote") << "C'" << QStringList{"9.99", "12.50", "10.00"} << QStringList{"12.50", "10.00", "9.99"};
+    }
+    void packFilter()
+    {
+        QFETCH(QString, pack);
+        QFETCH(QStringList, newestFirst);
+        QFETCH(QStringList, descending);
+        threePacks();
+        emit page->languageSwich();
+        showPack(pack);
+        QCOMPARE(columnTexts(9), newestFirst);
+        page->sortByColumn(9);
+        QCOMPARE(columnTexts(9), descending);
+        if (pack == "All")
+            return;
+        packSample(pack == "A1" ? "B2" : "A1", "t10", 1);
+        packSample(pack.toLatin1().constData(), "t11", 2);
+        QCOMPARE(columnTexts(9), QStringList("0.02") + descending);
+        const QStringList serials = columnTexts(39);
+        QCOMPARE(QSet<QString>(serials.begin(), serials.end()), QSet<QString>{pack});
+    }
+
+    // The export of a filtered, sorted view writes exactly its rows.
+    void saveOnePack()
+    {
+        threePacks();
+        showPack("A1");
+        page->sortByColumn(9);
+        packSample("A1", "t10", 1);
+        packSample("B2", "t11", 2);
+        Dialogs::setHook([&](const Dialogs::Request &, QString *fileName) { return *fileName = path("a.xlsx"), 0; });
+        page->on_saveBtn_clicked();
+        QCOMPARE(readFile(path("a.xlsx")), ChineseHeaderLine + sampleLine("t10", "0.01", "A1")
+                                               + sampleLine("t2", "52.34", "A1") + sampleLine("t8", "40.00", "A1")
+                                               + sampleLine("t5", "3.00", "A1"));
     }
 
     // In view order (a sort, then a new row on top), Chinese headers in English; a cancelled dialog writes nothing.

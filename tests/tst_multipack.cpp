@@ -9,6 +9,7 @@
 #include "pages/bmsmonitoring.h"
 #include "pages/presetparameters.h"
 #include "pages/packspage.h"
+#include "pages/pandidrw.h"
 #include "pages/packtablemodel.h"
 #include "slaveresponder.h"
 #include "support/e2e.h"
@@ -182,6 +183,19 @@ private slots:
         // The others, pack 1 that was selected before too, are only read.
         for (const QByteArray &frame : sent)
             QVERIFY(quint8(frame[0]) == 7 || frame.mid(1, 5) == hex("0300000027"));
+    }
+
+    // The ID command names no pack: with several on the line it asks
+    // first, and the box's Cancel sends nothing.
+    void idCommandOnASharedLineAsksFirst()
+    {
+        Bus bus({1, 3, 7});
+        child<QComboBox>(bus.window.addressPage(), "rw_id_cb")->setEditText(QStringLiteral("12"));
+        bus.window.addressPage()->on_select_id_clicked();
+        QCOMPARE(e.boxes.value(0), QStringLiteral("Warning: The ID command carries no address: every pack on the line "
+                                                  "takes ID 12.\r\nConnect only the pack to be set, then set it."));
+        QVERIFY(bus.port->written.isEmpty());
+        e.boxes.clear();
     }
 
     // Where the line cannot carry every pack once a period, the cycle

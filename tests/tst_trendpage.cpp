@@ -58,6 +58,43 @@ private slots:
         page->setLanguage(Language::English), emit page->languageSwich();
     }
 
+    // One pack: no selector, the eight series. Three packs: "All" draws the cell spread once per pack, live and
+    // from the history; a pack chosen draws that pack's series alone.
+    void packs()
+    {
+        const auto storePack = [&](int s, const char *serial, int centivolts, int cell16) {
+            QVector<QVariant> v = row(Start.addSecs(s), centivolts);
+            v[34] = cell16, v[39] = serial;
+            page->appendSample(history->appendRow(v), v);
+        };
+        storePack(0, "P2", 5000, 3330);
+        QTRY_COMPARE(voltage()->count(), 1);
+        QVERIFY(!page->packBox()->isVisibleTo(page.get()) && !page->isOverlay());
+        storePack(0, "P1", 5100, 3340);
+        storePack(1, "P3", 5200, 3350);
+        storePack(1, "P2", 5010, 3360);
+        QVERIFY(page->isOverlay() && page->packBox()->isVisibleTo(page.get()));
+        QCOMPARE(page->packBox()->count(), 4);
+        const auto spreads = [&] {
+            QStringList lines;
+            for (QLineSeries *line : page->packSeries()) {
+                QStringList ys;
+                for (const QPointF &p : line->pointsVector())
+                    ys << QString::number(p.y());
+                lines << line->name() + ":" + ys.join(',');
+            }
+            return lines;
+        };
+        // 15 cells of 3300..3314 mV and a 16th: the spread is 16th minus 3300.
+        QTRY_COMPARE(spreads(), QStringList({"P1:40", "P2:30,60", "P3:50"}));
+        page->on_allBtn_clicked();
+        QTRY_COMPARE(spreads(), QStringList({"P1:40", "P2:30,60", "P3:50"}));
+        page->packBox()->setCurrentIndex(page->packBox()->findText("P2"));
+        QTRY_COMPARE(voltage()->count(), 2);
+        QCOMPARE(voltage()->at(1).y(), 50.10);
+        QVERIFY(!page->isOverlay());
+    }
+
     void liveFollowsTheLastTenMinutes()
     {
         for (int s = 0; s <= 15 * 60 + 3; ++s)

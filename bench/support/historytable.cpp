@@ -12,7 +12,7 @@
 namespace {
 
 // The value of each history field for row number x, as an SQL expression.
-QString fieldValue(int field)
+QString fieldValue(int field, int packs)
 {
     using namespace HistoryRow;
     if (field >= Temp01 && field <= Temp04)
@@ -41,19 +41,21 @@ QString fieldValue(int field)
     case Remaining: return QStringLiteral("80");
     case BatteryMode: return QStringLiteral("'PACK-48V-100AH-MODEL-XYZ'");
     case BmsVersion: return QStringLiteral("'V1.2.3'");
-    case BmsIsdn: return QStringLiteral("'SN0123456789ABCD'");
+    case BmsIsdn:
+        return packs > 1 ? QStringLiteral("'SN0123456789AB'||printf('%02d',x%") + QString::number(packs) + QLatin1Char(')')
+                         : QStringLiteral("'SN0123456789ABCD'");
     default: return QString();
     }
 }
 
 } // namespace
 
-bool fillHistoryTable(QSqlDatabase db, qint64 rows)
+bool fillHistoryTable(QSqlDatabase db, qint64 rows, int packs)
 {
     QStringList names, values;
     for (int f = 0; f < HistoryRow::Count; ++f) {
         names << HistoryRow::name(f);
-        values << fieldValue(f);
+        values << fieldValue(f, packs);
     }
     QSqlQuery q(db);
     q.prepare(QStringLiteral("insert into total(%1) "
