@@ -181,8 +181,13 @@ void ServiceJob::onPackOffline(quint8 id)
     if (!m_online.contains(id))
         return;
     const QString serial = m_online.take(id);
+    // The session says so for every pack also when the port is lost.
     if (!m_stopping)
-        say(QStringLiteral("pack %1 offline: %2 does not answer").arg(id).arg(serial));
+        say(QStringLiteral("pack %1 offline: %2 %3")
+                .arg(id)
+                .arg(serial, m_session->link()->isWaitingForPort() || !m_session->isMonitoring()
+                                 ? QStringLiteral("is out of reach with the port")
+                                 : QStringLiteral("does not answer")));
     if (m_publisher)
         m_publisher->packOffline(id, serial);
 }
