@@ -6,6 +6,10 @@
 #include "app/options.h"
 #include "app/screenshotrig.h"
 #include "app/parametersetjob.h"
+#ifdef PACKSCOPE_MQTT
+#include "app/serviceconfig.h"
+#include "app/servicejob.h"
+#endif
 #include "session/bmssession.h"
 #include "session/busscanner.h"
 #include "app/quitsignals.h"
@@ -131,6 +135,26 @@ int runDatalogJob(int argc, char *argv[], const Options &options)
     }
     return DatalogJob::run(options, data.path);
 }
+#ifdef PACKSCOPE_MQTT
+// --service: the unattended monitor, no window and no display.
+int runServiceJob(int argc, char *argv[], const Options &options)
+{
+    QCoreApplication app(argc, argv);
+    setIdentity();
+    qInstallMessageHandler(quietMessages);
+    // Settings that cannot be taken are bad usage, as a bad option is.
+    ServiceConfig config;
+    Result taken = options.configFile.isEmpty() ? Result() : config.read(options.configFile);
+    if (taken.ok())
+        taken = config.apply(options);
+    if (!taken.ok()) {
+        std::fprintf(stderr, "packscope: %s\n", qPrintable(taken.error()));
+        return 2;
+    }
+    trimFreedMemoryEveryMinute(&app);
+    return ServiceJob::run(config, options.logFrames);
+}
+#endif
 } // namespace
 
 int main(int argc, char *argv[])
@@ -167,6 +191,14 @@ int main(int argc, char *argv[])
         return runDatalogJob(argc, argv, options);
     if (options.scan)
         return runScanJob(argc, argv, options);
+    if (options.service) {
+#ifdef PACKSCOPE_MQTT
+        return runServiceJob(argc, argv, options);
+#else
+        std::fprintf(stderr, "packscope: --service is not part of this build\n");
+        return 2;
+#endif
+    }
     // A run that names its port is a script's: it speaks in its own lines.
     if (options.isScripted())
         qInstallMessageHandler(quietMessages);

@@ -1,4 +1,7 @@
 #include "app/mainwindow.h"
+#ifdef PACKSCOPE_MQTT
+#include "app/windowpublishing.h"
+#endif
 
 #include "app/appinfo.h"
 #include "app/options.h"
@@ -135,6 +138,10 @@ MainWindow::MainWindow(QWidget *parent, LinkPort *port)
     m_storeLabel->setObjectName(QStringLiteral("storeLabel"));
     statusBar()->addWidget(m_storeLabel, 1);
     statusBar()->addPermanentWidget(m_countersLabel);
+#ifdef PACKSCOPE_MQTT
+    m_publishing = new WindowPublishing(m_session, this);
+    statusBar()->addPermanentWidget(m_publishing->statusLabel());
+#endif
 
     setupLanguageMenu();
     setupConnectionMenu();
@@ -348,6 +355,10 @@ void MainWindow::closeEvent(QCloseEvent *event)
         m_writer->stop(ParameterWriter::End::Stopped,
                        pickText(language(), QStringLiteral("窗口已关闭"), QStringLiteral("the window was closed")));
     }
+#ifdef PACKSCOPE_MQTT
+    // The packs go "offline" on the broker rather than by the last will.
+    m_publishing->stop(2000);
+#endif
     QMainWindow::closeEvent(event);
 }
 

@@ -19,6 +19,7 @@ class BmsDatalog;
 class PAndIdRW;
 class TrendPage;
 class PacksPage;
+class WindowPublishing;
 namespace Ui { class MainWindow; }
 
 // The tool's window. It owns the serial link (SerialLink: port, poll, frame
@@ -89,6 +90,9 @@ public:
     void pollSoon(int delayMs) { m_link->pollSoon(delayMs); }
 
     ParameterWriter *parameterWriter() const { return m_writer; }
+    // Publishing to MQTT (Connection → Publish to MQTT…); null in a build
+    // without it.
+    WindowPublishing *publishing() const { return m_publishing; }
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -166,5 +170,6 @@ private:
     BmsDatalog *m_datalogPage = nullptr;
     PAndIdRW *m_addressPage = nullptr;
     TrendPage *m_trendPage = nullptr;
+    WindowPublishing *m_publishing = nullptr;
     PacksPage *m_packsPage = nullptr;
 };

@@ -4,6 +4,9 @@
 #include "app/mainwindow.h"
 
 #include "app/appinfo.h"
+#ifdef PACKSCOPE_MQTT
+#include "app/windowpublishing.h"
+#endif
 #include "gui/dialogs.h"
 #include "session/busscanner.h"
 #include "pages/packspage.h"
@@ -33,6 +36,11 @@ void MainWindow::setupConnectionMenu()
     m_reconnectAction->setCheckable(true);
     m_reconnectAction->setChecked(m_link->autoReconnect());
     connect(m_reconnectAction, &QAction::toggled, m_link, &SerialLink::setAutoReconnect);
+#ifdef PACKSCOPE_MQTT
+    QAction *publish = menu->addAction(QStringLiteral("Publish to MQTT…"));
+    publish->setObjectName(QStringLiteral("publishAction"));
+    connect(publish, &QAction::triggered, m_publishing, &WindowPublishing::openDialog);
+#endif
 }
 
 void MainWindow::setupLanguageMenu()
@@ -164,6 +172,8 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("connectionMenu")))
             menu->setTitle(text("连接", "Connection"));
         m_reconnectAction->setText(text("自动重连", "Reconnect automatically"));
+        if (QAction *action = ui->menubar->findChild<QAction *>(QStringLiteral("publishAction")))
+            action->setText(text("发布到 MQTT…", "Publish to MQTT…"));
         if (QMenu *menu = ui->menubar->findChild<QMenu *>(QStringLiteral("toolsMenu")))
             menu->setTitle(text("工具", "Tools"));
         if (QAction *action = ui->menubar->findChild<QAction *>(QStringLiteral("addressPageAction")))
@@ -188,6 +198,9 @@ void MainWindow::on_lgCB_currentIndexChanged(int index)
         m_addressPage->setLanguage(language);
         m_trendPage->setLanguage(language);
         m_packsPage->setLanguage(language);
+#ifdef PACKSCOPE_MQTT
+        m_publishing->setLanguage(language);
+#endif
     }
     updateStatus();
     emit m_monitoringPage->languageSwich();
@@ -231,6 +244,9 @@ void MainWindow::saveSettings(QSettings &settings) const
     if (selectedAddresses(&ids).ok())
         settings.setValue(QStringLiteral("addresses"), AddressList::text(ids));
     settings.setValue(QStringLiteral("logTime"), ui->timeCB->isChecked());
+#ifdef PACKSCOPE_MQTT
+    m_publishing->save(settings);
+#endif
 }
 
 void MainWindow::restoreSettings(const QSettings &settings)
@@ -247,4 +263,7 @@ void MainWindow::restoreSettings(const QSettings &settings)
     if (AddressList::parse(settings.value(QStringLiteral("addresses")).toString(), &ids).ok())
         setSlaveAddresses(ids);
     ui->timeCB->setChecked(settings.value(QStringLiteral("logTime"), false).toBool());
+#ifdef PACKSCOPE_MQTT
+    m_publishing->restore(settings);
+#endif
 }

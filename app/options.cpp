@@ -93,6 +93,20 @@ Options Options::parse(const QStringList &arguments)
         QStringLiteral("List the packs on the line: ask IDs FIRST-LAST (given after it, default 1-64) for their "
                        "identity, print ID, model, version and serial a line each, and exit (needs --port)."));
     parser.addOption(scanOption);
+    const QCommandLineOption serviceOption(QStringLiteral("service"),
+        QStringLiteral("Monitor the packs without a window until stopped (SIGTERM): store every sample and, with a "
+                       "broker, publish it to MQTT. Needs --port or --config."));
+    const QCommandLineOption configOption(QStringLiteral("config"),
+        QStringLiteral("With --service: the settings file (INI keys port, baud, addresses, poll_ms, data_dir, mqtt_url, "
+                       "mqtt_user, mqtt_password, mqtt_ca_file, service_id); options given here win."),
+        QStringLiteral("FILE"));
+    const QCommandLineOption mqttOption(QStringLiteral("mqtt"),
+        QStringLiteral("With --service: publish to the broker at mqtt://host[:port] or mqtts://host[:port] "
+                       "(user and password only in --config)."),
+        QStringLiteral("URL"));
+    const QCommandLineOption logFramesOption(QStringLiteral("log-frames"),
+        QStringLiteral("With --service: write every frame sent and received to stderr in hexadecimal."));
+    parser.addOptions({serviceOption, configOption, mqttOption, logFramesOption});
 
     if (!parser.parse(withoutToolkitOptions(arguments))) {
         o.outcome = ExitError;
@@ -115,7 +129,8 @@ Options Options::parse(const QStringList &arguments)
     }
     // "--port --monitor" must not open a port named "--monitor".
     for (const QCommandLineOption *option : {&portOption, &baudOption, &addressOption, &pollOption, &dataDirOption,
-                                             &readSetOption, &writeSetOption, &readDatalogOption, &exportOption}) {
+                                             &readSetOption, &writeSetOption, &readDatalogOption, &exportOption,
+                                             &configOption, &mqttOption}) {
         const QString name = option->names().first();
         if (parser.isSet(*option) && parser.value(*option).startsWith(QLatin1Char('-'))) {
             o.outcome = ExitError;
@@ -160,6 +175,7 @@ Options Options::parse(const QStringList &arguments)
         }
         o.baud = value.toInt();
     }
+    o.service = parser.isSet(serviceOption);
     if (parser.isSet(addressOption)) {
         const QString value = parser.value(addressOption);
         const Result read = AddressList::parse(value, &o.addresses);
@@ -225,6 +241,35 @@ Options Options::parse(const QStringList &arguments)
     if (o.isParameterJob() && parser.isSet(readDatalogOption)) {
         o.outcome = ExitError;
         o.message = QStringLiteral("--read-datalog cannot be used with --read-set or --write-set");
+        return o;
+    }
+    o.configFile = parser.value(configOption);
+    o.mqttUrl = parser.value(mqttOption);
+    o.logFrames = parser.isSet(logFramesOption);
+    if (!o.service && (parser.isSet(configOption) || parser.isSet(mqttOption) || o.logFrames)) {
+        o.outcome = ExitError;
+        o.message = QStringLiteral("--config, --mqtt and --log-frames go with --service");
+        return o;
+    }
+    if (o.service) {
+        for (const QCommandLineOption *other : {&monitorOption, &readDatalogOption, &fastOption, &exportOption,
+                                                &readSetOption, &writeSetOption, &forceOption, &scanOption}) {
+            if (parser.isSet(*other)) {
+                o.outcome = ExitError;
+                o.message = QStringLiteral("--%1 cannot be used with --service").arg(other->names().first());
+                return o;
+            }
+        }
+        if ((parser.isSet(configOption) && o.configFile.isEmpty()) || (parser.isSet(mqttOption) && o.mqttUrl.isEmpty())) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("--config needs a file and --mqtt a URL");
+            return o;
+        }
+        if (o.port.isEmpty() && o.configFile.isEmpty()) {
+            o.outcome = ExitError;
+            o.message = QStringLiteral("--service needs --port or --config FILE");
+            return o;
+        }
         return o;
     }
     o.fast = parser.isSet(fastOption);

@@ -32,6 +32,12 @@ struct Options
     bool scan = false;
     int scanFirst = 1;
     int scanLast = 64;
+    // The unattended monitor (a system service): no window, the packs at
+    // `addresses` stored and, with a broker, published to MQTT.
+    bool service = false;
+    QString configFile;        // --config: the service's settings (INI)
+    QString mqttUrl;           // --mqtt: the broker
+    bool logFrames = false;    // --log-frames: every frame on stderr
     bool isParameterJob() const { return !readSet.isEmpty() || !writeSet.isEmpty(); }
     // A run for scripts: the command line names the port.
     bool isScripted() const { return !port.isEmpty(); }

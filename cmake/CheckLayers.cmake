@@ -1,15 +1,16 @@
 # Fails when a source file includes a header of a layer above its own.
-# Layers, lowest first: protocol, model, link, store, session, pages and gui
-# (one level), app. Run as: cmake -DROOT=<source dir> -P CheckLayers.cmake
+# Layers, lowest first: protocol, model, link, store, session, publish,
+# pages and gui (one level), app. Run as: cmake -DROOT=<source dir> -P CheckLayers.cmake
 set(rank_protocol 0)
 set(rank_model 1)
 set(rank_link 2)
 set(rank_store 3)
 set(rank_session 4)
-set(rank_pages 5)
-set(rank_gui 5)
-set(rank_app 6)
-set(layers protocol model link store session pages gui app)
+set(rank_publish 5)
+set(rank_pages 6)
+set(rank_gui 6)
+set(rank_app 7)
+set(layers protocol model link store session publish pages gui app)
 
 set(found 0)
 foreach(layer ${layers})

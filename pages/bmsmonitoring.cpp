@@ -1,5 +1,6 @@
 #include "pages/bmsmonitoring.h"
 
+#include "model/alarmbits.h"
 #include "model/livedata.h"
 #include "model/monitordata.h"
 #include "model/valueformat.h"
@@ -7,8 +8,6 @@
 
 #include <QStyle>
 #include <QStyleOptionFrame>
-
-#include <iterator>
 
 namespace {
 
@@ -50,30 +49,6 @@ QString pick(const TextPair &pair, Language language)
 {
     return pickText(languageIndex(language), QString::fromUtf8(pair.zh), QString::fromUtf8(pair.en));
 }
-
-// Names of lamps 1..12, shared by the warning and the protection panels.
-const TextPair CommonLampTexts[] = {
-    {"整组过压", "Pack OV"},
-    {"单体电池过压", "Cell OV"},
-    {"整组欠压", "Pack UV"},
-    {"单体电池欠压", "Cell UV"},
-    {"充电过流", "Charge OC"},
-    {"放电过流", "Discharge OC"},
-    {"环境温度异常", "Temp Anmaly"},
-    {"MOS温度高", "MOS OT"},
-    {"充电高温", "Charge OT"},
-    {"放电高温", "Disharge OT"},
-    {"充电低温", "Charge UT"},
-    {"放电低温", "Discharge UT"},
-};
-const TextPair WarningLampTexts[] = {{"容量过低", "Low Capacity"}, {"其他错误", "Other Error"}};
-const TextPair ProtectionLampTexts[] = {{"浮充停止", "Float Stoped"}, {"放电短路", "Discharge SC"}};
-const TextPair ErrorLampTexts[] = {
-    {"电压检测故障", "Voltage Error"},
-    {"温度检测故障", "Temperature Error"},
-    {"电流检测故障", "Current Error"},
-    {"电压不均衡", "Cell Unbalance"},
-};
 
 template <typename W>
 QVector<W *> childrenByNumber(QWidget *group, const char *pattern, int count)
@@ -290,19 +265,16 @@ void BmsMonitoring::languageChange()
             m_cellLabels[i]->setText(pickText(language, QStringLiteral("电池%1"), QStringLiteral("Cell%1"))
                                          .arg(i + 1, 2, 10, QLatin1Char('0')));
 
-    const auto lampTexts = [this](const LampGroup &group, const TextPair *own, int ownCount, int commonCount) {
-        for (int i = 0; i < group.lamps.size(); ++i) {
-            const TextPair *pair = i < commonCount ? &CommonLampTexts[i]
-                                 : i - commonCount < ownCount ? &own[i - commonCount]
-                                                              : nullptr;
-            if (group.lamps[i] && pair)
-                group.lamps[i]->setText(pick(*pair, m_language));
-        }
+    // Lamp N shows bit N-1 of its panel's word, named as AlarmBits names it.
+    const auto lampTexts = [this](const LampGroup &group, AlarmBits::Group bits) {
+        const AlarmBits::List &list = AlarmBits::bits(bits);
+        for (int i = 0; i < group.lamps.size() && i < list.count; ++i)
+            if (group.lamps[i])
+                group.lamps[i]->setText(pick({list.bits[i].chinese, list.bits[i].english}, m_language));
     };
-    constexpr int commonCount = int(std::size(CommonLampTexts));
-    lampTexts(m_warnings, WarningLampTexts, int(std::size(WarningLampTexts)), commonCount);
-    lampTexts(m_protections, ProtectionLampTexts, int(std::size(ProtectionLampTexts)), commonCount);
-    lampTexts(m_errors, ErrorLampTexts, int(std::size(ErrorLampTexts)), 0);
+    lampTexts(m_warnings, AlarmBits::Group::Warning);
+    lampTexts(m_protections, AlarmBits::Group::Protection);
+    lampTexts(m_errors, AlarmBits::Group::Error);
 }
 
 void BmsMonitoring::setLanguage(Language language)

@@ -26,6 +26,10 @@ private slots:
                                        << "ttyUSB0 0 0 200 read set pack.json";
         QTest::newRow("scan, every ID") << QStringList{"--port", "p", "--scan"} << "p 0 0 0 scan 1-64";
         QTest::newRow("scan of a range") << QStringList{"--port", "p", "--baud", "9600", "--scan", "3-7"} << "p 9600 0 0 scan 3-7";
+        QTest::newRow("service") << QStringList{"--service", "--port", "p", "--address", "3,1-2", "--mqtt", "mqtt://b",
+                                                "--log-frames"}
+                                 << "p 0 1 0 service 3 ids mqtt://b frames";
+        QTest::newRow("service from its settings") << QStringList{"--service", "--config", "s.conf"} << " 0 0 0 service 0 ids s.conf";
     }
     void valid()
     {
@@ -35,7 +39,10 @@ private slots:
         QTEST(QStringLiteral("%1 %2 %3 %4").arg(o.port).arg(o.baud).arg(o.address).arg(o.pollMs) + (o.monitor ? " monitor" : "")
                   + (o.readDatalog ? QStringLiteral(" datalog %1-%2 %3").arg(o.datalogBegin).arg(o.datalogEnd).arg(o.exportFile) : "")
                   + (o.fast ? " fast" : "") + (o.isParameterJob() ? " read set " + o.readSet : "")
-                  + (o.scan ? QStringLiteral(" scan %1-%2").arg(o.scanFirst).arg(o.scanLast) : ""),
+                  + (o.scan ? QStringLiteral(" scan %1-%2").arg(o.scanFirst).arg(o.scanLast) : "")
+                  + (o.service ? QStringLiteral(" service %1 ids").arg(o.addresses.size()) : "")
+                  + (o.mqttUrl.isEmpty() ? "" : " " + o.mqttUrl) + (o.configFile.isEmpty() ? "" : " " + o.configFile)
+                  + (o.logFrames ? " frames" : ""),
               "options");
     }
     // --address as a list: ascending, each ID once.
@@ -90,6 +97,15 @@ private slots:
         QTest::newRow("scan backwards") << QStringList{"--port", "p", "--scan", "9-8"} << bad << "--scan range";
         QTest::newRow("scan without port") << QStringList{"--scan"} << bad << "--scan needs --port";
         QTest::newRow("scan while monitoring") << QStringList{"--port", "p", "--scan", "--monitor"} << bad << "alone";
+        QTest::newRow("mqtt without service") << QStringList{"--port", "p", "--mqtt", "mqtt://b"} << bad << "go with --service";
+        QTest::newRow("log frames without service") << QStringList{"--port", "p", "--log-frames"} << bad << "go with --service";
+        QTest::newRow("service without port or settings") << QStringList{"--service"} << bad << "needs --port or --config";
+        QTest::newRow("service while monitoring") << QStringList{"--service", "--port", "p", "--monitor"} << bad
+                                                  << "--monitor cannot be used with --service";
+        QTest::newRow("service and a job") << QStringList{"--service", "--port", "p", "--read-set", "f"} << bad
+                                           << "--read-set cannot be used with --service";
+        QTest::newRow("option as settings file") << QStringList{"--service", "--config", "--port", "p"} << bad
+                                                 << "--config needs a value";
     }
     void exits()
     {

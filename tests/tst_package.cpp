@@ -54,6 +54,8 @@ private slots:
         QTest::newRow("packscope(1)") << "packscope" << "usr/share/man/man1/packscope.1.gz" << true << 0;
         QTest::newRow("bms-sim(1)") << "packscope-sim" << "usr/share/man/man1/bms-sim.1.gz" << true << 0;
         QTest::newRow("metainfo") << "packscope" << "usr/share/metainfo/" PACKSCOPE_APPSTREAM_ID ".metainfo.xml" << true << 0;
+        QTest::newRow("service unit") << "packscope" << "lib/systemd/system/packscope.service" << true << 0;
+        QTest::newRow("service settings") << "packscope" << "etc/packscope/packscope.conf" << true << 0;
         for (const QString &package : packages)
             for (const QString doc : {"doc/%1/copyright", "doc/%1/changelog.gz"})
                 QTest::addRow("%s", qPrintable(doc.arg(package))) << package << "usr/share/" + doc.arg(package) << true << 0;
@@ -141,7 +143,9 @@ private slots:
         columns<QString, QString, QStringList>("package", "program", "texts");
         QTest::newRow("packscope") << "packscope" << "packscope"
                                    << QStringList{"EXIT STATUS", "EXAMPLES", "DATA FOLDER", "--data-dir", ".local/share/packscope",
-                                                  "/usr", "packscope.conf", "PACKSCOPE_ANSWER_DIALOGS", "bms-sim(1)"};
+                                                  "/usr", "packscope.conf", "PACKSCOPE_ANSWER_DIALOGS", "bms-sim(1)",
+                                                  "MONITOR SERVICE", "/etc/packscope/packscope.conf", "mqtt_password",
+                                                  "homeassistant/", "systemctl enable --now packscope"};
         QTest::newRow("bms-sim") << "packscope-sim" << "bms-sim"
                                  << QStringList{"EXIT STATUS", "EXAMPLES", "DEVICE <path>", "silent on", "silent off", "restart",
                                                 "unplug", "replug", "registers START COUNT", "REGISTERS START", "quit", "packscope(1)"};
@@ -203,6 +207,61 @@ private slots:
         QVERIFY2(icon.code == 0 && icon.out.startsWith(":/new/prefix1/app.ico ") && icon.out.contains("32x32"),
                  qPrintable(icon.out + icon.err));
         QCOMPARE(run(root("packscope-sim") + "/usr/bin/bms-sim", {"--help"}).code, 0);
+    }
+
+    // The monitor service runs the program as a user of its own who may
+    // open the adapter, and nothing in its hardening shuts the adapter out.
+    void serviceUnit()
+    {
+        QStringList keys;
+        for (const QString &line : QString::fromUtf8(readFile(root("packscope") + "/lib/systemd/system/packscope.service")).split('\n'))
+            if (line.contains('=') && !line.startsWith('#'))
+                keys << line;
+        for (const QString wanted : {"User=packscope", "Group=packscope", "SupplementaryGroups=dialout",
+                                     "ExecStart=/usr/bin/packscope --service --config /etc/packscope/packscope.conf",
+                                     "StateDirectory=packscope", "WantedBy=multi-user.target", "NoNewPrivileges=yes"})
+            QVERIFY2(keys.contains(wanted), qPrintable(wanted));
+        for (const QString &key : keys) // each would leave the service without the adapter
+            QVERIFY2(!QRegularExpression("^(PrivateDevices=yes|DevicePolicy=|DeviceAllow=|ProtectClock=yes)").match(key).hasMatch(),
+                     qPrintable(key));
+    }
+
+    // The settings are a conffile, and the service takes them as shipped
+    // and with every example line taken in: it starts (here on a port that
+    // is not there, which it tries again) and a SIGTERM stops it.
+    void serviceSettings_data()
+    {
+        columns<bool>("examples");
+        QTest::newRow("as shipped") << false;
+        QTest::newRow("every example taken in") << true;
+    }
+    void serviceSettings()
+    {
+        QFETCH(bool, examples);
+        const ProgramRun control = run(QStringLiteral("dpkg-deb"), {"--info", deb("packscope"), "conffiles"});
+        QCOMPARE(control.out, QStringLiteral("/etc/packscope/packscope.conf\n"));
+        QString settings = QString::fromUtf8(readFile(root("packscope") + "/etc/packscope/packscope.conf"));
+        QVERIFY(settings.contains("\nport = /dev/ttyUSB0\n") && settings.contains("\ndata_dir = /var/lib/packscope\n"));
+        if (examples)
+            settings.replace(QRegularExpression("^#([a-z_]+ =)", QRegularExpression::MultilineOption), "\\1");
+        const QString file = m_work.filePath("service.conf");
+        QFile out(file);
+        QVERIFY(out.open(QIODevice::WriteOnly) && out.write(settings.toUtf8()) > 0);
+        out.close();
+        QProcess service;
+        service.start(root("packscope") + "/usr/bin/packscope",
+                      {"--service", "--config", file, "--port", m_work.filePath("no-adapter"), "--data-dir", m_work.filePath("service")});
+        QString err;
+        QVERIFY(QTest::qWaitFor([&] {
+            err += QString::fromUtf8(service.readAllStandardError());
+            return err.contains("trying again every 5 s") || service.state() == QProcess::NotRunning;
+        }, 30000));
+        service.terminate();
+        service.waitForFinished(30000);
+        err += QString::fromUtf8(service.readAllStandardError());
+        QVERIFY2(service.state() == QProcess::NotRunning, qPrintable(err));
+        QVERIFY2(service.exitStatus() == QProcess::NormalExit && service.exitCode() == 0 && err.contains("stopping (SIGTERM)"),
+                 qPrintable(err));
     }
 
     // No error or warning but those overridden, each override after a
