@@ -30,6 +30,9 @@ public slots:
     // The session's ID list changed (before monitoring starts).
     void reset();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 signals:
     // Selecting was refused: a write or a record read runs.
     void selectRefused();
@@ -41,6 +44,7 @@ private:
     BmsSession *m_session = nullptr;
     PackTableModel *m_model;
     QSortFilterProxyModel *m_proxy;
+    class QStyledItemDelegate *m_lamps;
     Language m_language = Language::Chinese;
     bool m_fitPending = false; // a pack came online: widths at its first sample
     bool m_showing = false; // the selection follows the session, no request

@@ -1,5 +1,6 @@
 #include "pages/packtablemodel.h"
 
+#include "model/alarmbits.h"
 #include "model/monitordata.h"
 #include "model/valueformat.h"
 #include "protocol/registers.h"
@@ -7,6 +8,8 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QStringList>
+#include <QVariantList>
 
 namespace {
 
@@ -19,16 +22,14 @@ const Header Headers[PackTableModel::ColumnCount] = {
     {"ID", "ID"},
     {"序列号", "Serial"},
     {"状态", "State"},
-    {"SOC(%)", "SOC (%)"},
-    {"总电压(V)", "Voltage (V)"},
-    {"电流(A)", "Current (A)"},
-    {"最高单体(V)", "Highest cell (V)"},
-    {"最低单体(V)", "Lowest cell (V)"},
-    {"压差(mV)", "Spread (mV)"},
-    {"最高温度(℃)", "Highest temp (°C)"},
-    {"告警", "Warnings"},
-    {"保护", "Protections"},
-    {"故障", "Errors"},
+    {"SOC(%)", "SOC\n(%)"},
+    {"总电压\n(V)", "Voltage\n(V)"},
+    {"电流\n(A)", "Current\n(A)"},
+    {"最高单体\n(V)", "Cell\nmax (V)"},
+    {"最低单体\n(V)", "Cell\nmin (V)"},
+    {"压差\n(mV)", "Spread\n(mV)"},
+    {"最高温度\n(℃)", "Temp\nmax (°C)"},
+    {"警/保/故", "W/P/E"},
     {"通信", "Link"},
 };
 
@@ -84,6 +85,9 @@ int PackTableModel::columnCount(const QModelIndex &parent) const { return parent
 
 QVariant PackTableModel::headerData(int section, Qt::Orientation orientation, int role) const
 {
+    if (orientation == Qt::Horizontal && section == Alarms && role == Qt::ToolTipRole)
+        return m_language == Language::English ? QStringLiteral("Warnings / Protections / Errors")
+                                               : QStringLiteral("告警 / 保护 / 故障");
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
         return QAbstractTableModel::headerData(section, orientation, role);
     const Header &h = Headers[section];
@@ -117,25 +121,42 @@ QVariant PackTableModel::data(const QModelIndex &index, int role) const
     const quint16 *r = live.registerImage;
     const CellExtremes cells = cellVoltageExtremes(live);
     const int spread = cells.valid() ? int(cells.max) - int(cells.min) : 0;
-    auto lamp = [&](quint16 bits, const QColor &colour) -> QVariant {
-        const int n = bitsSet(bits);
-        if (role == Qt::DisplayRole)
-            return n ? QVariant(QStringLiteral("%1 (%2)").arg(n).arg(hex4(bits))) : QVariant(QStringLiteral("-"));
+    if (column == Alarms) {
+        // Three lamps: warnings on yellow, protections and errors on red;
+        // sorted by the worst lit, then by how many bits are set; the tip
+        // names every bit set.
+        const AlarmBits::Group groups[] = {AlarmBits::Group::Warning, AlarmBits::Group::Protection,
+                                           AlarmBits::Group::Error};
+        const char *const titles[][2] = {{"告警", "Warnings"}, {"保护", "Protections"}, {"故障", "Errors"}};
+        QVariantList words;
+        int rank = 0;
+        QStringList tip;
+        for (int g = 0; g < 3; ++g) {
+            const AlarmBits::List &list = AlarmBits::bits(groups[g]);
+            const quint16 bits = r[list.reg];
+            words << int(bits);
+            if (bits)
+                rank += (1 << (g + 5)) + bitsSet(bits);
+            QStringList names;
+            for (int bit = 0; bit < 16; ++bit) {
+                if (bits >> bit & 1)
+                    names << (bit < list.count ? QString::fromUtf8(english ? list.bits[bit].english : list.bits[bit].chinese)
+                                               : QString::fromLatin1(AlarmBits::key(groups[g], bit)));
+            }
+            if (!names.isEmpty())
+                tip << QString::fromUtf8(titles[g][english ? 1 : 0]) + (english ? QStringLiteral(": ") : QStringLiteral("："))
+                               + names.join(english ? QStringLiteral(", ") : QStringLiteral("、"));
+        }
+        if (role == LampsRole)
+            return words;
         if (role == SortRole)
-            return n;
-        if (role == Qt::BackgroundRole && n)
-            return QBrush(colour);
+            return rank;
+        if (role == Qt::ToolTipRole && !tip.isEmpty())
+            return tip.join(QLatin1Char('\n'));
+        if (role == Qt::DisplayRole)
+            return QStringLiteral("%1 %2 %3").arg(hex4(quint16(words[0].toInt())), hex4(quint16(words[1].toInt())),
+                                                  hex4(quint16(words[2].toInt())));
         return {};
-    };
-    switch (column) {
-    case Warnings:
-        return lamp(r[Reg::WarningBits], QColor(Qt::yellow));
-    case Protections:
-        return lamp(r[Reg::ProtectionBits], QColor(Qt::red));
-    case Errors:
-        return lamp(r[Reg::ErrorBits], QColor(Qt::red));
-    default:
-        break;
     }
     if (role != Qt::DisplayRole && role != SortRole && role != Qt::TextAlignmentRole)
         return {};

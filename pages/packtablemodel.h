@@ -17,11 +17,14 @@ class PackTableModel : public QAbstractTableModel
 public:
     enum Column {
         Id, Serial, State, Soc, Voltage, Current, CellHigh, CellLow, Spread, TempHigh,
-        Warnings, Protections, Errors, Link,
+        Alarms, Link,
         ColumnCount
     };
     static constexpr int SortRole = Qt::UserRole;
     static constexpr int IdRole = Qt::UserRole + 1;
+    // The alarm lamps of a pack: its warning, protection and error words
+    // (a QVariantList of three), drawn by the page as three lamps.
+    static constexpr int LampsRole = Qt::UserRole + 2;
 
     explicit PackTableModel(QObject *parent = nullptr);
 

@@ -211,6 +211,19 @@ void TrendPage::applyPackMode()
         line->attachAxis(m_timeAxis);
         m_packSeries.append(line);
     }
+    // Serials of one make usually differ only at their end: the legend
+    // shows what tells them apart (the whole serial stays in the selector).
+    int common = 0;
+    if (m_packs.size() > 1) {
+        common = m_packs.first().size();
+        for (const QString &serial : qAsConst(m_packs)) {
+            int n = 0;
+            while (n < common && n < serial.size() && serial[n] == m_packs.first()[n])
+                ++n;
+            common = n;
+        }
+        common = qMax(0, common - 3); // a few shared characters keep the look of a serial
+    }
     QValueAxis *axis = m_valueAxes.at(Info[overlaySeries()].axis);
     for (int p = 0; p < m_packSeries.size(); ++p) {
         QLineSeries *line = m_packSeries.at(p);
@@ -220,7 +233,8 @@ void TrendPage::applyPackMode()
         }
         if (!line->attachedAxes().contains(axis))
             line->attachAxis(axis);
-        line->setName(m_packs.value(p));
+        const QString serial = m_packs.value(p);
+        line->setName(common > 0 && serial.size() > common ? QStringLiteral("…") + serial.mid(common) : serial);
         line->clear();
         line->setVisible(overlay);
     }
