@@ -306,18 +306,9 @@ int main(int argc, char *argv[])
     if (args.contains(QStringLiteral("--packs")) || args.contains(QStringLiteral("--packs-only"))) {
         QTemporaryDir dir;
         std::fprintf(stderr, "%lld rows of 16 packs...\n", sizes.last());
-        QProcess p;
-        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(QCoreApplication::applicationFilePath(),
-                {QStringLiteral("--packs-child"), QString::number(sizes.last()), dir.path()});
-        p.waitForFinished(-1);
-        QMap<QString, double> v;
-        for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
-            const QList<QByteArray> parts = line.split(' ');
-            if (parts.size() == 3 && parts[0] == "RESULT")
-                v[QString::fromLatin1(parts[1])] = parts[2].toDouble();
-        }
-        if (p.exitCode() != 0 || v.isEmpty()) {
+        const QMap<QString, double> v
+            = runChild({QStringLiteral("--packs-child"), QString::number(sizes.last()), dir.path()});
+        if (v.isEmpty()) {
             std::fprintf(stderr, "child for 16 packs failed\n");
             return 1;
         }

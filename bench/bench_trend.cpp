@@ -219,23 +219,6 @@ int liveChild(const QString &directory, int seconds)
     return 0;
 }
 
-QMap<QString, double> runChild(const QStringList &args)
-{
-    QProcess p;
-    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    p.start(QCoreApplication::applicationFilePath(), args);
-    p.waitForFinished(-1);
-    QMap<QString, double> v;
-    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
-        const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() == 3 && parts[0] == "RESULT")
-            v[QString::fromLatin1(parts[1])] = parts[2].toDouble();
-    }
-    if (p.exitCode() != 0)
-        v.clear();
-    return v;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])

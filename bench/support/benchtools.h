@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QMap>
 #include <QObject>
+#include <QProcess>
+#include <QStringList>
 #include <QString>
 
 #include <cstdio>
@@ -56,4 +58,24 @@ inline QMap<QString, qint64> memory()
 inline void verdict(const char *what, bool ok, const QString &detail)
 {
     std::printf("  %-64s %-28s %s\n", what, qPrintable(detail), ok ? "met" : "NOT MET");
+}
+
+// Runs this benchmark again with `args` in a process of its own (a fresh
+// heap, its own database connections) and gathers the lines it prints as
+// "RESULT <key> <value>"; empty when the child failed.
+inline QMap<QString, double> runChild(const QStringList &args)
+{
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(QCoreApplication::applicationFilePath(), args);
+    p.waitForFinished(-1);
+    QMap<QString, double> v;
+    for (const QByteArray &line : p.readAllStandardOutput().split('\n')) {
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() == 3 && parts[0] == "RESULT")
+            v[QString::fromLatin1(parts[1])] = parts[2].toDouble();
+    }
+    if (p.exitCode() != 0)
+        v.clear();
+    return v;
 }
