@@ -414,6 +414,9 @@ void MainWindow::connectSession()
             m_monitoringPage->showOnline();
             m_parameterPage->enableButtons();
             m_datalogPage->enableReadButton();
+            // The parameter page shows this pack's values, never those of
+            // the pack selected before (a Write would carry them over).
+            m_parameterPage->on_collect_clicked();
         } else {
             m_monitoringPage->showOffline();
             m_parameterPage->disableButtons();
