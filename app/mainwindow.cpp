@@ -423,6 +423,7 @@ void MainWindow::connectSession()
             m_datalogPage->disableReadButton();
         }
     });
+    connect(m_session, &BmsSession::cycleChanged, this, &MainWindow::updateStatus);
     connect(m_packsPage, &PacksPage::selectRefused, this, [this] {
         statusBar()->showMessage(pickText(language(), QStringLiteral("写入或读取记录进行中，不能切换电池组"),
                                           QStringLiteral("A write or a record read is running: the pack cannot change now")),

@@ -84,6 +84,10 @@ int ServiceJob::exec()
     });
     connect(m_session.get(), &BmsSession::portRecovered, this,
             [](const QString &port) { say(QStringLiteral("port %1 back").arg(port)); });
+    connect(m_session.get(), &BmsSession::cycleChanged, this, [this] {
+        say(QStringLiteral("a pack answers late: each pack now sampled every %1 s")
+                .arg(m_session->cycleMs() / 1000.0, 0, 'f', 2));
+    });
     if (m_logFrames) {
         connect(m_session.get(), &BmsSession::frameSent, this,
                 [](const QByteArray &frame) { say(QStringLiteral("OUT %1").arg(Frames::hexText(frame))); });

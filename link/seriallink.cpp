@@ -9,6 +9,10 @@
 namespace {
 // How often a lost port is looked for.
 constexpr int WatchMs = 1000;
+// A late answer's time on top of which a turn is left to a slow pack, and
+// the longest turn it can ask for.
+constexpr int SlowMarginMs = 15;
+constexpr int MaxTurnMs = 1000;
 } // namespace
 
 SerialLink::SerialLink(LinkPort *port, QObject *parent)
@@ -100,7 +104,12 @@ int SerialLink::selectedIndex() const
 
 quint8 SerialLink::unansweredCount() const { return m_packs[selectedIndex()].unanswered; }
 
-int SerialLink::turnMs() const { return ::turnMs(m_pollMs, m_packs.size(), m_baud); }
+int SerialLink::turnMs() const
+{
+    const int turn = ::turnMs(m_pollMs, m_packs.size(), m_baud);
+    // A pack seen answering after its turn had ended gets the time it took.
+    return m_packs.size() > 1 ? qMax(turn, m_slowestMs) : turn;
+}
 
 void SerialLink::resetCounters()
 {
@@ -154,6 +163,8 @@ bool SerialLink::openPort()
 
 Result SerialLink::start()
 {
+    m_slowestMs = 0;
+    m_lastAddress = m_previousAddress = 0;
     m_port->close();
     m_watchTimer->stop();
     if (!openPort())
@@ -264,11 +275,18 @@ void SerialLink::poll(int index)
 
 void SerialLink::sendFrame(const QByteArray &frame, int packIndex)
 {
+    const quint8 before = m_lastAddress;
+    const qint64 beforeMs = m_lastSentMs;
     // Not on the line, so not logged as sent; a broken port is closed.
-    if (!writeRequest(frame))
+    if (!writeRequest(frame)) {
         onPortFailed(m_port->errorString());
-    else
-        m_inFlightPack = packIndex;
+        return;
+    }
+    m_inFlightPack = packIndex;
+    m_previousAddress = before;
+    m_previousSentMs = beforeMs;
+    m_lastAddress = quint8(frame[0]);
+    m_lastSentMs = m_clock();
 }
 
 void SerialLink::vsSerialRead()
@@ -325,10 +343,27 @@ void SerialLink::takeHeld(bool silenceSeen)
     if (complete) {
         takeFrame(held);
     } else if (!held.isEmpty()) {
+        noteLateAnswer(held);
         ++m_counters.dropped;
         emit countersChanged();
     }
     emit frameTimerExpired();
+}
+
+void SerialLink::noteLateAnswer(const QByteArray &bytes)
+{
+    // The pack asked the turn before answering only now: later turns leave
+    // it the time it took (and a little more), up to a second, so that a
+    // slow pack does not answer into its neighbour's turn.
+    if (m_packs.size() < 2 || m_previousAddress == 0
+        || Frames::classifyBurst(bytes, m_previousAddress) != Frames::Burst::Complete
+        || Frames::checkAnswer(bytes) != Frames::Check::Ok)
+        return;
+    const int took = int(qMin<qint64>(m_clock() - m_previousSentMs + SlowMarginMs, MaxTurnMs));
+    if (took > m_slowestMs) {
+        m_slowestMs = took;
+        emit turnChanged(turnMs());
+    }
 }
 
 void SerialLink::takeFrame(const QByteArray &bytes)

@@ -146,6 +146,8 @@ signals:
     // The lost port is back and monitoring goes on.
     void portRecovered(const QString &portName);
     void countersChanged();
+    // A pack answered too late for its turn: turns are now `turnMs` long.
+    void turnChanged(int turnMs);
 
 private:
     enum State { Idle, Monitoring, Waiting };
@@ -156,6 +158,8 @@ private:
     // seen only when they already make a whole answer.
     void takeHeld(bool silenceSeen);
     void takeFrame(const QByteArray &bytes);
+    // A whole answer from the pack polled before the one in flight.
+    void noteLateAnswer(const QByteArray &bytes);
     void onPortFailed(const QString &reason);
     void tryReconnect();
     // Empties the receive side and forgets the request in flight.
@@ -196,6 +200,13 @@ private:
     qint64 m_lastRegularMs = 0;   // when the last regular turn began (m_clock)
     bool m_soonAfterTurn = false; // quick frames wait for that turn's answer
     int m_soonDelayMs = 0;
+    // The last two polled requests (address and when sent), to know a late
+    // answer from the pack asked before, and the turn slow packs need.
+    quint8 m_lastAddress = 0;
+    qint64 m_lastSentMs = 0;
+    quint8 m_previousAddress = 0;
+    qint64 m_previousSentMs = 0;
+    int m_slowestMs = 0;
     ImageSource m_image;
     int m_pollMs = 1000;
     bool m_autoReconnect = true;

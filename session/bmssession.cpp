@@ -35,6 +35,7 @@ BmsSession::BmsSession(LinkPort *port, QObject *parent)
         emit portLost(name, reason, watching);
     });
     connect(m_link, &SerialLink::portRecovered, this, &BmsSession::portRecovered);
+    connect(m_link, &SerialLink::turnChanged, this, &BmsSession::cycleChanged);
     connect(m_link, &SerialLink::frameSent, this, &BmsSession::frameSent);
     connect(m_link, &SerialLink::frameTaken, this, &BmsSession::frameTaken);
     connect(m_link, &SerialLink::frameTimerExpired, this, &BmsSession::burstEnded);

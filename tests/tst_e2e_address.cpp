@@ -20,6 +20,17 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+namespace {
+// The history rows of the simulated pack at `id` (its serial ends in the ID).
+int rowsOf(int id)
+{
+    QSqlQuery q(QSqlDatabase::database(QStringLiteral("connection1")));
+    q.prepare(QStringLiteral("select count(*) from total where BMS_ISDN=?"));
+    q.addBindValue(QStringLiteral("PS2026120600%1").arg(id, 3, 10, QLatin1Char('0')));
+    return q.exec() && q.next() ? q.value(0).toInt() : -1;
+}
+} // namespace
+
 class TestE2eAddress : public QObject
 {
     Q_OBJECT
@@ -161,12 +172,6 @@ private slots:
         QCOMPARE(child<QComboBox>(e.window.get(), "comboBox")->currentText(), QStringLiteral("Found"));
         e.window->setPollInterval(300);
         child<QPushButton>(e.window.get(), "monitorBtn")->click();
-        const auto rowsOf = [](int id) {
-            QSqlQuery q(QSqlDatabase::database(QStringLiteral("connection1")));
-            q.prepare(QStringLiteral("select count(*) from total where BMS_ISDN=?"));
-            q.addBindValue(QStringLiteral("PS2026120600%1").arg(id, 3, 10, QLatin1Char('0')));
-            return q.exec() && q.next() ? q.value(0).toInt() : -1;
-        };
         QTRY_VERIFY_WITH_TIMEOUT(rowsOf(1) >= 3 && rowsOf(3) >= 3 && rowsOf(7) >= 3, E2e::Deadline);
         PackTableModel *packs = e.window->packsPage()->model();
         const auto link = [packs](int id) { return packs->index(packs->rowOf(quint8(id)), PackTableModel::Link).data().toString(); };
@@ -176,6 +181,19 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rowsOf(7) >= of7 + 3, E2e::Deadline);
         QCOMPARE(rowsOf(3), of3);
         QCOMPARE(link(1) + link(7), QStringLiteral("OnlineOnline"));
+    }
+
+    // Packs that take 80 ms to answer, where four share 200 ms in turns of
+    // 57: the first late answers lengthen the turns, and every pack is
+    // monitored (each answer inside its own turn, none into the next).
+    void slowPacksGetLongerTurns()
+    {
+        QVERIFY(e.start({"--address", "1-4", "--byte-time", "115200", "--answer-delay", "80"}, 200));
+        e.window->setSlaveAddresses({1, 2, 3, 4});
+        e.window->on_monitorBtn_clicked();
+        QTRY_VERIFY_WITH_TIMEOUT(rowsOf(1) >= 3 && rowsOf(2) >= 3 && rowsOf(3) >= 3 && rowsOf(4) >= 3, E2e::Deadline);
+        QVERIFY(e.window->session()->isCycleStretched());
+        QVERIFY2(e.window->session()->cycleMs() >= 4 * 88, qPrintable(QString::number(e.window->session()->cycleMs())));
     }
 };
 

@@ -69,6 +69,8 @@ struct Options
     QString link;
     bool readException = false;
     int byteTimeBaud = 0; // 0: bytes go out at once
+    int answerDelayMs = 10; // with byteTimeBaud: from a request to its answer
+    bool slowAnswers = false; // answerDelayMs given: counted from each request
     QString servedLog;
 };
 
@@ -120,6 +122,8 @@ bool parseOptions(const QCoreApplication &app, Options &o)
     const QCommandLineOption byteTime("byte-time",
         "Time the line like a real one at RATE baud: each byte takes 11/RATE s, an answer starts 10 ms "
         "after its request.", "rate", "0");
+    const QCommandLineOption answerDelay("answer-delay",
+        "With --byte-time: start each answer MS after its request (a slow pack; default 10).", "ms", "10");
     const QCommandLineOption answerTwice("answer-twice",
         "Answer every read of a log record twice, the second time 30 ms after the first.");
     const QCommandLineOption link("link", "Offer the pseudo-terminal through a symbolic link at PATH.", "path");
@@ -139,7 +143,7 @@ bool parseOptions(const QCoreApplication &app, Options &o)
                                           "Protocol lists claim N records more than they carry.", "n", "0");
     const QCommandLineOption ignoreSet("ignore-set-commands", "Neither act on nor answer the ID and protocol set commands.");
     p.addOptions({device, address, baud, model, version, serial, silent, badCrc, stray, wrongAddress,
-                  splitGap, writeException, seed, verbose, link, readException, byteTime, answerTwice});
+                  splitGap, writeException, seed, verbose, link, readException, byteTime, answerDelay, answerTwice});
     p.addOptions({rs485Protocols, canProtocols, countSurplus, ignoreSet, writeNoAck, ackTwice, wrongEcho, spoil, servedLog});
     p.process(app);
 
@@ -219,6 +223,8 @@ bool parseOptions(const QCoreApplication &app, Options &o)
         ok = false;
     }
     o.byteTimeBaud = p.isSet(byteTime) ? number(byteTime, 50, 4000000) : 0;
+    o.answerDelayMs = p.isSet(answerDelay) ? number(answerDelay, 0, 5000) : 10;
+    o.slowAnswers = p.isSet(answerDelay);
     o.faults.recordsTwice = p.isSet(answerTwice);
     return ok;
 }
@@ -305,7 +311,16 @@ int main(int argc, char *argv[])
         if (bytes.isEmpty())
             return;
         const qint64 now = clock.elapsed();
-        everyResponder([&](SlaveResponder &r) { writer->enqueue(r.receive(bytes, now)); });
+        everyResponder([&](SlaveResponder &r) {
+            const QVector<LinePiece> pieces = r.receive(bytes, now);
+            if (pieces.isEmpty() || !options.slowAnswers) {
+                writer->enqueue(pieces);
+                return;
+            }
+            // A slow pack counts its delay from its own request, even while
+            // an earlier answer (another pack's) is still to go out.
+            QTimer::singleShot(options.answerDelayMs, writer.get(), [&writer, pieces] { writer->enqueue(pieces); });
+        });
     };
 
     // Opens a pseudo-terminal (again) and, with --link, points the link at it.
@@ -362,7 +377,7 @@ int main(int argc, char *argv[])
     }
 
     if (options.byteTimeBaud > 0)
-        writer->setLineTiming(options.byteTimeBaud, 10);
+        writer->setLineTiming(options.byteTimeBaud, options.slowAnswers ? 0 : options.answerDelayMs);
 
     // Control lines on stdin. The end of a pipe means the controlling
     // process went away, which ends the simulator too; a stdin that is a
