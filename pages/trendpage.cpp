@@ -19,6 +19,7 @@ using namespace TrendSeries;
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSaveFile>
+#include <QShowEvent>
 #include <QSqlDatabase>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -455,6 +456,14 @@ void TrendPage::appendSample(qint64, const QVector<QVariant> &values)
 void TrendPage::updateLiveChart()
 {
     m_liveUpdatePending = false;
+    if (!isVisible() && m_live) {
+        // Nobody sees the chart: a line series lays out its whole path (and
+        // the shape for the hover) with every point, for each of sixteen
+        // packs a second. The samples are kept; the page draws them when it
+        // is shown.
+        m_liveBehind = true;
+        return;
+    }
     if (!m_live || m_drawn >= m_samples.size()) {
         m_drawn = std::max(0, std::min(m_drawn, int(m_samples.size())));
         return;
@@ -498,6 +507,15 @@ void TrendPage::updateLiveChart()
     if (m_following)
         followNewest();
     refreshState();
+}
+
+void TrendPage::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_liveBehind && m_live) {
+        m_liveBehind = false;
+        fillFromLive();
+    }
 }
 
 qint64 TrendPage::followedEnd(qint64 newestMs) const

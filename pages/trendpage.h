@@ -106,6 +106,9 @@ public slots:
     void on_allBtn_clicked();
     void on_saveImageBtn_clicked();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
     void buildChart();
     void submit(Trend::Request request);
@@ -149,6 +152,7 @@ private:
     QVector<Trend::Sample> m_samples; // live samples, oldest first
     int m_drawn = 0; // m_samples drawn in the live chart
     bool m_liveUpdatePending = false;
+    bool m_liveBehind = false; // live samples came while the page was hidden
     bool m_live = true;
     bool m_following = true;
     bool m_settingRange = false;

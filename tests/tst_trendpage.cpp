@@ -95,6 +95,21 @@ private slots:
         QVERIFY(!page->isOverlay());
     }
 
+    // A hidden page (another tab) keeps the samples but draws nothing; shown, it draws all of them at once.
+    void hiddenPageDrawsWhenShown()
+    {
+        store(Start, 5000);
+        QTRY_COMPARE(voltage()->count(), 1);
+        page->hide();
+        for (int s = 1; s <= 5; ++s)
+            store(Start.addSecs(s), 5000 + s);
+        QTest::qWait(50);
+        QCOMPARE(voltage()->count(), 1);
+        page->show();
+        QCOMPARE(voltage()->count(), 6);
+        QCOMPARE(voltage()->at(5), QPointF(Start.addSecs(5).toMSecsSinceEpoch(), 50.05));
+    }
+
     void liveFollowsTheLastTenMinutes()
     {
         for (int s = 0; s <= 15 * 60 + 3; ++s)
