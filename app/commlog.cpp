@@ -1,9 +1,11 @@
 #include "app/commlog.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QPlainTextEdit>
+#include <QTemporaryFile>
 #include <algorithm>
 
 namespace {
@@ -152,6 +154,10 @@ CommLog::CommLog(QPlainTextEdit *view) : m_view(view), m_clock([] { return QDate
     }
 }
 
+CommLog::~CommLog() = default;
+CommLog::CommLog(CommLog &&other) noexcept = default;
+CommLog &CommLog::operator=(CommLog &&other) noexcept = default;
+
 QString CommLog::prefix(Direction direction, int language)
 {
     if (language == 0)
@@ -225,8 +231,41 @@ void CommLog::sealOpenBlock()
         block.data = m_open;
         block.data.squeeze();
     }
+    spill(block);
     m_blocks.push_back(std::move(block));
     m_open.clear();
+}
+
+bool CommLog::spill(Block &block)
+{
+    if (m_spillFailed)
+        return false;
+    if (!m_spill) {
+        // Qt names no folder when TMPDIR names one that does not exist.
+        const QString folder = QDir::tempPath();
+        m_spill = std::make_unique<QTemporaryFile>(folder + QStringLiteral("/packscope-log-XXXXXX"));
+        if (folder.isEmpty() || !m_spill->open()) {
+            qWarning("communication log: no spill file (%s); keeping the log in memory",
+                     qPrintable(folder.isEmpty() ? QStringLiteral("the temporary folder is missing")
+                                                 : m_spill->errorString()));
+            m_spill.reset();
+            m_spillFailed = true;
+            return false;
+        }
+    }
+    const qint64 at = m_spill->size();
+    if (!m_spill->seek(at) || m_spill->write(block.data) != block.data.size() || !m_spill->flush()) {
+        // A full disk: this block and the ones after it stay in memory; the
+        // blocks already in the file are read from it as before.
+        qWarning("communication log: cannot write the spill file (%s); keeping the log in memory",
+                 qPrintable(m_spill->errorString()));
+        m_spillFailed = true;
+        return false;
+    }
+    block.offset = at;
+    block.size = block.data.size();
+    block.data = QByteArray();
+    return true;
 }
 
 // Drops the oldest lines of the view, ViewTrim of them in one edit. The view's
@@ -246,7 +285,15 @@ void CommLog::trimView()
 
 QByteArray CommLog::blockBytes(const Block &block) const
 {
-    return block.packed ? qUncompress(block.data) : block.data;
+    QByteArray data = block.data;
+    if (block.offset >= 0) {
+        data.resize(block.size);
+        if (!m_spill->seek(block.offset) || m_spill->read(data.data(), block.size) != block.size) {
+            m_readError = m_spill->errorString();
+            return QByteArray();
+        }
+    }
+    return block.packed ? qUncompress(data) : data;
 }
 
 template <typename Take>
@@ -357,6 +404,7 @@ Result CommLog::appendTo(const QString &fileName) const
     }
 
     bool first = true;
+    m_readError.clear();
     forEachLine(0, [&](const QByteArray &text, qint64) {
         if (!first)
             out.append('\n');
@@ -370,6 +418,8 @@ Result CommLog::appendTo(const QString &fileName) const
     });
     if (!result.ok())
         return result;
+    if (!m_readError.isEmpty())
+        return Result::failure(QStringLiteral("the log's older lines cannot be read back: %1").arg(m_readError));
     out.append("\r\n");
     result = SafeSave::write(file, out);
     if (!result.ok())
@@ -381,6 +431,8 @@ void CommLog::clear()
 {
     m_blocks.clear();
     m_blocks.shrink_to_fit();
+    m_spill.reset();
+    m_spillFailed = false;
     m_open.clear();
     m_lineCount = 0;
     m_lastMs = 0;
@@ -392,6 +444,14 @@ void CommLog::moveCursorToEnd()
 {
     if (m_view)
         m_view->moveCursor(QTextCursor::End);
+}
+
+qint64 CommLog::spilledBytes() const
+{
+    qint64 total = 0;
+    for (const Block &block : m_blocks)
+        total += block.offset >= 0 ? block.size : 0;
+    return total;
 }
 
 qint64 CommLog::storeBytes() const

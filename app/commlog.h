@@ -6,18 +6,24 @@
 #include <QString>
 #include <QtGlobal>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QPlainTextEdit;
+class QTemporaryFile;
 
 // The communication log: one line per frame sent or answer taken.
 //
-// A technician may leave the tool polling for days, some 170,000 lines a day.
-// Every line is kept, but not as text: the frame bytes go into a store of
-// their own, in blocks of BlockLines lines, each line a one- or two-byte
-// header (direction, language, length), the time since the line before in
-// milliseconds (one or two bytes while polling), then its raw bytes. A full
-// block is packed with zlib, so a day of monitoring costs a few megabytes.
+// A technician may leave the tool polling for days, some 170,000 lines a day
+// for one pack and sixteen times as many for sixteen. Every line is kept, but
+// not as text: the frame bytes go into a store of their own, in blocks of
+// BlockLines lines, each line a one- or two-byte header (direction,
+// language, length), the time since the line before in milliseconds (one or
+// two bytes while polling), then its raw bytes. A full block is packed with
+// zlib and goes to a temporary file (memory keeps only where it is), so the
+// tool's memory stays flat however long the log; a day of sixteen packs
+// costs the file some hundred megabytes. Where that file cannot be written
+// (no space, no temporary folder) the blocks stay in memory instead.
 // The view shows only the newest lines, at most ViewLines of them, so neither
 // its memory nor its relayout grows with the log. Save and Clear act on the
 // whole log.
@@ -39,6 +45,9 @@ public:
     static constexpr int BlockLines = 1024;
 
     explicit CommLog(QPlainTextEdit *view);
+    ~CommLog();
+    CommLog(CommLog &&other) noexcept;
+    CommLog &operator=(CommLog &&other) noexcept;
 
     // Appends a line in `language` (0 Chinese, 1 English; other values log
     // nothing), then moves the view's cursor to the end so that the newest
@@ -76,8 +85,10 @@ public:
     // not shown are written into it now (the newest ViewLines of them).
     void viewShown();
 
-    // Bytes held by the line store (not counting the view).
+    // Bytes held in memory by the line store (not counting the view), and
+    // bytes of it in the spill file.
     qint64 storeBytes() const;
+    qint64 spilledBytes() const;
 
     static QString prefix(Direction direction, int language);
     // The text of a line; empty for a language other than 0 and 1.
@@ -87,13 +98,17 @@ private:
     // BlockLines lines, zlib-packed when that is smaller.
     struct Block
     {
-        QByteArray data;
+        QByteArray data;    // empty once in the spill file
+        qint64 offset = -1; // where in the spill file, or -1
+        int size = 0;       // bytes there
         qint64 startMs = 0; // the time the first line's delta counts from
         bool packed = false;
     };
 
     void appendStored(quint8 tag, const QByteArray &bytes);
     void sealOpenBlock();
+    // Moves a sealed block's bytes to the spill file; false leaves them.
+    bool spill(Block &block);
     void trimView();
     QByteArray blockBytes(const Block &block) const;
     // Calls `take` with the text of each line from `first` on, oldest first,
@@ -105,6 +120,9 @@ private:
     QPlainTextEdit *m_view;
     bool m_viewStale = false; // lines came while the view was not shown
     std::vector<Block> m_blocks; // full blocks, oldest first
+    std::unique_ptr<QTemporaryFile> m_spill; // their bytes, once written
+    bool m_spillFailed = false;
+    mutable QString m_readError; // the spill file failed a read
     QByteArray m_open;           // the lines after the full blocks, unpacked
     qint64 m_lineCount = 0;
     qint64 m_openStartMs = 0;  // startMs of the open block

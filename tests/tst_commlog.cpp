@@ -51,6 +51,9 @@ private slots:
         QVERIFY(log.appendTo(name).ok());
         const QByteArray all = expected.join(QLatin1Char('\n')).toUtf8() + "\r\n";
         QVERIFY(readFile(name) == all);
+        // The full blocks live in the spill file: memory holds the open block and where the others are.
+        QVERIFY(log.spilledBytes() > 0);
+        QVERIFY2(log.storeBytes() < 400 * 1024, qPrintable(QString::number(log.storeBytes())));
         // A view whose tab is not shown is written when it is shown again, with the newest lines.
         QWidget window;
         auto *tab = new QWidget(&window);
@@ -82,6 +85,37 @@ private slots:
         }
         QVERIFY(readFile(name) == before);
         QCOMPARE(entries(m_dir.path()), files);
+    }
+
+    // No spill file can be made (no temporary folder), or writing it fails (the disk fills up): the blocks stay
+    // in memory and every line is still saved.
+    void spillFails_data()
+    {
+        columns<bool>("noFolder");
+        QTest::newRow("no temporary folder") << true;
+        QTest::newRow("disk full") << false;
+    }
+    void spillFails()
+    {
+        QFETCH(bool, noFolder);
+        const QByteArray tmp = qgetenv("TMPDIR");
+        if (noFolder)
+            qputenv("TMPDIR", m_dir.filePath(QStringLiteral("missing")).toUtf8());
+        CommLog log(nullptr);
+        QStringList expected;
+        {
+            FileSizeLimit full(noFolder ? RLIM_INFINITY : rlim_t(0));
+            for (int n = 0; n < 3 * CommLog::BlockLines + 5; ++n) {
+                log.logNote(QString::number(n));
+                expected << QStringLiteral("※ %1").arg(n);
+            }
+        }
+        qputenv("TMPDIR", tmp);
+        QCOMPARE(log.spilledBytes(), qint64(0));
+        const QString name = m_dir.filePath(QStringLiteral("kept.txt"));
+        QFile::remove(name);
+        QVERIFY(log.appendTo(name).ok());
+        QVERIFY(readFile(name) == expected.join(QLatin1Char('\n')).toUtf8() + "\r\n");
     }
 
     // The window's Save says why it failed, in its language, and leaves the old file whole.
