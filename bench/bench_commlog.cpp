@@ -251,8 +251,9 @@ int main(int argc, char **argv)
     std::printf("RSS empty log / full log         %8.1f / %.1f MB\n", rssEmpty, rssFull);
     std::printf("memory above empty log           %8.1f MB (target < 60 MB) %s\n", memAbove,
                 verdict(memAbove < 60));
-    std::printf("  of which line store            %8.1f MB (%.1f bytes a line)\n", storeBytes / 1048576.0,
-                double(storeBytes) / double(totalLines));
+    std::printf("  of which line store            %8.1f MB in memory, %.1f MB in its temporary file (%.1f bytes a line)\n",
+                storeBytes / 1048576.0, log.spilledBytes() / 1048576.0,
+                double(storeBytes + log.spilledBytes()) / double(totalLines));
     std::printf("re-wrap after widening           %8.1f ms (target < 100 ms) %s\n", rewrap,
                 verdict(rewrap < 100));
     std::printf("save all lines                   %8.1f ms, %.1f MB written%s\n", saveMs,
