@@ -402,6 +402,15 @@ void MainWindow::connectSession()
             logNote(pickText(language(), QStringLiteral("ID %1 在线：%2"), QStringLiteral("ID %1 online: %2"))
                         .arg(id)
                         .arg(serialText(m_session->packData(id))));
+        if (const quint8 other = m_session->packSharingSerial(id)) {
+            const QString text = pickText(language(), QStringLiteral("ID %1 与 ID %2 的序列号相同（%3）：历史记录无法区分这两个电池组"),
+                                          QStringLiteral("ID %1 reports the same serial as ID %2 (%3): the history cannot tell their rows apart"))
+                                     .arg(id)
+                                     .arg(other)
+                                     .arg(serialText(m_session->packData(id)));
+            logNote(text);
+            statusBar()->showMessage(text, 30000);
+        }
     });
     connect(m_session, &BmsSession::packOffline, this, [this](quint8 id) {
         if (m_session->addresses().size() > 1 && m_monitoring)

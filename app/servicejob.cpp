@@ -166,6 +166,12 @@ void ServiceJob::onPackOnline(quint8 id)
     const QString serial = serialText(live);
     if (m_online.value(id) != serial || !m_online.contains(id))
         say(QStringLiteral("pack %1 online: %2 %3 %4").arg(id).arg(modelText(live), versionText(live), serial));
+    if (const quint8 other = m_session->packSharingSerial(id))
+        say(QStringLiteral("pack %1 reports the same serial as pack %2 (%3): the history and the broker cannot tell "
+                           "them apart")
+                .arg(id)
+                .arg(other)
+                .arg(serial));
     m_online.insert(id, serial);
     if (m_publisher)
         m_publisher->packOnline(id, live);

@@ -64,6 +64,16 @@ const BmsLiveData &BmsSession::packData(quint8 id) const
     return const_cast<BmsSession *>(this)->image(id);
 }
 
+quint8 BmsSession::packSharingSerial(quint8 id) const
+{
+    const QString serial = serialText(packData(id));
+    for (const quint8 other : m_link->addresses()) {
+        if (other != id && isPackOnline(other) && serialText(packData(other)) == serial)
+            return other;
+    }
+    return 0;
+}
+
 void BmsSession::setOnline(quint8 id, bool online)
 {
     if (id >= m_online.size() || m_online[id] == online)

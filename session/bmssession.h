@@ -49,6 +49,11 @@ public:
     const BmsLiveData &packData(quint8 id) const;
     // Answered its identity read and not fallen silent since.
     bool isPackOnline(quint8 id) const { return id < m_online.size() && m_online[id]; }
+    // Another online pack that reports the same serial as `id` (0: none).
+    // Rows of the history, and topics of a broker, are told apart by the
+    // serial: two packs with one serial (a copied configuration, a slave
+    // that serves one image under every ID) mix there.
+    quint8 packSharingSerial(quint8 id) const;
     // The time a cycle over every pack takes, and whether that is longer
     // than the poll period (the line cannot carry more).
     int cycleMs() const { return m_link->cycleMs(); }
