@@ -66,6 +66,23 @@ int turnMs(int pollMs, int packs, qint32 baud)
     return qMax(pollMs / packs, minTurnMs(baud));
 }
 
+int turnLengthMs(int turnMs, int pollMs, int packs, int turnIndex)
+{
+    if (packs <= 1 || qint64(turnMs) * packs > pollMs)
+        return turnMs;
+    const qint64 k = turnIndex % packs;
+    return int((k + 1) * pollMs / packs - k * pollMs / packs);
+}
+
+qint64 TurnTimetable::next(qint64 nowMs, int lengthMs, int needMs)
+{
+    const bool onTime = m_due >= 0 && nowMs >= m_due - lengthMs / 2 && nowMs - m_due <= lengthMs;
+    m_due = (onTime ? m_due : nowMs) + lengthMs;
+    // A tick that came late may have to leave this answer a little more
+    // time; the timetable stays where it was, and the turns after catch up.
+    return qMax(m_due, nowMs + needMs);
+}
+
 bool SilenceGate::arrival(qint64 nowMs)
 {
     const bool endsPrevious = m_pending && nowMs - m_lastArrival >= m_silenceMs;

@@ -40,6 +40,32 @@ TickDecision decideTick(BmsLiveData &live, quint8 &unansweredCount, quint8 addre
 constexpr int PackDelayMs = 40;
 int minTurnMs(qint32 baud);
 int turnMs(int pollMs, int packs, qint32 baud);
+// The length of turn `turnIndex` of a cycle whose turns are `turnMs` long
+// on average: where the turns fit the period they share it to the
+// millisecond (62 or 63 ms each for 16 packs in 1000 ms), so that a cycle
+// takes the period exactly; a stretched cycle's turns are all `turnMs`.
+int turnLengthMs(int turnMs, int pollMs, int packs, int turnIndex);
+
+// The regular turns' timetable. Each turn is due one turn length after the
+// one before it, however long the sending took, so that every pack is
+// sampled once a period: not a little more often (a timer firing early) nor
+// less (each turn's small delays adding up over a cycle). A turn that starts
+// more than a turn late (a busy window, quick frames in between), or
+// clearly early (called by hand), starts the timetable again from then.
+// After a request the next turn never comes before `needMs`, the time its
+// answer may take.
+class TurnTimetable
+{
+public:
+    // A turn starts at `nowMs`; returns when the next one may start (its
+    // time in the timetable, or later to leave this turn's answer its time).
+    qint64 next(qint64 nowMs, int lengthMs, int needMs);
+    // The next turn is due at `dueMs` (the start, a quick frame sent).
+    void setDue(qint64 dueMs) { m_due = dueMs; }
+
+private:
+    qint64 m_due = -1;
+};
 
 // Where one answer ends on a line without frame markers: after `silenceMs`
 // of silence. Times come from the caller, so the boundary can be tested with

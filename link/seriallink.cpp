@@ -24,6 +24,10 @@ SerialLink::SerialLink(LinkPort *port, QObject *parent)
     m_image = [](quint8) -> BmsLiveData & { return liveData(); };
 
     m_pollTimer = new QTimer(this);
+    // The turns keep a timetable to the millisecond (see TurnTimetable): a
+    // coarse timer may fire up to 5 % early.
+    m_pollTimer->setTimerType(Qt::PreciseTimer);
+    m_pollTimer->setSingleShot(true);
     m_frameTimer = new QTimer(this);
     // The end of a frame is 20 ms of silence: a coarse timer may fire early.
     m_frameTimer->setTimerType(Qt::PreciseTimer);
@@ -45,7 +49,6 @@ SerialLink::SerialLink(LinkPort *port, QObject *parent)
         // cycle; the quick frames go on after that turn's answer.
         if (m_packs.size() > 1 && m_clock() - m_lastRegularMs >= turnMs()) {
             m_soonAfterTurn = true;
-            m_pollTimer->start(turnMs());
             vsSerialSend();
             return;
         }
@@ -61,7 +64,7 @@ void SerialLink::setPollInterval(int ms)
 {
     m_pollMs = qMax(1, ms);
     if (m_pollTimer->isActive())
-        m_pollTimer->start(turnMs());
+        startTurnTimer(m_clock() + turnMs());
 }
 
 void SerialLink::setAddresses(const QVector<quint8> &addresses)
@@ -137,7 +140,7 @@ void SerialLink::beginMonitoring()
     m_soonAfterTurn = false;
     m_state = Monitoring;
     // The first request goes out one turn from now.
-    m_pollTimer->start(turnMs());
+    startTurnTimer(m_clock() + turnMs());
 }
 
 bool SerialLink::writeRequest(const QByteArray &frame)
@@ -212,8 +215,24 @@ void SerialLink::vsSerialSend()
         return;
     const int index = m_turn % m_packs.size();
     m_turn = (index + 1) % m_packs.size();
-    m_lastRegularMs = m_clock();
+    const qint64 now = m_clock();
+    m_lastRegularMs = now;
+    const qint64 due = m_timetable.next(now, turnLengthMs(turnMs(), m_pollMs, m_packs.size(), index), answerTimeMs());
     poll(index);
+    if (m_state == Monitoring)
+        m_pollTimer->start(int(qBound<qint64>(0, due - m_clock(), 3600000)));
+}
+
+void SerialLink::startTurnTimer(qint64 dueMs)
+{
+    m_timetable.setDue(dueMs);
+    m_pollTimer->start(int(qBound<qint64>(0, dueMs - m_clock(), 3600000)));
+}
+
+int SerialLink::answerTimeMs() const
+{
+    // One pack polled faster than that (a test rig) has its whole period.
+    return m_packs.size() > 1 ? qMax(minTurnMs(m_baud), m_slowestMs) : qMin(minTurnMs(m_baud), m_pollMs);
 }
 
 void SerialLink::pollSelected()
@@ -222,7 +241,7 @@ void SerialLink::pollSelected()
         return;
     // The regular tick starts its turn again from this request, so that it
     // never sends while this answer is on its way.
-    m_pollTimer->start(turnMs());
+    startTurnTimer(m_clock() + turnMs());
     poll(selectedIndex());
 }
 
@@ -260,12 +279,9 @@ void SerialLink::poll(int index)
         emit writeAbandoned();
         break;
     case TickDecision::Send:
+        // The turn that follows leaves the answer its time (see
+        // TurnTimetable), even after a tick that came late.
         sendFrame(d.frame, index);
-        // A full turn for the answer from now on: a tick that came late
-        // (the window was busy) is not followed by one a moment later that
-        // would find the answer still on its way.
-        if (m_state == Monitoring)
-            m_pollTimer->start(turnMs());
         break;
     case TickDecision::Nothing:
         break;

@@ -66,7 +66,7 @@ public:
     void setImageSource(ImageSource source) { m_image = std::move(source); }
     // One pack's turn and the whole cycle, in milliseconds.
     int turnMs() const;
-    int cycleMs() const { return turnMs() * m_packs.size(); }
+    int cycleMs() const { return qMax(turnMs() * int(m_packs.size()), m_pollMs); }
     // The poll period; 1000 ms on a real bus, shorter on test rigs.
     void setPollInterval(int ms);
     int pollInterval() const { return m_pollMs; }
@@ -160,6 +160,11 @@ private:
     void takeFrame(const QByteArray &bytes);
     // A whole answer from the pack polled before the one in flight.
     void noteLateAnswer(const QByteArray &bytes);
+    // The timetable starts again: the next regular turn comes at `dueMs` on
+    // the link's clock.
+    void startTurnTimer(qint64 dueMs);
+    // The time an answer may take: no turn comes sooner after a request.
+    int answerTimeMs() const;
     void onPortFailed(const QString &reason);
     void tryReconnect();
     // Empties the receive side and forgets the request in flight.
@@ -207,6 +212,7 @@ private:
     quint8 m_previousAddress = 0;
     qint64 m_previousSentMs = 0;
     int m_slowestMs = 0;
+    TurnTimetable m_timetable;
     ImageSource m_image;
     int m_pollMs = 1000;
     bool m_autoReconnect = true;

@@ -102,6 +102,52 @@ private slots:
         }
     }
 
+    // An hour at the pace users run (16 packs, 1 s, 115200 baud: turns of 62 or 63 ms) holds 3,600 turns of each
+    // pack whether each tick comes on time, a few ms late or a ms early. One pack keeps its second; 5 packs at
+    // 9600 baud stretch to turns of 244 ms.
+    void turnTimetable_data()
+    {
+        columns<int, int, int, int, int>("packs", "baud", "jitter", "spanMs", "turns");
+        QTest::newRow("16 packs on time") << 16 << 115200 << 0 << 3600000 << 57600;
+        QTest::newRow("16 packs, ticks 0-9 ms late") << 16 << 115200 << 9 << 3600000 << 57600;
+        QTest::newRow("16 packs, ticks 1 ms early") << 16 << 115200 << -1 << 3600000 << 57600;
+        QTest::newRow("3 packs, ticks 0-4 ms late") << 3 << 115200 << 4 << 3600000 << 10800;
+        QTest::newRow("one pack, ticks 0-9 ms late") << 1 << 115200 << 9 << 3600000 << 3600;
+        QTest::newRow("5 packs at 9600, stretched") << 5 << 9600 << 0 << 100 * 244 << 100;
+    }
+    void turnTimetable()
+    {
+        QFETCH(int, packs);
+        QFETCH(int, baud);
+        QFETCH(int, jitter);
+        QFETCH(int, spanMs);
+        const int turn = turnMs(1000, packs, baud);
+        TurnTimetable timetable;
+        timetable.setDue(0);
+        qint64 due = 0;
+        int turns = 0;
+        while (due < spanMs) {
+            const int late = jitter < 0 ? jitter : (turns * 7) % (jitter + 1);
+            due = timetable.next(due + late, turnLengthMs(turn, 1000, packs, turns), minTurnMs(baud));
+            ++turns;
+        }
+        QTEST(turns, "turns");
+    }
+
+    // A tick late by more than a turn (the window was busy) starts the timetable again from then; after a tick
+    // late by less, the next turns still leave each answer its 57 ms and catch up with the timetable.
+    void turnTimetableAfterDelays()
+    {
+        TurnTimetable timetable;
+        timetable.setDue(1000);
+        QCOMPARE(timetable.next(1000, 62, 57), qint64(1062));
+        QCOMPARE(timetable.next(1062 + 500, 63, 57), qint64(1562 + 63));
+        QCOMPARE(timetable.next(1625 + 50, 62, 57), qint64(1675 + 57));
+        QCOMPARE(timetable.next(1732, 63, 57), qint64(1789)); // catching up with the timetable (1750)
+        QCOMPARE(timetable.next(1789, 62, 57), qint64(1846));
+        QCOMPARE(timetable.next(1700, 62, 57), qint64(1762)); // called early, by hand: from then
+    }
+
     // Full at exactly its capacity, a write beyond it takes what fits, and
     // bytes come out in order across the end of the storage.
     void ringBuffer()
