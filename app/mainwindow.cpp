@@ -412,6 +412,12 @@ void MainWindow::connectSession()
             statusBar()->showMessage(text, 30000);
         }
     });
+    connect(m_session, &BmsSession::packNotAnswering, this, [this](quint8 id) {
+        if (m_session->addresses().size() > 1)
+            logNote(pickText(language(), QStringLiteral("ID %1 没有应答：线上没有这个 ID 的电池组？"),
+                             QStringLiteral("ID %1 does not answer: no pack with this ID on the line?"))
+                        .arg(id));
+    });
     connect(m_session, &BmsSession::packOffline, this, [this](quint8 id) {
         if (m_session->addresses().size() > 1 && m_monitoring)
             logNote(pickText(language(), QStringLiteral("ID %1 无应答，离线"), QStringLiteral("ID %1 stopped answering: offline"))

@@ -84,6 +84,11 @@ int ServiceJob::exec()
     });
     connect(m_session.get(), &BmsSession::portRecovered, this,
             [](const QString &port) { say(QStringLiteral("port %1 back").arg(port)); });
+    connect(m_session.get(), &BmsSession::packNotAnswering, this, [](quint8 id) {
+        say(QStringLiteral("pack %1 does not answer: nothing on the line answers to ID %1 (is the ID right, the pack "
+                           "connected?)")
+                .arg(id));
+    });
     connect(m_session.get(), &BmsSession::cycleChanged, this, [this] {
         say(QStringLiteral("a pack answers late: each pack now sampled every %1 s")
                 .arg(m_session->cycleMs() / 1000.0, 0, 'f', 2));

@@ -14,6 +14,7 @@ BmsSession::BmsSession(LinkPort *port, QObject *parent)
 {
     m_images.resize(65);
     m_online.resize(65);
+    m_answered.resize(65);
     m_link->setImageSource([this](quint8 id) -> BmsLiveData & { return image(id); });
     m_link->setWriteFrameSource([this] { return m_writer->frame(); });
     m_link->setRecordFrameSource([this] { return m_datalog->requestFrame(); });
@@ -21,6 +22,10 @@ BmsSession::BmsSession(LinkPort *port, QObject *parent)
     connect(m_link, &SerialLink::writeAbandoned, m_writer, &ParameterWriter::notAcknowledged);
     connect(m_link, &SerialLink::readRefused, this, &BmsSession::readRefused);
     connect(m_link, &SerialLink::wentOffline, this, [this](quint8 id) {
+        if (id < m_answered.size() && !m_answered[id]) {
+            m_answered[id] = true;
+            emit packNotAnswering(id);
+        }
         setOnline(id, false);
         if (id == selectedPack()) {
             m_writer->forgetPack();
@@ -79,6 +84,8 @@ void BmsSession::setOnline(quint8 id, bool online)
     if (id >= m_online.size() || m_online[id] == online)
         return;
     m_online[id] = online;
+    if (online)
+        m_answered[id] = true;
     if (!online)
         emit packOffline(id);
 }
@@ -129,6 +136,7 @@ bool BmsSession::selectPack(quint8 id)
 Result BmsSession::start()
 {
     m_link->resetCounters();
+    m_answered.fill(false);
     const Result started = m_link->start();
     if (started.ok())
         m_monitoring = true;

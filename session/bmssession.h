@@ -103,6 +103,9 @@ signals:
     void packOnline(quint8 id);
     void packSampleRead(quint8 id);
     void packOffline(quint8 id);
+    // A pack of the list has not answered once since monitoring started
+    // (a wrong ID, a pack not connected); said once per start.
+    void packNotAnswering(quint8 id);
     // Another pack is now the selected one: the pages show it.
     void packSelected(quint8 id);
     // The cycle over the packs got longer (a slow pack): see cycleMs().
@@ -131,5 +134,6 @@ private:
     // the live data block; its slot here is stale meanwhile).
     std::vector<std::unique_ptr<BmsLiveData>> m_images;
     QVector<bool> m_online;
+    QVector<bool> m_answered; // answered since monitoring started, or said not to
     std::function<QDateTime()> m_clock;
 };

@@ -137,13 +137,15 @@ private slots:
         QCOMPARE(bus.window.packsPage()->model()->index(2, PackTableModel::Serial).data().toString(), serialOf(7));
     }
 
-    // Two packs that report one serial (their rows would mix in the history) are named in the log.
-    void sameSerialIsNamed()
+    // Two packs that report one serial (their rows would mix in the history) are named in the log; so is, once,
+    // an ID of the list that never answers.
+    void sameSerialAndSilentIdAreNamed()
     {
-        Bus bus({1, 3, 7});
+        Bus bus({1, 3, 5, 7});
         bus.models[7]->setIdentity(QStringLiteral("PSX-16S"), QStringLiteral("V1.0"), serialOf(1));
+        bus.silent.insert(5);
         bus.window.on_monitorBtn_clicked();
-        bus.cycles(2);
+        bus.cycles(12);
         QStringList notes;
         for (qint64 i = 0; i < bus.window.commLog().lineCount(); ++i) {
             if (bus.window.commLog().line(i).startsWith(QStringLiteral("※")))
@@ -152,7 +154,8 @@ private slots:
         QCOMPARE(notes, QStringList({"※ ID 1 online: PS2026120600001", "※ ID 3 online: PS2026120600003",
                                      "※ ID 7 online: PS2026120600001",
                                      "※ ID 7 reports the same serial as ID 1 (PS2026120600001): the history cannot tell "
-                                     "their rows apart"}));
+                                     "their rows apart",
+                                     "※ ID 5 does not answer: no pack with this ID on the line?"}));
     }
 
     // A pack that falls silent goes offline alone; it comes back by itself.
