@@ -89,8 +89,12 @@ void MainWindow::updateStatus()
     if (m_session->isCycleStretched()) {
         // Many packs or a slow line: each pack is sampled less often than
         // the poll period, and the technician should know.
-        const QString cycle = pickText(language(), QStringLiteral("%1 个电池组，每个每 %2 秒采样一次（线路速率所限）"),
-                                       QStringLiteral("%1 packs: each sampled every %2 s (all the line can carry)"))
+        const bool slowPack = m_session->isCycleSlowedByPack();
+        const QString cycle = pickText(language(),
+                                       slowPack ? QStringLiteral("%1 个电池组，每个每 %2 秒采样一次（电池组应答慢）")
+                                                : QStringLiteral("%1 个电池组，每个每 %2 秒采样一次（线路速率所限）"),
+                                       slowPack ? QStringLiteral("%1 packs: each sampled every %2 s (a pack answers slowly)")
+                                                : QStringLiteral("%1 packs: each sampled every %2 s (all the line can carry)"))
                                   .arg(m_session->addresses().size())
                                   .arg(QString::number(m_session->cycleMs() / 1000.0, 'f', 1));
         text = store.isEmpty() ? cycle : cycle + QStringLiteral("; ") + store;

@@ -67,6 +67,8 @@ public:
     // One pack's turn and the whole cycle, in milliseconds.
     int turnMs() const;
     int cycleMs() const { return qMax(turnMs() * int(m_packs.size()), m_pollMs); }
+    // The turns are as long as a slow pack needs, not as the line needs.
+    bool turnsFitSlowPack() const { return m_packs.size() > 1 && m_slowestMs > ::turnMs(m_pollMs, m_packs.size(), m_baud); }
     // The poll period; 1000 ms on a real bus, shorter on test rigs.
     void setPollInterval(int ms);
     int pollInterval() const { return m_pollMs; }

@@ -58,6 +58,8 @@ public:
     // than the poll period (the line cannot carry more).
     int cycleMs() const { return m_link->cycleMs(); }
     bool isCycleStretched() const { return m_link->addresses().size() > 1 && m_link->cycleMs() > m_link->pollInterval(); }
+    // Stretched because a pack answers slowly rather than by the line.
+    bool isCycleSlowedByPack() const { return m_link->turnsFitSlowPack(); }
 
     // Opens the link's port and polls from the identity read; a failure
     // says why the port cannot be opened.

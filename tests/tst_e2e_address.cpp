@@ -17,6 +17,7 @@
 
 #include <QComboBox>
 #include <QSqlDatabase>
+#include <QLabel>
 #include <QSqlQuery>
 #include <QtTest>
 
@@ -194,6 +195,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(rowsOf(1) >= 3 && rowsOf(2) >= 3 && rowsOf(3) >= 3 && rowsOf(4) >= 3, E2e::Deadline);
         QVERIFY(e.window->session()->isCycleStretched());
         QVERIFY2(e.window->session()->cycleMs() >= 4 * 88, qPrintable(QString::number(e.window->session()->cycleMs())));
+        QVERIFY(child<QLabel>(e.window.get(), "storeLabel")->text().endsWith(QStringLiteral(" s (a pack answers slowly)")));
     }
 };
 
