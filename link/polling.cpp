@@ -74,6 +74,27 @@ int turnLengthMs(int turnMs, int pollMs, int packs, int turnIndex)
     return int((k + 1) * pollMs / packs - k * pollMs / packs);
 }
 
+void SlowestAnswer::age(qint64 nowMs)
+{
+    if (nowMs - m_windowStart < WindowMs)
+        return;
+    m_previous = nowMs - m_windowStart < 2 * WindowMs ? m_current : 0;
+    m_current = 0;
+    m_windowStart = nowMs;
+}
+
+void SlowestAnswer::note(qint64 nowMs, int tookMs)
+{
+    age(nowMs);
+    m_current = qMax(m_current, tookMs);
+}
+
+int SlowestAnswer::ms(qint64 nowMs)
+{
+    age(nowMs);
+    return qMax(m_current, m_previous);
+}
+
 qint64 TurnTimetable::next(qint64 nowMs, int lengthMs, int needMs)
 {
     const bool onTime = m_due >= 0 && nowMs >= m_due - lengthMs / 2 && nowMs - m_due <= lengthMs;

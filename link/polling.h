@@ -46,6 +46,29 @@ int turnMs(int pollMs, int packs, qint32 baud);
 // takes the period exactly; a stretched cycle's turns are all `turnMs`.
 int turnLengthMs(int turnMs, int pollMs, int packs, int turnIndex);
 
+// The longest time a pack of the line took to answer lately (from its
+// request to the end of its answer, and a margin), which the turns must
+// leave it. A slow answer counts for five to ten minutes: a pack that is
+// always slow keeps its longer turns without losing answers, while one
+// slow answer (a pack busy writing its parameters) no longer slows every
+// pack's sampling for good.
+class SlowestAnswer
+{
+public:
+    static constexpr qint64 WindowMs = 300000;
+    // An answer at `nowMs` took `tookMs`.
+    void note(qint64 nowMs, int tookMs);
+    // The longest answer of the last five to ten minutes at `nowMs`.
+    int ms(qint64 nowMs);
+    void reset(qint64 nowMs) { m_current = m_previous = 0, m_windowStart = nowMs; }
+
+private:
+    void age(qint64 nowMs);
+    int m_current = 0;
+    int m_previous = 0;
+    qint64 m_windowStart = 0;
+};
+
 // The regular turns' timetable. Each turn is due one turn length after the
 // one before it, however long the sending took, so that every pack is
 // sampled once a period: not a little more often (a timer firing early) nor
@@ -87,6 +110,8 @@ public:
     int remaining(qint64 nowMs) const;
     void reset() { m_pending = false; }
     bool pending() const { return m_pending; }
+    // When the latest bytes arrived.
+    qint64 lastArrival() const { return m_lastArrival; }
     int silenceMs() const { return m_silenceMs; }
 
 private:

@@ -9,8 +9,9 @@
 namespace {
 // How often a lost port is looked for.
 constexpr int WatchMs = 1000;
-// A late answer's time on top of which a turn is left to a slow pack, and
-// the longest turn it can ask for.
+// What a turn leaves a pack beyond the time its answers took (from the
+// request to the answer's last byte), and the longest turn a slow pack can
+// ask for.
 constexpr int SlowMarginMs = 15;
 constexpr int MaxTurnMs = 1000;
 } // namespace
@@ -167,6 +168,7 @@ bool SerialLink::openPort()
 Result SerialLink::start()
 {
     m_slowestMs = 0;
+    m_slowest.reset(m_clock());
     m_lastAddress = m_previousAddress = 0;
     m_port->close();
     m_watchTimer->stop();
@@ -354,6 +356,7 @@ void SerialLink::takeHeld(bool silenceSeen)
     // Everything is out of the buffer before anything is dispatched:
     // whatever runs during the dispatch must never see these bytes again.
     m_frameTimer->stop();
+    m_heldEndMs = m_gate.lastArrival();
     m_gate.reset();
     m_rxBuffer.clear();
     if (complete) {
@@ -375,11 +378,22 @@ void SerialLink::noteLateAnswer(const QByteArray &bytes)
         || Frames::classifyBurst(bytes, m_previousAddress) != Frames::Burst::Complete
         || Frames::checkAnswer(bytes) != Frames::Check::Ok)
         return;
-    const int took = int(qMin<qint64>(m_clock() - m_previousSentMs + SlowMarginMs, MaxTurnMs));
-    if (took > m_slowestMs) {
-        m_slowestMs = took;
+    noteAnswerTime(int(qMin<qint64>(m_heldEndMs - m_previousSentMs + SlowMarginMs, MaxTurnMs)));
+}
+
+void SerialLink::noteAnswerTime(int tookMs)
+{
+    if (m_packs.size() < 2)
+        return;
+    const qint64 now = m_clock();
+    m_slowest.note(now, tookMs);
+    const int slowest = m_slowest.ms(now);
+    if (slowest == m_slowestMs)
+        return;
+    const int before = turnMs();
+    m_slowestMs = slowest;
+    if (turnMs() != before)
         emit turnChanged(turnMs());
-    }
 }
 
 void SerialLink::takeFrame(const QByteArray &bytes)
@@ -413,6 +427,8 @@ void SerialLink::takeFrame(const QByteArray &bytes)
     } else {
         ++m_counters.taken;
     }
+    // Every answer's time keeps the turns as long as a slow pack needs.
+    noteAnswerTime(int(qMin<qint64>(m_heldEndMs - m_lastSentMs + SlowMarginMs, MaxTurnMs)));
     // An answer proves the BMS alive; a refused write ends its sequence in
     // the dispatcher.
     if (m_inFlightPack >= 0 && m_inFlightPack < m_packs.size())

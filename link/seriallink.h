@@ -162,6 +162,9 @@ private:
     void takeFrame(const QByteArray &bytes);
     // A whole answer from the pack polled before the one in flight.
     void noteLateAnswer(const QByteArray &bytes);
+    // An answer took `tookMs` from its request: the turns follow the
+    // slowest of late.
+    void noteAnswerTime(int tookMs);
     // The timetable starts again: the next regular turn comes at `dueMs` on
     // the link's clock.
     void startTurnTimer(qint64 dueMs);
@@ -213,7 +216,9 @@ private:
     qint64 m_lastSentMs = 0;
     quint8 m_previousAddress = 0;
     qint64 m_previousSentMs = 0;
-    int m_slowestMs = 0;
+    int m_slowestMs = 0; // the turns' share of m_slowest, as last told
+    qint64 m_heldEndMs = 0; // when the last byte of the bytes taken arrived
+    SlowestAnswer m_slowest;
     TurnTimetable m_timetable;
     ImageSource m_image;
     int m_pollMs = 1000;

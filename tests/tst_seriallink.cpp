@@ -134,6 +134,34 @@ private slots:
         QTEST(turns, "turns");
     }
 
+    // The turns follow the slowest answer of the last five to ten minutes: a pack always slow keeps its time, one
+    // slow answer (a pack busy writing its parameters) is forgotten, sampled at the 1 s pace over 20 minutes.
+    void slowestAnswerAges_data()
+    {
+        columns<int, int, int, int>("first", "steady", "at10min", "at20min");
+        QTest::newRow("one slow answer, then quick ones") << 300 << 40 << 40 << 40;
+        QTest::newRow("a pack always slow") << 102 << 102 << 102 << 102;
+        QTest::newRow("quick from the start") << 40 << 40 << 40 << 40;
+    }
+    void slowestAnswerAges()
+    {
+        QFETCH(int, first);
+        QFETCH(int, steady);
+        SlowestAnswer slowest;
+        slowest.reset(0);
+        slowest.note(1000, first);
+        QCOMPARE(slowest.ms(1000), first);
+        QMap<int, int> seen;
+        for (qint64 t = 2000; t <= 20 * 60000; t += 1000) {
+            slowest.note(t, steady);
+            if (t % (10 * 60000) == 0)
+                seen[int(t / 60000)] = slowest.ms(t);
+        }
+        QTEST(seen.value(10), "at10min");
+        QTEST(seen.value(20), "at20min");
+        QCOMPARE(slowest.ms(20 * 60000 + 2 * SlowestAnswer::WindowMs), 0); // a silent line forgets it all
+    }
+
     // A tick late by more than a turn (the window was busy) starts the timetable again from then; after a tick
     // late by less, the next turns still leave each answer its 57 ms and catch up with the timetable.
     void turnTimetableAfterDelays()
