@@ -90,7 +90,8 @@ int ServiceJob::exec()
                 .arg(id));
     });
     connect(m_session.get(), &BmsSession::cycleChanged, this, [this] {
-        say(QStringLiteral("a pack answers late: each pack now sampled every %1 s")
+        say((m_session->isCycleSlowedByPack() ? QStringLiteral("a pack answers late: each pack now sampled every %1 s")
+                                               : QStringLiteral("the packs answer in time: each pack sampled every %1 s"))
                 .arg(m_session->cycleMs() / 1000.0, 0, 'f', 2));
     });
     if (m_logFrames) {

@@ -110,7 +110,8 @@ signals:
     void packNotAnswering(quint8 id);
     // Another pack is now the selected one: the pages show it.
     void packSelected(quint8 id);
-    // The cycle over the packs got longer (a slow pack): see cycleMs().
+    // The cycle over the packs got longer (a slow pack) or shorter again:
+    // see cycleMs().
     void cycleChanged();
     // Every frame written to the line, every burst taken from it (before
     // its checks), the end of each burst, and the link's counters: for the
