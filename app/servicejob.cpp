@@ -158,12 +158,13 @@ void ServiceJob::stop(const QString &why)
     m_stopping = true;
     say(QStringLiteral("stopping (%1)").arg(why));
     m_portTimer->stop();
-    if (m_session->isMonitoring())
-        m_session->stop();
-    if (m_publisher && m_publisher->isRunning())
-        m_publisher->stop(); // quits once the broker has the goodbyes
-    else
-        QCoreApplication::exit(0);
+    // The answer on its way is stored (and published) first.
+    m_session->stopAfterAnswer([this] {
+        if (m_publisher && m_publisher->isRunning())
+            m_publisher->stop(); // quits once the broker has the goodbyes
+        else
+            QCoreApplication::exit(0);
+    });
 }
 
 void ServiceJob::onPackOnline(quint8 id)

@@ -178,6 +178,13 @@ Result SerialLink::start()
     return Result();
 }
 
+bool SerialLink::holdForAnswer()
+{
+    m_pollTimer->stop();
+    m_soonTimer->stop();
+    return m_state == Monitoring && !m_inFlight.isEmpty();
+}
+
 void SerialLink::stop()
 {
     m_port->close();

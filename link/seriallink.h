@@ -87,6 +87,11 @@ public:
     Result start();
     // Closes the port and stops everything, also the watch for a lost port.
     void stop();
+    // Sends nothing more but still takes the answer of the request in
+    // flight, if any; true when there is one. `answerWaitMs` is how long it
+    // may take.
+    bool holdForAnswer();
+    int answerWaitMs() const { return turnMs() + SilenceGate::DefaultSilenceMs + 30; }
     // True from start() until stop(), also while a lost port is watched.
     bool isMonitoring() const { return m_state != Idle; }
     // True while a lost port is watched for its return.

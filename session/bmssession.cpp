@@ -5,6 +5,9 @@
 #include "model/livedata.h"
 #include "model/monitordata.h"
 
+#include <QTimer>
+#include <memory>
+
 BmsSession::BmsSession(LinkPort *port, QObject *parent)
     : QObject(parent), m_link(new SerialLink(port, this)), m_writer(new ParameterWriter(this)),
       m_datalog(new DatalogReader(this)),
@@ -151,6 +154,29 @@ void BmsSession::stop()
     m_writer->forgetPack();
     m_monitoring = false;
     allOffline();
+}
+
+void BmsSession::stopAfterAnswer(std::function<void()> stopped)
+{
+    if (!m_monitoring || !m_link->holdForAnswer()) {
+        stop();
+        stopped();
+        return;
+    }
+    auto done = std::make_shared<bool>(false);
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    const auto finish = [this, stopped, done, connection] {
+        if (*done)
+            return;
+        *done = true;
+        QObject::disconnect(*connection);
+        stop();
+        stopped();
+    };
+    // The end of the next burst: the answer (dispatched by then), or bytes
+    // of no use; or no answer within the time one may take.
+    *connection = connect(m_link, &SerialLink::frameTimerExpired, this, finish);
+    QTimer::singleShot(m_link->answerWaitMs(), this, finish);
 }
 
 void BmsSession::readParameters(bool soon)

@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QObject>
+
+#include <functional>
 #include <QString>
 #include <QVector>
 
@@ -67,6 +69,10 @@ public:
     // Closes the port. A running write must have been ended first, with
     // the words its report is to carry (the session speaks no language).
     void stop();
+    // Stops once the answer to the request in flight is in (and dispatched:
+    // its sample stored) or could no longer come, then calls `stopped`. A
+    // service stopped by the system loses no sample that was on its way.
+    void stopAfterAnswer(std::function<void()> stopped);
     // From start() to stop(), also while a lost port is watched.
     bool isMonitoring() const { return m_monitoring; }
 

@@ -18,6 +18,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <algorithm>
@@ -365,6 +367,34 @@ private slots:
             }
             QVERIFY(lastSeq >= atStop[id] + 31);
         }
+    }
+
+    // SIGTERM while an answer is on its way (a pack that takes 400 ms): it is stored before the service ends, so
+    // every monitoring request sent has its row.
+    void stopWaitsForTheAnswerOnItsWay()
+    {
+        SimProcess slow;
+        QVERIFY2(slow.start({"--byte-time", "115200", "--answer-delay", "400"}), qPrintable(slow.errorString()));
+        QProcess svc;
+        QString said;
+        connect(&svc, &QProcess::readyReadStandardError, this, [&] { said += QString::fromUtf8(svc.readAllStandardError()); });
+        svc.start(PACKSCOPE_PATH, {"--service", "--port", slow.deviceName(), "--data-dir", file("stopdata"), "--log-frames"});
+        QVERIFY(svc.waitForStarted());
+        const QString monitorRead = QStringLiteral("OUT 01 03 00 00 00 27");
+        QTRY_VERIFY2_WITH_TIMEOUT(said.count(monitorRead) == 3, qPrintable(said), Deadline);
+        ::kill(pid_t(svc.processId()), SIGTERM);
+        QVERIFY(svc.waitForFinished(Deadline));
+        QCOMPARE(svc.exitCode(), 0);
+        QCOMPARE(said.count(monitorRead), 3);
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("stopdata"));
+            db.setDatabaseName(file("stopdata/my1.db"));
+            QVERIFY(db.open());
+            QSqlQuery q(db);
+            QVERIFY(q.exec(QStringLiteral("select count(*) from total")) && q.next());
+            QCOMPARE(q.value(0).toInt(), 3);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("stopdata"));
     }
 };
 QTEST_MAIN(TstE2eMqtt)
