@@ -236,10 +236,10 @@ void CommLog::sealOpenBlock()
     m_open.clear();
 }
 
-bool CommLog::spill(Block &block)
+void CommLog::spill(Block &block)
 {
     if (m_spillFailed)
-        return false;
+        return;
     if (!m_spill) {
         // Qt names no folder when TMPDIR names one that does not exist.
         const QString folder = QDir::tempPath();
@@ -250,7 +250,7 @@ bool CommLog::spill(Block &block)
                                                  : m_spill->errorString()));
             m_spill.reset();
             m_spillFailed = true;
-            return false;
+            return;
         }
     }
     const qint64 at = m_spill->size();
@@ -260,12 +260,11 @@ bool CommLog::spill(Block &block)
         qWarning("communication log: cannot write the spill file (%s); keeping the log in memory",
                  qPrintable(m_spill->errorString()));
         m_spillFailed = true;
-        return false;
+        return;
     }
     block.offset = at;
     block.size = block.data.size();
     block.data = QByteArray();
-    return true;
 }
 
 // Drops the oldest lines of the view, ViewTrim of them in one edit. The view's

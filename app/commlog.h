@@ -107,8 +107,9 @@ private:
 
     void appendStored(quint8 tag, const QByteArray &bytes);
     void sealOpenBlock();
-    // Moves a sealed block's bytes to the spill file; false leaves them.
-    bool spill(Block &block);
+    // Moves a sealed block's bytes to the spill file, where one can be
+    // written; otherwise they stay in the block.
+    void spill(Block &block);
     void trimView();
     QByteArray blockBytes(const Block &block) const;
     // Calls `take` with the text of each line from `first` on, oldest first,

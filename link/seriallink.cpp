@@ -169,7 +169,7 @@ Result SerialLink::start()
 {
     m_slowestMs = 0;
     m_slowest.reset(m_clock());
-    m_lastAddress = m_previousAddress = 0;
+    m_lastSent = m_previousSent = Sent();
     m_port->close();
     m_watchTimer->stop();
     if (!openPort())
@@ -229,12 +229,17 @@ void SerialLink::vsSerialSend()
     const qint64 due = m_timetable.next(now, turnLengthMs(turnMs(), m_pollMs, m_packs.size(), index), answerTimeMs());
     poll(index);
     if (m_state == Monitoring)
-        m_pollTimer->start(int(qBound<qint64>(0, due - m_clock(), 3600000)));
+        armTurnTimer(due);
 }
 
 void SerialLink::startTurnTimer(qint64 dueMs)
 {
     m_timetable.setDue(dueMs);
+    armTurnTimer(dueMs);
+}
+
+void SerialLink::armTurnTimer(qint64 dueMs)
+{
     m_pollTimer->start(int(qBound<qint64>(0, dueMs - m_clock(), 3600000)));
 }
 
@@ -300,18 +305,14 @@ void SerialLink::poll(int index)
 
 void SerialLink::sendFrame(const QByteArray &frame, int packIndex)
 {
-    const quint8 before = m_lastAddress;
-    const qint64 beforeMs = m_lastSentMs;
     // Not on the line, so not logged as sent; a broken port is closed.
     if (!writeRequest(frame)) {
         onPortFailed(m_port->errorString());
         return;
     }
     m_inFlightPack = packIndex;
-    m_previousAddress = before;
-    m_previousSentMs = beforeMs;
-    m_lastAddress = quint8(frame[0]);
-    m_lastSentMs = m_clock();
+    m_previousSent = m_lastSent;
+    m_lastSent = Sent{quint8(frame[0]), m_clock()};
 }
 
 void SerialLink::vsSerialRead()
@@ -381,19 +382,19 @@ void SerialLink::noteLateAnswer(const QByteArray &bytes)
     // The pack asked the turn before answering only now: later turns leave
     // it the time it took (and a little more), up to a second, so that a
     // slow pack does not answer into its neighbour's turn.
-    if (m_packs.size() < 2 || m_previousAddress == 0
-        || Frames::classifyBurst(bytes, m_previousAddress) != Frames::Burst::Complete
+    if (m_packs.size() < 2 || m_previousSent.address == 0
+        || Frames::classifyBurst(bytes, m_previousSent.address) != Frames::Burst::Complete
         || Frames::checkAnswer(bytes) != Frames::Check::Ok)
         return;
-    noteAnswerTime(int(qMin<qint64>(m_heldEndMs - m_previousSentMs + SlowMarginMs, MaxTurnMs)));
+    noteAnswerTime(m_previousSent.ms);
 }
 
-void SerialLink::noteAnswerTime(int tookMs)
+void SerialLink::noteAnswerTime(qint64 sentMs)
 {
     if (m_packs.size() < 2)
         return;
     const qint64 now = m_clock();
-    m_slowest.note(now, tookMs);
+    m_slowest.note(now, int(qMin<qint64>(m_heldEndMs - sentMs + SlowMarginMs, MaxTurnMs)));
     const int slowest = m_slowest.ms(now);
     if (slowest == m_slowestMs)
         return;
@@ -435,7 +436,7 @@ void SerialLink::takeFrame(const QByteArray &bytes)
         ++m_counters.taken;
     }
     // Every answer's time keeps the turns as long as a slow pack needs.
-    noteAnswerTime(int(qMin<qint64>(m_heldEndMs - m_lastSentMs + SlowMarginMs, MaxTurnMs)));
+    noteAnswerTime(m_lastSent.ms);
     // An answer proves the BMS alive; a refused write ends its sequence in
     // the dispatcher.
     if (m_inFlightPack >= 0 && m_inFlightPack < m_packs.size())

@@ -153,7 +153,8 @@ signals:
     // The lost port is back and monitoring goes on.
     void portRecovered(const QString &portName);
     void countersChanged();
-    // A pack answered too late for its turn: turns are now `turnMs` long.
+    // The turns follow a slow pack's answers, or no longer need to: they
+    // are now `turnMs` long.
     void turnChanged(int turnMs);
 
 private:
@@ -167,12 +168,14 @@ private:
     void takeFrame(const QByteArray &bytes);
     // A whole answer from the pack polled before the one in flight.
     void noteLateAnswer(const QByteArray &bytes);
-    // An answer took `tookMs` from its request: the turns follow the
-    // slowest of late.
-    void noteAnswerTime(int tookMs);
+    // The bytes just taken answer the request sent at `sentMs`: the turns
+    // follow the slowest answers of late.
+    void noteAnswerTime(qint64 sentMs);
     // The timetable starts again: the next regular turn comes at `dueMs` on
     // the link's clock.
     void startTurnTimer(qint64 dueMs);
+    // The poll timer fires at `dueMs` on the link's clock.
+    void armTurnTimer(qint64 dueMs);
     // The time an answer may take: no turn comes sooner after a request.
     int answerTimeMs() const;
     void onPortFailed(const QString &reason);
@@ -215,12 +218,15 @@ private:
     qint64 m_lastRegularMs = 0;   // when the last regular turn began (m_clock)
     bool m_soonAfterTurn = false; // quick frames wait for that turn's answer
     int m_soonDelayMs = 0;
-    // The last two polled requests (address and when sent), to know a late
-    // answer from the pack asked before, and the turn slow packs need.
-    quint8 m_lastAddress = 0;
-    qint64 m_lastSentMs = 0;
-    quint8 m_previousAddress = 0;
-    qint64 m_previousSentMs = 0;
+    // The last two requests sent (address and when), to know a late answer
+    // from the pack asked before, and the time each answer took.
+    struct Sent
+    {
+        quint8 address = 0;
+        qint64 ms = 0;
+    };
+    Sent m_lastSent;
+    Sent m_previousSent;
     int m_slowestMs = 0; // the turns' share of m_slowest, as last told
     qint64 m_heldEndMs = 0; // when the last byte of the bytes taken arrived
     SlowestAnswer m_slowest;
